@@ -1,0 +1,15 @@
+#pragma once
+// Password rules, key derivation and random keys. Keys are 8 bytes.
+#include <cstdint>
+
+constexpr int passwordMinLength = 4;
+constexpr int passwordMaxLength = 24;
+constexpr int passwordFieldSize = 25;  // 24 characters and a NUL
+
+// Valid: 4 to 24 characters from 0x20 to 0x7F. Writes the reason to standard output otherwise.
+bool checkPassword(const char* password);
+// PBKDF1-MD5, 1000 rounds, 8 bytes, odd parity per byte. Returns digestBuffer:
+// copy the first 8 bytes out at once.
+uint8_t* deriveKey(const char* password);
+// Eight random bytes, drawn again when they equal the key of the default password.
+bool makeRandomKey(uint8_t out[8]);

@@ -1,0 +1,34 @@
+#include "platform.h"
+#include "simclock.h"
+
+namespace {
+uint64_t micros = 0;
+uint32_t pollCost = 100;
+uint64_t slept = 0;
+}  // namespace
+
+DWORD GetTickCount()
+{
+    micros += pollCost;
+    return static_cast<DWORD>(micros / 1000);
+}
+
+void Sleep(DWORD ms)
+{
+    micros += ms == 0 ? pollCost : static_cast<uint64_t>(ms) * 1000;
+    slept += ms;
+}
+
+namespace simclock {
+uint32_t now() { return static_cast<uint32_t>(micros / 1000); }
+uint64_t nowMicros() { return micros; }
+void reset(uint32_t startMs)
+{
+    micros = static_cast<uint64_t>(startMs) * 1000;
+    pollCost = 100;
+    slept = 0;
+}
+void advance(uint32_t ms) { micros += static_cast<uint64_t>(ms) * 1000; }
+void setPollCost(uint32_t c) { pollCost = c; }
+uint64_t sleptMs() { return slept; }
+}  // namespace simclock

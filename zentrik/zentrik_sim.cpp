@@ -1,0 +1,324 @@
+#include "sim.h"
+
+#include "simclock.h"
+#include "zentrik.h"
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+
+namespace {
+struct PostedRead {
+    uint8_t* record;
+    OVERLAPPED* overlapped;
+    uint32_t* bytes;
+};
+
+struct PendingFrame {
+    uint32_t atMs;
+    std::vector<uint8_t> bytes;
+};
+
+struct SimAdapter {
+    std::string name;
+    uint8_t mac[6]{};
+    bool failOpen = false;
+    zsim::NameMode nameMode = zsim::NameMode::normal;
+    zsim::SendMode sendMode = zsim::SendMode::completes;
+    int32_t handle = -1;
+    bool promiscuous = false;
+    std::vector<uint8_t> program;
+    std::deque<PostedRead> posted;
+    std::deque<PendingFrame> pending;
+};
+
+std::vector<SimAdapter> adapters;
+std::vector<zsim::SentFrame> sent;
+zsim::SendHook hook;
+bool enumerationFails = false;
+int32_t nextHandle = 1000;
+int32_t listCursor = -1;
+uint32_t lastError = 0;
+
+SimAdapter* byHandle(int32_t handle)
+{
+    for (auto& a : adapters)
+        if (a.handle != -1 && a.handle == handle)
+            return &a;
+    return nullptr;
+}
+
+// Classic BPF, just the instructions a frame filter needs.
+bool filterAccepts(const std::vector<uint8_t>& program, const std::vector<uint8_t>& frame)
+{
+    if (program.empty())
+        return true;
+    size_t count = program.size() / 8;
+    uint32_t acc = 0;
+    for (size_t pc = 0; pc < count;) {
+        const uint8_t* ins = program.data() + pc * 8;
+        uint16_t code = static_cast<uint16_t>(ins[0] | (ins[1] << 8));
+        uint8_t jt = ins[2], jf = ins[3];
+        uint32_t k;
+        std::memcpy(&k, ins + 4, 4);
+        switch (code) {
+        case 0x28:  // ldh [k]
+            if (k + 2 > frame.size())
+                return false;
+            acc = static_cast<uint32_t>(frame[k] << 8 | frame[k + 1]);
+            ++pc;
+            break;
+        case 0x15:  // jeq #k
+            pc += 1 + (acc == k ? jt : jf);
+            break;
+        case 0x06:  // ret #k
+            return k != 0;
+        default:
+            return false;
+        }
+    }
+    return false;
+}
+
+void completeDue(SimAdapter& a)
+{
+    uint32_t now = simclock::now();
+    while (!a.posted.empty() && !a.pending.empty() && static_cast<int32_t>(now - a.pending.front().atMs) >= 0) {
+        PostedRead read = a.posted.front();
+        a.posted.pop_front();
+        PendingFrame frame = std::move(a.pending.front());
+        a.pending.pop_front();
+        size_t room = std::min<size_t>(getU32(read.record, readrec::bufferSize), readrec::frameRoom);
+        size_t n = std::min(room, frame.bytes.size());
+        std::memcpy(read.record + readrec::frame, frame.bytes.data(), n);
+        putU32(read.record, readrec::frameLength, static_cast<uint32_t>(n));
+        putU32(read.record, readrec::status, readrec::statusDone);
+        if (read.bytes)
+            *read.bytes = static_cast<uint32_t>(n);
+        SetEvent(read.overlapped->hEvent);
+    }
+}
+}  // namespace
+
+int32_t adapterListOpen()
+{
+    if (enumerationFails)
+        return -1;
+    listCursor = -1;
+    return 1;
+}
+
+void adapterListClose(int32_t) { listCursor = -1; }
+
+int32_t adapterListFirst(int32_t)
+{
+    listCursor = adapters.empty() ? -1 : 0;
+    return listCursor;
+}
+
+int32_t adapterListNext(int32_t)
+{
+    if (listCursor < 0 || listCursor + 1 >= static_cast<int32_t>(adapters.size()))
+        return listCursor = -1;
+    return ++listCursor;
+}
+
+void adapterItemRelease(int32_t) {}
+
+uint32_t adapterItemName(int32_t item, char* buffer, uint32_t* size)
+{
+    if (item < 0 || item >= static_cast<int32_t>(adapters.size()))
+        return 87;
+    const SimAdapter& a = adapters[static_cast<size_t>(item)];
+    uint32_t needed = static_cast<uint32_t>(a.name.size() + 1);
+    if (!buffer) {
+        if (a.nameMode == zsim::NameMode::fails)
+            return 31;
+        *size = needed;
+        return a.nameMode == zsim::NameMode::sizeQueryZero ? 0 : ERROR_INSUFFICIENT_BUFFER;
+    }
+    if (a.nameMode == zsim::NameMode::secondSizeZero) {
+        *size = 0;
+        return 0;
+    }
+    if (*size < needed)
+        return ERROR_INSUFFICIENT_BUFFER;
+    std::memcpy(buffer, a.name.c_str(), needed);
+    *size = needed;
+    return 0;
+}
+
+int32_t W32N_OpenAdapterA(const char* name)
+{
+    for (auto& a : adapters) {
+        if (a.name == name) {
+            if (a.failOpen || a.handle != -1) {
+                lastError = 5;
+                return -1;
+            }
+            a.handle = nextHandle++;
+            a.promiscuous = false;
+            a.program.clear();
+            a.posted.clear();
+            a.pending.clear();
+            return a.handle;
+        }
+    }
+    lastError = 2;
+    return -1;
+}
+
+int W32N_CloseAdapter(int32_t handle)
+{
+    SimAdapter* a = byHandle(handle);
+    if (!a)
+        return 0;
+    a->handle = -1;
+    a->posted.clear();
+    a->pending.clear();
+    a->promiscuous = false;
+    return 1;
+}
+
+int W32N_MakeNdisRequest(int32_t handle, uint8_t* record, OVERLAPPED*, int)
+{
+    SimAdapter* a = byHandle(handle);
+    if (!a)
+        return 0;
+    uint32_t type = getU32(record, ndisrec::requestType);
+    uint32_t oid = getU32(record, ndisrec::oid);
+    uint32_t length = getU32(record, ndisrec::bufferLength);
+    uint8_t* buffer = ndisBuffer(record);
+    if (type == ndisrec::query && oid == ndisrec::oidCurrentAddress && length >= 6) {
+        std::memcpy(buffer, a->mac, 6);
+        putU32(record, ndisrec::bytesDone, 6);
+        return 1;
+    }
+    if (type == ndisrec::set && oid == ndisrec::oidPacketFilter && length >= 4) {
+        a->promiscuous = (getU32(buffer, 0) & ndisrec::filterPromiscuous) != 0;
+        putU32(record, ndisrec::bytesDone, 4);
+        return 1;
+    }
+    return 0;
+}
+
+int W32N_SetBPFProgram(int32_t handle, const uint8_t* program, uint32_t length)
+{
+    SimAdapter* a = byHandle(handle);
+    if (!a)
+        return 0;
+    a->program.assign(program, program + length);
+    return 1;
+}
+
+int W32N_PacketRead(int32_t handle, uint8_t* record, uint32_t* bytes, OVERLAPPED* overlapped, int)
+{
+    SimAdapter* a = byHandle(handle);
+    if (!a)
+        return 0;
+    putU32(record, readrec::status, readrec::statusPending);
+    a->posted.push_back({record, overlapped, bytes});
+    return 1;
+}
+
+int W32N_CancelPacketRead(int32_t handle, uint8_t* record)
+{
+    // The adapter may be closed already; its reads went with it.
+    SimAdapter* a = byHandle(handle);
+    if (!a)
+        return 1;
+    auto it = std::find_if(a->posted.begin(), a->posted.end(), [&](const PostedRead& r) { return r.record == record; });
+    if (it != a->posted.end())
+        a->posted.erase(it);
+    return 1;
+}
+
+int W32N_PacketSend(int32_t handle, const uint8_t* data, uint32_t length, uint32_t* bytesSent, OVERLAPPED* overlapped)
+{
+    SimAdapter* a = byHandle(handle);
+    if (!a || a->sendMode == zsim::SendMode::fails)
+        return 0;
+    int index = static_cast<int>(a - adapters.data());
+    sent.push_back({index, std::vector<uint8_t>(data, data + length), simclock::now()});
+    if (a->sendMode == zsim::SendMode::completes) {
+        if (bytesSent)
+            *bytesSent = length;
+        SetEvent(overlapped->hEvent);
+    }
+    if (hook)
+        hook(index, data, length);
+    return 1;
+}
+
+uint32_t W32N_GetLastError() { return lastError; }
+
+int GetOverlappedResult(int32_t handle, OVERLAPPED*, uint32_t*, int)
+{
+    SimAdapter* a = byHandle(handle);
+    if (!a)
+        return 0;
+    completeDue(*a);
+    return 1;
+}
+
+namespace zsim {
+void reset()
+{
+    adapters.clear();
+    sent.clear();
+    hook = nullptr;
+    enumerationFails = false;
+    listCursor = -1;
+}
+
+int addAdapter(const std::string& name, const uint8_t mac[6])
+{
+    SimAdapter a;
+    a.name = name;
+    std::memcpy(a.mac, mac, 6);
+    adapters.push_back(std::move(a));
+    return static_cast<int>(adapters.size()) - 1;
+}
+
+int adapterCount() { return static_cast<int>(adapters.size()); }
+void setEnumerationFails(bool f) { enumerationFails = f; }
+void setOpenFails(int i, bool f) { adapters.at(static_cast<size_t>(i)).failOpen = f; }
+void setNameMode(int i, NameMode m) { adapters.at(static_cast<size_t>(i)).nameMode = m; }
+void setSendMode(int i, SendMode m) { adapters.at(static_cast<size_t>(i)).sendMode = m; }
+void setSendHook(SendHook h) { hook = std::move(h); }
+
+void deliver(int i, const uint8_t* frame, size_t length, uint32_t delayMs)
+{
+    SimAdapter& a = adapters.at(static_cast<size_t>(i));
+    if (a.handle == -1)
+        return;
+    std::vector<uint8_t> bytes(frame, frame + length);
+    if (!filterAccepts(a.program, bytes))
+        return;
+    uint32_t at = simclock::now() + delayMs;
+    // Keep arrival order by time; equal times keep delivery order.
+    auto it = std::find_if(a.pending.begin(), a.pending.end(),
+                           [&](const PendingFrame& p) { return static_cast<int32_t>(p.atMs - at) > 0; });
+    a.pending.insert(it, PendingFrame{at, std::move(bytes)});
+}
+
+void deliver(int i, const std::vector<uint8_t>& frame, uint32_t delayMs) { deliver(i, frame.data(), frame.size(), delayMs); }
+
+const std::vector<SentFrame>& sentFrames() { return sent; }
+void clearSent() { sent.clear(); }
+bool isOpen(int i) { return adapters.at(static_cast<size_t>(i)).handle != -1; }
+int openHandleCount()
+{
+    return static_cast<int>(std::count_if(adapters.begin(), adapters.end(), [](const SimAdapter& a) { return a.handle != -1; }));
+}
+bool promiscuous(int i) { return adapters.at(static_cast<size_t>(i)).promiscuous; }
+std::vector<uint8_t> filterProgram(int i) { return adapters.at(static_cast<size_t>(i)).program; }
+int postedReads(int i) { return static_cast<int>(adapters.at(static_cast<size_t>(i)).posted.size()); }
+int pendingFrames(int i) { return static_cast<int>(adapters.at(static_cast<size_t>(i)).pending.size()); }
+int handleOf(int i) { return adapters.at(static_cast<size_t>(i)).handle; }
+int adapterOfHandle(int32_t handle)
+{
+    SimAdapter* a = byHandle(handle);
+    return a ? static_cast<int>(a - adapters.data()) : -1;
+}
+}  // namespace zsim
