@@ -238,6 +238,8 @@ int W32N_PacketSend(int32_t handle, const uint8_t* data, uint32_t length, uint32
     SimAdapter* a = byHandle(handle);
     if (!a || a->sendMode == zsim::SendMode::fails)
         return 0;
+    // A new operation on an overlapped record starts with its event clear.
+    ResetEvent(overlapped->hEvent);
     int index = static_cast<int>(a - adapters.data());
     sent.push_back({index, std::vector<uint8_t>(data, data + length), simclock::now()});
     if (a->sendMode == zsim::SendMode::completes) {
