@@ -1,0 +1,183 @@
+#include "exchange.h"
+
+#include "classify.h"
+#include "intake.h"
+#include "keysetlog.h"
+#include "link.h"
+#include "platform.h"
+#include "requests.h"
+#include "session.h"
+
+#include <cstring>
+
+using namespace mme;
+
+uint8_t referenceBlock[paramBlockSize];
+
+namespace {
+// Polls for a ParamReply of kind 1 that equals referenceBlock, logging every
+// one that does not; three tries of 500 ms after a 100 ms settle.
+void confirmKey(int a, const uint8_t* source)
+{
+    uint8_t buffer[receiveBufferSize];
+    busyWaitMs(confirmSettleMs);
+    for (int attempt = 0; attempt < exchangeTries; ++attempt) {
+        sendParamQuery(a, source, broadcastMac, selectorEeprom);
+        DWORD start = GetTickCount();
+        while (GetTickCount() - start < replyWindowMs) {
+            uint32_t length = 0;
+            if (!receiveFrame(buffer, &length))
+                continue;
+            FrameView f{buffer, length};
+            if (!isParamReply(f) || f.at(offBlockKind) != blockKindEeprom)
+                continue;
+            if (matchesReference(f))
+                return;
+            appendKeySetLog(logSetNek, attempt, buffer);
+        }
+    }
+}
+
+// Waits up to 500 ms for a StationReply that `accept` takes; sleeps while nothing waits.
+template <typename Accept>
+bool awaitStationReply(Accept accept)
+{
+    uint8_t buffer[receiveBufferSize];
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < replyWindowMs) {
+        uint32_t length = 0;
+        if (!receiveFrame(buffer, &length)) {
+            Sleep(10);
+            continue;
+        }
+        FrameView f{buffer, length};
+        if (isStationReply(f) && f.has(offSource, macSize) && accept(f.source()))
+            return true;
+    }
+    return false;
+}
+
+// The provisional key pair and control frame that open a remote device to key1.
+void offerKeys(int a, const uint8_t* key0, const uint8_t* key1, const uint8_t* key1Destination)
+{
+    const uint8_t* own = adapters[a].ownMac;
+    setKey(a, own, broadcastMac, 0, key0, 0x00, true, true);
+    setKey(a, own, key1Destination, 1, key1, 0x01, false, true);
+    sendControlFrame(a, own, broadcastMac, referenceBlock[blockControlFlags] | controlFlagsAlways,
+                     referenceBlock[blockControlMark] | controlMarkProvisional, 0x01);
+}
+}  // namespace
+
+void busyWaitMs(uint32_t ms)
+{
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+    }
+}
+
+bool setKey(int a, const uint8_t* source, const uint8_t* destination, uint8_t keySelect, const uint8_t* key,
+            uint8_t controlValue, bool withControl, bool provisional)
+{
+    busy = 1;
+    uint8_t flags = referenceBlock[blockControlFlags] | controlFlagsAlways;
+    uint8_t mark = referenceBlock[blockControlMark];
+    if (provisional)
+        mark |= controlMarkProvisional;
+
+    uint8_t f[setKeyFrameLength] = {};
+    std::memcpy(f + offDestination, destination, macSize);
+    std::memcpy(f + offSource, source, macSize);
+    f[offEthertype] = ethertypeHigh;
+    f[offEthertype + 1] = ethertypeLow;
+    f[offEntryCount] = withControl ? 2 : 1;
+    f[offEntryType] = typeSetKey;
+    f[offEntryLength] = setKeyEntryLength;
+    f[offKeySelect] = keySelect;
+    std::memcpy(f + offKey, key, keySize);
+    if (withControl) {
+        f[offControlEntry] = typeControl;
+        f[offControlEntry + 1] = controlEntryLength;
+        f[offControlFlags] = flags;
+        f[offControlMark] = mark;
+        f[offControlValue] = controlValue;
+    }
+    bool sent = sendFrame(a, f, setKeyFrameLength) != 0;
+
+    if (!provisional) {
+        referenceBlock[blockControlFlags] = flags;
+        referenceBlock[blockControlMark] = mark;
+        referenceBlock[blockControlValue] = controlValue;
+    }
+    bool toBroadcast = isBroadcast(destination);
+    if (keySelect != 0 && toBroadcast) {
+        referenceBlock[blockKeySelect] = keySelect;
+        std::memcpy(referenceBlock + blockKey, key, keySize);
+    }
+    if (adapters[a].paramsSeen && keySelect != 0 && toBroadcast)
+        confirmKey(a, source);
+    busy = 0;
+    return sent;
+}
+
+bool setRemoteKey(const uint8_t* key0, const uint8_t* key1, const uint8_t* remoteMac)
+{
+    int a = selectedAdapter;
+    for (int attempt = 0; attempt < exchangeTries; ++attempt) {
+        offerKeys(a, key0, key1, remoteMac);
+        sendStationQuery(a, adapters[a].ownMac, remoteMac);
+        if (awaitStationReply([&](const uint8_t* from) { return std::memcmp(from, remoteMac, macSize) == 0; }))
+            return true;
+    }
+    return false;
+}
+
+bool findRemoteDevice(const uint8_t* key0, const uint8_t* key1, uint8_t* responderMac)
+{
+    int a = selectedAdapter;
+    for (int attempt = 0; attempt < exchangeTries; ++attempt) {
+        offerKeys(a, key0, key1, broadcastMac);
+        sendStationQuery(a, adapters[a].ownMac, broadcastMac);
+        uint8_t found[macSize];
+        if (awaitStationReply([&](const uint8_t* from) {
+                std::memcpy(found, from, macSize);
+                return std::memcmp(from, adapters[a].deviceMac, macSize) != 0;
+            })) {
+            std::memcpy(responderMac, found, macSize);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool setLocalKeys(const uint8_t* key0, const uint8_t* key1)
+{
+    int a = selectedAdapter;
+    setKey(a, adapters[a].ownMac, broadcastMac, 0, key0, 0x01, true, true);
+    setKey(a, adapters[a].ownMac, broadcastMac, 1, key1, 0x01, true, false);
+    return true;
+}
+
+bool matchesReference(const FrameView& reply)
+{
+    return reply.has(offParamBlock, paramBlockSize) &&
+           std::memcmp(reply.data + offParamBlock, referenceBlock, paramBlockSize) == 0;
+}
+
+void handleParamReply(const FrameView& reply)
+{
+    if (!isParamReply(reply))
+        return;
+    const uint8_t* block = reply.data + offParamBlock;
+    uint8_t kind = reply.at(offBlockKind);
+    bool blank = std::memcmp(block, block + 1, blockBlankTestSize - 1) == 0;
+    if (blank) {
+        if (kind == blockKindEeprom)
+            appendKeySetLog(logEeprom, 0, reply.data);
+        else if (kind == blockKindRam)
+            appendKeySetLog(logRam, 0, reply.data);
+        return;
+    }
+    uint8_t wanted = adapters[selectedAdapter].paramsSeen ? blockKindEeprom : blockKindRam;
+    if (kind == wanted)
+        std::memcpy(referenceBlock, block, paramBlockSize);
+}

@@ -1,0 +1,23 @@
+#pragma once
+// Reply intake: every received frame is classified here, and the local device
+// behind each adapter is discovered from what it sends.
+#include <cstdint>
+
+constexpr uint32_t receiveBufferSize = 1500;
+
+extern int selfAddressedSeen;
+
+uint8_t* classifyFrame(int a);
+int pollAdapters(uint8_t* buffer, uint32_t* length);
+// Takes at most one frame, from the lowest-numbered adapter that has one. A
+// management frame is copied to buffer (at least 1500 bytes) and its length
+// stored in *length (0 when the record held no management frame).
+int receiveFrame(uint8_t* buffer, uint32_t* length = nullptr);
+int waitForSelfAddressedReply(int a, uint32_t ms);
+int probeAllAdapters();
+int reprobeAdapter(int a);
+int bringUpDevices();
+
+// Probe windows: 50 + 400 j ms for five tries, re-probe 50 + 4 j ms for three.
+constexpr int probeTries = 5;
+constexpr int reprobeTries = 3;

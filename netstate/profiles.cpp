@@ -1,0 +1,177 @@
+#include "profiles.h"
+
+#include "intake.h"
+#include "link.h"
+#include "monitor.h"
+#include "session.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <unistd.h>
+#include <vector>
+
+static_assert(std::is_trivially_copyable_v<NetworkProfile>);
+
+NetworkProfile profiles[profileCount];
+
+namespace {
+uint8_t* image() { return reinterpret_cast<uint8_t*>(profiles); }
+
+constexpr size_t passwordFieldLength = sizeof(DevicePasswordEntry::password);
+
+// A damaged file may leave a field without its NUL: never read past the field.
+bool sameText(const char* field, const char* text)
+{
+    size_t n = fieldLength(field, passwordFieldLength);
+    return std::strlen(text) == n && std::memcmp(field, text, n) == 0;
+}
+
+bool writeAll(int fd, const uint8_t* data, size_t size)
+{
+    while (size > 0) {
+        ssize_t n = write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void reportSaveFailure(const char* what)
+{
+    std::fprintf(stderr, "brennic: cannot save %s: %s: %s (the previous file is kept)\n", profileFileName, what,
+                 std::strerror(errno));
+}
+}  // namespace
+
+size_t fieldLength(const char* field, size_t size)
+{
+    const void* nul = std::memchr(field, 0, size);
+    return nul ? static_cast<size_t>(static_cast<const char*>(nul) - field) : size;
+}
+
+size_t encodeProfileImage(const uint8_t* in, size_t size, uint8_t* out)
+{
+    size_t n = 0;
+    for (size_t i = 0; i < size; ++i) {
+        if (in[i] == 0x0A)
+            out[n++] = 0x0D;
+        out[n++] = in[i];
+    }
+    return n;
+}
+
+size_t decodeProfileImage(const uint8_t* in, size_t inSize, uint8_t* out, size_t capacity)
+{
+    size_t n = 0;
+    for (size_t i = 0; i < inSize && n < capacity; ++i) {
+        if (in[i] == 0x0D && i + 1 < inSize && in[i + 1] == 0x0A)
+            ++i;
+        out[n++] = in[i];
+    }
+    return n;
+}
+
+void clearStations(NetworkProfile& profile)
+{
+    for (RemoteStation& s : profile.stations) {
+        s.inUse = 0;
+        s.rateMbps = 0.0;
+    }
+}
+
+void loadProfiles()
+{
+    FILE* file = std::fopen(profileFileName, "rb");
+    if (!file) {
+        for (NetworkProfile& p : profiles) {
+            p.reserved = 0;
+            std::memset(p.networkPassword, 0, sizeof p.networkPassword);
+            std::strcpy(p.networkPassword, defaultNetworkPassword);
+            std::memset(p.devicePasswords, 0, sizeof p.devicePasswords);
+        }
+        return;
+    }
+    // Each image byte takes one or two file bytes; more than that is never needed.
+    std::vector<uint8_t> raw(2 * profileImageSize);
+    size_t got = std::fread(raw.data(), 1, raw.size(), file);
+    std::fclose(file);
+    decodeProfileImage(raw.data(), got, image(), profileImageSize);
+}
+
+bool saveProfiles()
+{
+    std::vector<uint8_t> encoded(2 * profileImageSize);
+    size_t size = encodeProfileImage(image(), profileImageSize, encoded.data());
+
+    // Write a sibling file and rename it over the old one, so that a failed or
+    // interrupted save never leaves a damaged table behind.
+    std::string temp = std::string(profileFileName) + ".XXXXXX";
+    int fd = mkstemp(temp.data());
+    if (fd < 0) {
+        reportSaveFailure("cannot create a temporary file");
+        return false;
+    }
+    fchmod(fd, 0600);  // it holds passwords
+    bool ok = writeAll(fd, encoded.data(), size) && fsync(fd) == 0;
+    if (!ok)
+        reportSaveFailure("write failed");
+    if (close(fd) != 0 && ok) {
+        reportSaveFailure("write failed");
+        ok = false;
+    }
+    if (ok && std::rename(temp.c_str(), profileFileName) != 0) {
+        reportSaveFailure("rename failed");
+        ok = false;
+    }
+    if (!ok)
+        unlink(temp.c_str());
+    return ok;
+}
+
+int startSession()
+{
+    loadProfiles();
+    for (AdapterEntry& e : adapters)
+        e.devicePresent = 0;
+    if (!bringUpDevices()) {
+        closeAdapters();
+        return 0;
+    }
+    sessionOpen = 1;
+    for (NetworkProfile& p : profiles)
+        clearStations(p);
+    monitorTicks = 0;
+    monitorSecond = 0;
+    return 1;
+}
+
+int findDevicePassword(const char* text)
+{
+    const NetworkProfile& p = profiles[selectedAdapter];
+    for (int i = 0; i < devicePasswordsPerProfile; ++i)
+        if (sameText(p.devicePasswords[i].password, text))
+            return i;
+    return -1;
+}
+
+int hasDevicePassword(const char* text) { return findDevicePassword(text) >= 0 ? 1 : 0; }
+
+int firstFreeDevicePassword()
+{
+    const NetworkProfile& p = profiles[selectedAdapter];
+    for (int i = 0; i < devicePasswordsPerProfile; ++i)
+        if (p.devicePasswords[i].password[0] == 0)
+            return i;
+    return -1;
+}

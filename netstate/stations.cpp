@@ -1,0 +1,143 @@
+#include "stations.h"
+
+#include "link.h"
+#include "profiles.h"
+#include "session.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+using namespace mme;
+
+namespace {
+RemoteStation* table() { return profiles[selectedAdapter].stations; }
+
+uint16_t linkValueAt(const FrameView& f, size_t record)
+{
+    size_t at = offStationRecords + stationRecordSize * record + stationRecordLinkValue;
+    return static_cast<uint16_t>(f.data[at] | f.data[at + 1] << 8);
+}
+
+// The first station record, wholly inside the frame, whose MAC matches.
+int findRecord(const FrameView& f, const uint8_t* mac)
+{
+    for (size_t j = 0; j < stationRecordCount; ++j) {
+        size_t at = offStationRecords + stationRecordSize * j;
+        if (f.has(at, stationRecordSize) && std::memcmp(f.data + at, mac, macSize) == 0)
+            return static_cast<int>(j);
+    }
+    return -1;
+}
+}  // namespace
+
+void recordStationReply(const FrameView& reply)
+{
+    if (!reply.has(offSource, macSize))
+        return;
+    const uint8_t* source = reply.source();
+    if (std::memcmp(source, adapters[selectedAdapter].deviceMac, macSize) == 0)
+        return;
+    RemoteStation* s = table();
+    for (int i = 0; i < stationsPerProfile; ++i) {
+        if (s[i].inUse && std::memcmp(s[i].mac, source, macSize) == 0) {
+            ++s[i].seenCount;
+            return;
+        }
+    }
+    for (int i = 0; i < stationsPerProfile; ++i) {
+        if (!s[i].inUse) {
+            std::memcpy(s[i].mac, source, macSize);
+            s[i].inUse = 1;
+            return;
+        }
+    }
+}
+
+void ageStations()
+{
+    RemoteStation* s = table();
+    for (int i = 0; i < stationsPerProfile && s[i].inUse; ++i) {
+        if (s[i].seenCount != 0) {
+            s[i].seenCount = 0;
+        } else {
+            s[i].inUse = 0;
+            s[i].rateMbps = 0.0;
+        }
+    }
+}
+
+double rateFromLinkValue(uint16_t v)
+{
+    double first = v * 0.023809523809523808;
+    double second = first * 1.1434511434511434;
+    return second - 0.12978912978912938;
+}
+
+void updateRates(const FrameView& reply)
+{
+    RemoteStation* s = table();
+    for (int i = 0; i < stationsPerProfile && s[i].inUse; ++i) {
+        int j = findRecord(reply, s[i].mac);
+        if (j < 0) {
+            uint8_t alias[macSize];
+            std::memcpy(alias, s[i].mac, macSize);
+            alias[0] |= 0x01;
+            j = findRecord(reply, alias);
+        }
+        if (j >= 0)
+            s[i].rateMbps = rateFromLinkValue(linkValueAt(reply, static_cast<size_t>(j)));
+    }
+}
+
+double averageRate()
+{
+    const RemoteStation* s = table();
+    double sum = 0.0;
+    int count = 0;
+    for (int i = 0; i < stationsPerProfile && s[i].inUse && s[i].rateMbps != 0.0; ++i) {
+        sum += s[i].rateMbps;
+        ++count;
+    }
+    return sum != 0.0 ? sum / count : 0.0;
+}
+
+LinkQuality linkQualityFor(double average)
+{
+    double x = average * 0.0809192425958893;
+    double y = (std::log10(x) + 1.13502) * 0.8810417437578193;
+    double m = x > y ? x : y;
+    double p = 100 * m;
+    if (p == 0.0 || std::isnan(p))
+        p = 3;
+    // Truncation of what does not fit an int (minus infinity) leaves the bar empty.
+    int position = p < -1e9 ? 0 : p > 1e9 ? 1000000000 : static_cast<int>(p);
+
+    if (average < 0.905)
+        return {average, position, {230, 0, 0}, "Link Quality: Poor"};
+    if (average <= 2.5)
+        return {average, position, {230, 230, 0}, "Link Quality: Fair"};
+    return {average, position, {0, 230, 0}, "Link Quality: Excellent"};
+}
+
+std::string macText(const uint8_t* mac)
+{
+    char text[18];
+    std::snprintf(text, sizeof text, "%.2x:%.2x:%.2x:%.2x:%.2x:%.2x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+    return text;
+}
+
+std::vector<StationRow> stationRows()
+{
+    std::vector<StationRow> rows;
+    const RemoteStation* s = table();
+    for (int i = 0; i < stationsPerProfile; ++i) {
+        if (!s[i].inUse)
+            continue;
+        char rate[64] = "*";
+        if (s[i].rateMbps != 0.0)
+            std::snprintf(rate, sizeof rate, "%.2f", s[i].rateMbps);
+        rows.push_back({macText(s[i].mac), rate});
+    }
+    return rows;
+}
