@@ -1,0 +1,193 @@
+// The Linux packet driver's own contract, below the link.
+#include "kernel_fixture.h"
+#include "link.h"
+#include "zentrik.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace kerneltest;
+
+namespace {
+
+struct Read {
+    uint8_t record[readrec::size]{};
+    uint32_t bytes = 0;
+    OVERLAPPED overlapped{};
+};
+
+class ZentrikKernelTest : public KernelTest {
+protected:
+    void TearDown() override
+    {
+        if (handle != -1)
+            W32N_CloseAdapter(handle);
+        for (Read& r : reads)
+            CloseHandle(r.overlapped.hEvent);
+    }
+
+    // Opens tap0 behind the management-frame filter, with `count` unposted reads.
+    void openWithReads(int count)
+    {
+        tap = &addTap("tap0", 1);
+        handle = W32N_OpenAdapterA("tap0");
+        ASSERT_NE(handle, -1);
+        ASSERT_EQ(W32N_SetBPFProgram(handle, frameFilterProgram, sizeof frameFilterProgram), 1);
+        reads.resize(static_cast<size_t>(count));
+        for (Read& r : reads) {
+            r.overlapped.hEvent = CreateEventA(nullptr, 1, 0, nullptr);
+            putU32(r.record, readrec::bufferSize, readrec::preparedBufferSize);
+        }
+    }
+
+    void post(size_t i) { ASSERT_EQ(W32N_PacketRead(handle, reads[i].record, &reads[i].bytes, &reads[i].overlapped, 0), 1); }
+    bool done(size_t i) { return getU32(reads[i].record, readrec::status) == readrec::statusDone; }
+    uint16_t seqIn(size_t i) { return seqOf(reads[i].record + readrec::frame); }
+
+    // Queries results until read i completes or a second has passed.
+    bool waitDone(size_t i)
+    {
+        return pollFor(
+            [&] {
+                GetOverlappedResult(handle, &reads[i].overlapped, &reads[i].bytes, 0);
+                return done(i);
+            },
+            1000);
+    }
+
+    testsupport::TapDevice* tap = nullptr;
+    int32_t handle = -1;
+    std::vector<Read> reads;
+};
+
+TEST_F(ZentrikKernelTest, FramesFillTheOldestPostedReadsAndTheRestWaitInTheKernel)
+{
+    openWithReads(3);
+    post(1);
+    post(0);
+    EXPECT_EQ(getU32(reads[1].record, readrec::status), readrec::statusPending);
+    for (uint16_t seq : {10, 11, 12})
+        ASSERT_TRUE(tap->write(frameOf(mgmtType, seq)));
+
+    ASSERT_TRUE(waitDone(0));
+    EXPECT_TRUE(done(1));
+    EXPECT_EQ(seqIn(1), 10);  // posted first
+    EXPECT_EQ(seqIn(0), 11);
+    EXPECT_EQ(reads[1].bytes, 60u);
+    EXPECT_TRUE(platform::eventIsSet(reads[0].overlapped.hEvent));
+    EXPECT_FALSE(platform::eventIsSet(reads[2].overlapped.hEvent));
+
+    // The third frame was left with the kernel until a read was there for it.
+    post(2);
+    ASSERT_TRUE(waitDone(2));
+    EXPECT_EQ(seqIn(2), 12);
+}
+
+TEST_F(ZentrikKernelTest, CancelledReadIsSkippedAndTheOthersKeepTheirOrder)
+{
+    openWithReads(3);
+    post(0);
+    post(1);
+    post(2);
+    ASSERT_EQ(W32N_CancelPacketRead(handle, reads[1].record), 1);
+    ASSERT_TRUE(tap->write(frameOf(mgmtType, 20)));
+    ASSERT_TRUE(tap->write(frameOf(mgmtType, 21)));
+    ASSERT_TRUE(waitDone(2));
+    EXPECT_EQ(seqIn(0), 20);
+    EXPECT_EQ(seqIn(2), 21);
+    EXPECT_EQ(getU32(reads[1].record, readrec::status), readrec::statusPending);
+}
+
+TEST_F(ZentrikKernelTest, FilterDropsWhatWasQueuedBeforeIt)
+{
+    tap = &addTap("tap0", 1);
+    handle = W32N_OpenAdapterA("tap0");
+    ASSERT_NE(handle, -1);
+    ASSERT_TRUE(tap->write(frameOf(0x0800, 30)));
+    ASSERT_TRUE(tap->write(frameOf(mgmtType, 31)));
+    ASSERT_EQ(W32N_SetBPFProgram(handle, frameFilterProgram, sizeof frameFilterProgram), 1);
+    ASSERT_TRUE(tap->write(frameOf(0x0800, 32)));
+    ASSERT_TRUE(tap->write(frameOf(mgmtType, 33)));
+
+    reads.resize(1);
+    reads[0].overlapped.hEvent = CreateEventA(nullptr, 1, 0, nullptr);
+    putU32(reads[0].record, readrec::bufferSize, readrec::preparedBufferSize);
+    post(0);
+    ASSERT_TRUE(waitDone(0));
+    EXPECT_EQ(seqIn(0), 33);
+
+    EXPECT_EQ(W32N_SetBPFProgram(handle, frameFilterProgram, 31), 0);  // not whole instructions
+}
+
+TEST_F(ZentrikKernelTest, ClosedHandleRefusesEverything)
+{
+    openWithReads(1);
+    post(0);
+    ASSERT_EQ(W32N_CloseAdapter(handle), 1);
+    uint8_t frame[60] = {};
+    uint32_t sent = 0;
+    EXPECT_EQ(W32N_PacketSend(handle, frame, sizeof frame, &sent, &reads[0].overlapped), 0);
+    EXPECT_EQ(GetOverlappedResult(handle, &reads[0].overlapped, &reads[0].bytes, 0), 0);
+    EXPECT_EQ(W32N_PacketRead(handle, reads[0].record, &reads[0].bytes, &reads[0].overlapped, 0), 0);
+    EXPECT_EQ(W32N_CloseAdapter(handle), 0);
+    handle = -1;
+}
+
+// Runs W32N_OpenAdapterA in a child, as nobody if asked, and returns what it
+// wrote to standard error; the child's exit status says whether it got -1.
+std::string openInChild(const char* name, bool dropPrivileges, int* exitCode)
+{
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return "pipe: " + std::string(std::strerror(errno));
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(pipeFds[1], STDERR_FILENO);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        // Leaving uid 0 without keeping capabilities drops CAP_NET_RAW.
+        if (dropPrivileges && setuid(65534) != 0)
+            _exit(3);
+        _exit(W32N_OpenAdapterA(name) == -1 ? 0 : 1);
+    }
+    close(pipeFds[1]);
+    std::string text;
+    char buffer[256];
+    ssize_t n;
+    while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<size_t>(n));
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return text;
+}
+
+TEST_F(ZentrikKernelTest, RefusedOpenSaysWhyInOneLine)
+{
+    addTap("tap0", 1);
+    struct Case {
+        const char* name;
+        bool dropPrivileges;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"tap0", true, "Operation not permitted (needs CAP_NET_RAW)"},
+        {"nosuch0", false, "No such device"},
+        {"an-interface-name-too-long", false, "No such device"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int exitCode = -1;
+        std::string text = openInChild(c.name, c.dropPrivileges, &exitCode);
+        EXPECT_EQ(exitCode, 0);
+        EXPECT_EQ(text, std::string(program_invocation_short_name) + ": cannot open adapter " + c.name + ": " +
+                            c.reason + "\n");
+    }
+}
+
+}  // namespace
