@@ -1,0 +1,13 @@
+#include <QApplication>
+
+#include "form1.h"
+#include "version.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QString::fromLatin1(prompt::productName));
+    QApplication::setApplicationVersion(QString::fromLatin1(prompt::productVersion));
+    prompt::Form1 form;
+    form.show();
+    return QApplication::exec();
+}
