@@ -44,7 +44,7 @@ public:
             for (const char* k : known)
                 found = found || it.key() == k;
             if (!found)
-                return fail(path + "." + it.key(), "unknown field");
+                return fail(path.empty() ? it.key() : path + "." + it.key(), "unknown field");
         }
         return true;
     }
