@@ -25,8 +25,6 @@
 namespace {
 constexpr uint32_t errorInvalidParameter = 87;
 
-// ---- enumeration ----
-
 struct ListedAdapter {
     unsigned index;
     std::string name;
@@ -69,14 +67,12 @@ bool isUsable(int fd, const char* name)
     return request.ifr_hwaddr.sa_family == ARPHRD_ETHER;
 }
 
-// ---- open adapters ----
-
 constexpr int maxOpen = 32;
 // The link posts 512 reads per adapter; room for twice that.
 constexpr size_t postedCapacity = 1024;
 // A burst of 512 full frames with the kernel's per-buffer overhead.
 constexpr int receiveBufferBytes = 4 * 1024 * 1024;
-// A frame bigger than any read record takes; the rest is cut off.
+// For frames thrown away unread; anything longer is cut off.
 constexpr size_t scratchSize = 2048;
 // A record's bufferSize counts the frame's payload, as an MTU does, and the
 // 14-byte header comes on top: the link's 1500 takes a full 1514-byte frame.
@@ -146,7 +142,8 @@ bool completeOne(OpenAdapter& a)
                              reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (n < 0)
             return false;
-        // Kernels without PACKET_IGNORE_OUTGOING hand our own sends back.
+        // Kernels before 4.20 ignore PACKET_IGNORE_OUTGOING and hand back what
+        // other sockets sent on the interface.
         if (from.sll_pkttype == PACKET_OUTGOING)
             continue;
         auto length = static_cast<uint32_t>(n);
