@@ -11,8 +11,8 @@ namespace platform {
 bool acquireInstanceLock(const char* name)
 {
     const char* dir = std::getenv("XDG_RUNTIME_DIR");
-    std::string path = (dir && *dir) ? std::string(dir) : std::string("/tmp");
-    path += "/" + std::string(name) + "-" + std::to_string(getuid()) + ".lock";
+    std::string path = (dir && *dir) ? dir : "/tmp";
+    path.append("/").append(name).append("-").append(std::to_string(getuid())).append(".lock");
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
         return true;  // no lock to be had: better to run than to refuse

@@ -74,9 +74,6 @@ constexpr size_t postedCapacity = 1024;
 constexpr int receiveBufferBytes = 4 * 1024 * 1024;
 // For frames thrown away unread; anything longer is cut off.
 constexpr size_t scratchSize = 2048;
-// A record's bufferSize counts the frame's payload, as an MTU does, and the
-// 14-byte header comes on top: the link's 1500 takes a full 1514-byte frame.
-constexpr size_t ethernetHeaderBytes = 14;
 
 struct PostedRead {
     uint8_t* record;
@@ -132,8 +129,8 @@ void drain(int fd)
 bool completeOne(OpenAdapter& a)
 {
     PostedRead& read = a.posted[a.head];
-    size_t room = std::min<size_t>(size_t{getU32(read.record, readrec::bufferSize)} + ethernetHeaderBytes,
-                                   readrec::frameRoom);
+    // The record announces how much it takes; readers rely on never getting more.
+    size_t room = std::min<size_t>(getU32(read.record, readrec::bufferSize), readrec::frameRoom);
     for (;;) {
         sockaddr_ll from{};
         socklen_t fromLength = sizeof from;

