@@ -1,0 +1,179 @@
+#pragma once
+// Shared by the management-message tests: adapters on the simulated driver,
+// the virtual clock, and small builders for the frames a device sends back.
+#include "exchange.h"
+#include "frame.h"
+#include "intake.h"
+#include "link.h"
+#include "platform.h"
+#include "session.h"
+#include "sim.h"
+#include "simclock.h"
+#include "timers.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace mmetest {
+
+using Bytes = std::vector<uint8_t>;
+using Mac = std::array<uint8_t, 6>;
+
+constexpr Mac broadcast = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+constexpr Mac hostMac0 = {0x00, 0x50, 0x8B, 0x00, 0x00, 0x01};
+constexpr Mac hostMac1 = {0x00, 0x50, 0x8B, 0x00, 0x00, 0x02};
+constexpr Mac deviceMac0 = {0x02, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+constexpr Mac deviceMac1 = {0x02, 0x1A, 0x2B, 0x3C, 0x4D, 0x6F};
+constexpr Mac remoteMac = {0x02, 0x77, 0x88, 0x99, 0xAA, 0xBB};
+constexpr Mac strangerMac = {0x02, 0x44, 0x44, 0x44, 0x44, 0x44};
+
+inline Mac macAt(const uint8_t* p)
+{
+    Mac m;
+    std::memcpy(m.data(), p, 6);
+    return m;
+}
+
+// A management frame with one entry; the body starts at offset 17.
+inline Bytes frame(const Mac& dst, const Mac& src, uint8_t type, uint8_t length, const Bytes& body = {},
+                   size_t total = 60)
+{
+    Bytes f(std::max<size_t>(total, 17 + body.size()), 0);
+    std::memcpy(f.data(), dst.data(), 6);
+    std::memcpy(f.data() + 6, src.data(), 6);
+    f[12] = 0x88;
+    f[13] = 0x7B;
+    f[14] = 1;
+    f[15] = type;
+    f[16] = length;
+    std::copy(body.begin(), body.end(), f.begin() + 17);
+    f.resize(total);
+    return f;
+}
+
+inline Bytes block(uint8_t seed)
+{
+    Bytes b(50);
+    for (size_t i = 0; i < b.size(); ++i)
+        b[i] = static_cast<uint8_t>(seed + 3 * i);
+    return b;
+}
+
+inline Bytes paramReply(const Mac& dst, const Mac& src, uint8_t kind, const Bytes& blk, uint8_t length = 0x33,
+                        size_t total = 68)
+{
+    Bytes body{kind};
+    body.insert(body.end(), blk.begin(), blk.end());
+    return frame(dst, src, 0x19, length, body, total);
+}
+
+inline Bytes linkStatsReply(const Mac& dst, const Mac& src, uint8_t typeCode, size_t total = 204)
+{
+    return frame(dst, src, 0x1A, 0xBB, {typeCode}, total);
+}
+
+inline Bytes stationReply(const Mac& dst, const Mac& src) { return frame(dst, src, 0x08, 6, Bytes(src.begin(), src.end())); }
+
+inline std::vector<std::string> readLines(const char* path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::string> lines;
+    std::string line;
+    while (std::getline(in, line))
+        lines.push_back(line);
+    return lines;
+}
+
+// Event lines of plc.log (every second line), without their CR.
+inline std::vector<std::string> logEvents()
+{
+    std::vector<std::string> events;
+    std::vector<std::string> lines = readLines("plc.log");
+    for (size_t i = 1; i < lines.size(); i += 2) {
+        std::string l = lines[i];
+        if (!l.empty() && l.back() == '\r')
+            l.pop_back();
+        events.push_back(l);
+    }
+    return events;
+}
+
+inline std::string hexBlock(const uint8_t* b)
+{
+    std::string s;
+    char part[4];
+    for (int i = 0; i < 50; ++i) {
+        std::snprintf(part, sizeof part, " %.2x", b[i]);
+        s += part;
+    }
+    return s;
+}
+
+class MmeFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        closeAdapters();
+        zsim::reset();
+        simclock::reset();
+        platform::clearTimers();
+        std::memset(adapters, 0, sizeof adapters);
+        std::memset(referenceBlock, 0, sizeof referenceBlock);
+        selectedAdapter = 0;
+        busy = 0;
+        selfAddressedSeen = 0;
+        std::remove("plc.log");
+    }
+    void TearDown() override
+    {
+        closeAdapters();
+        zsim::reset();
+        std::remove("plc.log");
+    }
+    static void addSimAdapters(int count)
+    {
+        const Mac macs[2] = {hostMac0, hostMac1};
+        for (int i = 0; i < count; ++i)
+            zsim::addAdapter("eth" + std::to_string(i), macs[i].data());
+    }
+    void open(int count)
+    {
+        addSimAdapters(count);
+        ASSERT_EQ(openAdapters(), 1);
+        ASSERT_EQ(adapterCount, count);
+        zsim::clearSent();
+    }
+    // The frames that went out, as sent on the wire.
+    std::vector<Bytes> sent(int adapter = -1) const
+    {
+        std::vector<Bytes> out;
+        for (const auto& s : zsim::sentFrames())
+            if (adapter < 0 || s.adapter == adapter)
+                out.push_back(s.bytes);
+        return out;
+    }
+    // Lets late replies arrive and drops every frame waiting in the rings.
+    static void drain()
+    {
+        simclock::advance(1000);
+        uint8_t buffer[1500];
+        while (receiveFrame(buffer))
+            ;
+    }
+    static size_t countType(const std::vector<Bytes>& frames, uint8_t type)
+    {
+        size_t n = 0;
+        for (const auto& f : frames)
+            n += f.size() > 15 && f[15] == type;
+        return n;
+    }
+};
+
+}  // namespace mmetest
