@@ -2,6 +2,8 @@
 // The 16 per-adapter profiles: one 109,312-byte image that is also the byte
 // layout of "wizard.data". Plain records with natural alignment give exactly
 // the stored offsets; the asserts below hold them to it.
+#include "password.h"  // defaultNetworkPassword
+
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -62,7 +64,6 @@ static_assert(profileImageSize == 109312);
 
 extern NetworkProfile profiles[profileCount];
 
-constexpr const char* defaultNetworkPassword = "TideWell";
 constexpr const char* profileFileName = "wizard.data";
 
 void loadProfiles();
