@@ -1,0 +1,47 @@
+#pragma once
+// The network password of the selected adapter: set it on the local device,
+// or go back to the default one.
+#include <QByteArray>
+#include <QString>
+#include <QWidget>
+
+#include <cstddef>
+
+class QLineEdit;
+class QPushButton;
+
+// What the password rules see of a field: its text as UTF-8, so that every
+// character outside ASCII becomes bytes the rules refuse.
+QByteArray passwordFieldBytes(const QLineEdit* edit);
+// A password field of a profile, at most 24 characters even without its NUL.
+QString profileFieldText(const char* field);
+
+constexpr const char* invalidNetworkPasswordCaption = "Invalid Password Entry";
+constexpr const char* invalidNetworkPasswordText =
+    "The Network Password Entered is Invalid.\nPlease Enter a Valid Network Password";
+
+class SecurityPage : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int idPasswordEdit = 1028;
+    static constexpr int idSetLocal = 1080;
+    static constexpr int idRestoreDefault = 1062;
+
+    explicit SecurityPage(QWidget* parent = nullptr);
+
+    QLineEdit* passwordEdit() const { return passwordEdit_; }
+
+public slots:
+    // The tab became current: show the stored password, dropping typed text.
+    void activate();
+    // The sheet was cancelled.
+    void reset();
+    // False when the field was refused (after the box).
+    bool setLocal();
+    bool restoreDefault();
+
+private:
+    QLineEdit* passwordEdit_;
+    QPushButton* setLocalButton_;
+    QPushButton* restoreDefaultButton_;
+};
