@@ -1,0 +1,235 @@
+#include "ui_fixture.h"
+
+#include "about_page.h"
+#include "instance.h"
+#include "qt_timers.h"
+
+#include <QCloseEvent>
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+
+#include <cstdlib>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace uitest;
+
+TEST_F(SheetTest, SheetHasFiveTabsOkCancelAndNoHelpButton)
+{
+    load("home.json");
+    PropertySheet& s = open();
+    EXPECT_EQ(s.windowTitle(), "Veltaro RLA-7070 Utility");
+    EXPECT_FALSE(s.windowFlags().testFlag(Qt::WindowContextHelpButtonHint));
+    auto* tabs = child<QTabWidget>("tabs");
+    ASSERT_EQ(tabs->count(), 5);
+    QStringList captions;
+    for (int i = 0; i < tabs->count(); ++i)
+        captions << tabs->tabText(i);
+    EXPECT_EQ(captions, QStringList({"Device", "Network", "Security", "Advanced", "About"}));
+    EXPECT_EQ(tabs->currentIndex(), devicePageIndex);
+
+    auto* buttons = child<QDialogButtonBox>("buttons");
+    EXPECT_EQ(buttons->standardButtons(), QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+
+    // Only the start page exists until another tab is selected.
+    EXPECT_NE(s.page(devicePageIndex), nullptr);
+    for (int i = networkPageIndex; i < pageCount; ++i)
+        EXPECT_EQ(s.page(i), nullptr) << i;
+    EXPECT_EQ(networkPageWindow, nullptr);
+    EXPECT_EQ(advancedPageWindow, nullptr);
+    for (int i = networkPageIndex; i < pageCount; ++i) {
+        tabs->setCurrentIndex(i);
+        EXPECT_NE(s.page(i), nullptr) << i;
+    }
+    EXPECT_NE(networkPageWindow, nullptr);
+    EXPECT_NE(advancedPageWindow, nullptr);
+    // Selecting a tab again does not make its page anew.
+    QWidget* network = s.page(networkPageIndex);
+    tabs->setCurrentIndex(networkPageIndex);
+    EXPECT_EQ(s.page(networkPageIndex), network);
+}
+
+TEST_F(SheetTest, EveryWayOfCancellingEndsTheSessionOnce)
+{
+    enum class Way { cancelButton, escape, closeBox };
+    struct Case {
+        Way way;
+        int currentTab;
+        bool visitNetwork;
+    };
+    const Case cases[] = {
+        {Way::cancelButton, devicePageIndex, false},
+        {Way::cancelButton, aboutPageIndex, false},
+        {Way::escape, networkPageIndex, true},
+        {Way::closeBox, advancedPageIndex, true},
+        {Way::escape, securityPageIndex, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "way " << static_cast<int>(c.way) << " tab " << c.currentTab);
+        sheet.reset();
+        zsim::reset();
+        network.clear();
+        load("home.json");
+        PropertySheet& s = open();
+        auto* tabs = child<QTabWidget>("tabs");
+        if (c.visitNetwork)
+            tabs->setCurrentIndex(networkPageIndex);
+        tabs->setCurrentIndex(c.currentTab);
+        EXPECT_EQ(networkPageWindow != nullptr, c.visitNetwork || c.currentTab == networkPageIndex);
+        ASSERT_EQ(sessionOpen, 1);
+        ASSERT_EQ(zsim::openHandleCount(), 1);
+        s.show();
+        switch (c.way) {
+        case Way::cancelButton: child<QDialogButtonBox>("buttons")->button(QDialogButtonBox::Cancel)->click(); break;
+        case Way::escape: QTest::keyClick(&s, Qt::Key_Escape); break;
+        case Way::closeBox: s.close(); break;
+        }
+        EXPECT_EQ(s.result(), QDialog::Rejected);
+        EXPECT_FALSE(s.isVisible());
+        EXPECT_EQ(sessionOpen, 0);
+        EXPECT_EQ(zsim::openHandleCount(), 0);
+        EXPECT_EQ(adapterCount, 0);
+    }
+}
+
+TEST_F(SheetTest, OkClosesWithoutEndingTheSession)
+{
+    load("home.json");
+    PropertySheet& s = open();
+    child<QTabWidget>("tabs")->setCurrentIndex(networkPageIndex);
+    s.show();
+    child<QDialogButtonBox>("buttons")->button(QDialogButtonBox::Ok)->click();
+    EXPECT_EQ(s.result(), QDialog::Accepted);
+    EXPECT_EQ(sessionOpen, 1);
+    EXPECT_EQ(zsim::openHandleCount(), 1);
+}
+
+TEST_F(SheetTest, AboutPageShowsNameAndVersion)
+{
+    load("home.json");
+    open();
+    child<QTabWidget>("tabs")->setCurrentIndex(aboutPageIndex);
+    auto* about = child<AboutPage>("aboutPage");
+    ASSERT_NE(about, nullptr);
+    QStringList texts;
+    for (QLabel* l : about->findChildren<QLabel*>())
+        texts << l->text();
+    texts.sort();
+    EXPECT_EQ(texts, QStringList({"Veltaro RLA-7070 Utility", "Version:", "v.2.0.0.00"}));
+    auto* group = about->findChild<QGroupBox*>();
+    ASSERT_NE(group, nullptr);
+    EXPECT_EQ(group->title(), "Version");
+    EXPECT_EQ(group->geometry(), dluRect(49, 82, 192, 40));
+    EXPECT_EQ(about->findChild<QLabel*>("productText")->geometry(), dluRect(58, 66, 152, 8));
+    // No web link on the page.
+    EXPECT_TRUE(about->findChildren<QAbstractButton*>().isEmpty());
+}
+
+TEST(QtTimers, FireOnTheEventLoopUntilKilled)
+{
+    ensureApplication();
+    static int fired;
+    static TimerId self;
+    fired = 0;
+    QtTimerBackend timers;
+    platform::setTimerBackend(&timers);
+    // A one-shot the way scanTimeout is one: it kills its own timer.
+    self = SetTimer(1, [] {
+        ++fired;
+        KillTimer(self);
+    });
+    ASSERT_NE(self, 0u);
+    QTRY_COMPARE_WITH_TIMEOUT(fired, 1, 2000);
+    QTest::qWait(20);
+    EXPECT_EQ(fired, 1);
+    EXPECT_EQ(KillTimer(self), 0);
+
+    static int periodic;
+    periodic = 0;
+    TimerId id = SetTimer(1, [] { ++periodic; });
+    QTRY_VERIFY_WITH_TIMEOUT(periodic >= 3, 2000);
+    EXPECT_EQ(KillTimer(id), 1);
+    int stopped = periodic;
+    QTest::qWait(20);
+    EXPECT_EQ(periodic, stopped);
+    platform::setTimerBackend(nullptr);
+}
+
+namespace {
+// A child process that takes the lock, reports through the pipe, then holds
+// it until the parent closes the other pipe.
+pid_t holdLockInChild(int* release)
+{
+    int ready[2], hold[2];
+    if (pipe(ready) != 0 || pipe(hold) != 0)
+        return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(ready[0]);
+        close(hold[1]);
+        char got = platform::acquireInstanceLock("brennic") ? 'y' : 'n';
+        (void)!write(ready[1], &got, 1);
+        char c;
+        (void)!read(hold[0], &c, 1);
+        _exit(0);
+    }
+    close(ready[1]);
+    close(hold[0]);
+    char got = 0;
+    (void)!read(ready[0], &got, 1);
+    close(ready[0]);
+    *release = hold[1];
+    return got == 'y' ? pid : -1;
+}
+}  // namespace
+
+TEST(SingleInstance, SecondCopyEndsAtOnceAndTheNextStartRuns)
+{
+    ensureApplication();
+    // Locks of this test only, in its scratch directory.
+    char dir[4096];
+    ASSERT_NE(getcwd(dir, sizeof dir), nullptr);
+    setenv("XDG_RUNTIME_DIR", dir, 1);
+
+    int release = -1;
+    pid_t first = holdLockInChild(&release);
+    ASSERT_GT(first, 0);
+
+    // Another copy, in a process of its own: it ends with 0 and shows nothing.
+    pid_t second = fork();
+    if (second == 0) {
+        char name[] = "brennic";
+        char* argv[] = {name, nullptr};
+        busy = 0;
+        int rc = runBrennic(1, argv);
+        _exit(rc == 0 && busy == 1 ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(second, &status, 0), second);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
+    // The same early path in this process: no window is made.
+    int windowsBefore = QApplication::topLevelWidgets().size();
+    char name[] = "brennic";
+    char* argv[] = {name, nullptr};
+    busy = 0;
+    EXPECT_EQ(runBrennic(1, argv), 0);
+    EXPECT_EQ(busy, 1);
+    EXPECT_EQ(QApplication::topLevelWidgets().size(), windowsBefore);
+
+    // Once the first copy has ended, a new start gets the lock.
+    close(release);
+    ASSERT_EQ(waitpid(first, &status, 0), first);
+    int again = -1;
+    pid_t next = holdLockInChild(&again);
+    EXPECT_GT(next, 0);
+    close(again);
+    if (next > 0)
+        waitpid(next, &status, 0);
+    unsetenv("XDG_RUNTIME_DIR");
+}

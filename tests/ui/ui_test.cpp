@@ -1,0 +1,368 @@
+#include "ui_fixture.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+using namespace uitest;
+
+namespace {
+const char* const localMac = "02:b7:1c:10:00:01";
+// Ticks the monitor from inside the scan dialog's own loop until it closes.
+struct DialogStepper {
+    uint32_t elapsedMs = 0;
+    bool sawEmptyList = false;
+    bool survivedEscape = false;
+    bool survivedClose = false;
+    int lastBarPos = -1;
+    QString caption;
+    QString text;
+};
+}  // namespace
+
+TEST_F(SheetTest, OneDeviceIsListedSelectedAndConnected)
+{
+    load("home.json");
+    open();
+    auto* list = child<QTreeWidget>("deviceList");
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_EQ(list->topLevelItem(0)->text(0), "Orvane QM44 (USB)");
+    EXPECT_EQ(list->topLevelItem(0)->text(1), localMac);
+    EXPECT_TRUE(list->topLevelItem(0)->isSelected());
+    EXPECT_EQ(list->currentItem(), list->topLevelItem(0));
+    EXPECT_EQ(list->headerItem()->text(0), "Device");
+    EXPECT_EQ(list->headerItem()->text(1), "MAC address");
+    EXPECT_EQ(list->columnWidth(0), 148);
+    EXPECT_EQ(list->columnWidth(1), 100);
+
+    EXPECT_EQ(child<QLineEdit>("stateText")->text(), QString("Connected to ") + localMac);
+    EXPECT_EQ(child<QLabel>("statusText")->text(), "Analyzing your powerline network, please wait....");
+    EXPECT_EQ(selectedAdapter, 0);
+    EXPECT_EQ(busy, 0);
+    EXPECT_EQ(sessionOpen, 1);
+    EXPECT_EQ(progressActive, 1);
+    EXPECT_EQ(monitorSecond, 15);
+    // The monitor and the scan timer.
+    EXPECT_EQ(platform::activeTimerCount(), 2);
+    const NetworkProfile& p = profiles[0];
+    EXPECT_EQ(p.localDevicePresent, 1);
+    EXPECT_EQ(p.localDeviceType, 1);
+    EXPECT_EQ(macText(p.localDeviceMac), localMac);
+    EXPECT_EQ(macText(p.adapterMac), "02:b7:1c:00:00:01");
+    EXPECT_TRUE(errorBoxes.empty());
+    EXPECT_TRUE(exitCodes.empty());
+}
+
+TEST_F(SheetTest, ScanRunsTheBarThenShowsTheLinkQuality)
+{
+    load("home.json");
+    open();
+    uint32_t began = simclock::now();
+    auto* bar = child<QProgressBar>("qualityBar");
+    DevicePage* page = devicePageWindow;
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(bar->minimum(), 0);
+    EXPECT_EQ(bar->maximum(), 100);
+    EXPECT_FALSE(bar->isTextVisible());
+    for (int tick = 1; tick <= 5; ++tick) {
+        run(100);
+        EXPECT_EQ(bar->value(), 2 * tick);
+    }
+    ASSERT_TRUE(runUntilScanEnds());
+    // The LinkStatsReply ends it, a little over four seconds in.
+    EXPECT_LT(simclock::now() - began, 6000u);
+
+    LinkQuality q = linkQualityFor(averageRate());
+    EXPECT_STREQ(q.ratingText, "Link Quality: Excellent");
+    EXPECT_EQ(bar->value(), std::min(q.barPosition, 100));
+    EXPECT_GT(bar->value(), 3);
+    EXPECT_EQ(page->bar().colour(), QColor(0, 230, 0));
+    EXPECT_EQ(bar->palette().color(QPalette::Highlight), QColor(0, 230, 0));
+    EXPECT_EQ(child<QLabel>("statusText")->text(), "Link Quality: Excellent");
+
+    // The bar stands still once the scan is over.
+    int settled = bar->value();
+    run(1000);
+    EXPECT_EQ(bar->value(), settled);
+}
+
+TEST_F(SheetTest, BarStepsWrapAndPositionsFill)
+{
+    ensureApplication();
+    QProgressBar widget;
+    widget.setRange(0, 100);
+    StepBar bar(&widget);
+    bar.setStep(2);
+    for (int i = 0; i < 50; ++i)
+        bar.stepIt();
+    EXPECT_EQ(widget.value(), 100);
+    bar.stepIt();
+    EXPECT_EQ(widget.value(), 0);  // starts over after five seconds of ticks
+    bar.setPos(113);
+    EXPECT_EQ(widget.value(), 100);
+    bar.setPos(-4);
+    EXPECT_EQ(widget.value(), 0);
+    bar.setColour(QColor(230, 0, 0));
+    EXPECT_EQ(widget.palette().color(QPalette::Highlight), QColor(230, 0, 0));
+    bar.setColour(QColor());
+    EXPECT_EQ(widget.palette().color(QPalette::Highlight), QPalette().color(QPalette::Highlight));
+}
+
+TEST_F(SheetTest, DeviceTypesWithoutANameShowTheirNumber)
+{
+    const char* expected[] = {"Orvane QM4410A", "Orvane QM44 (USB)", "Orvane QM44 (Router/AP)",
+                              "Orvane QM44 (Ethernet)", "Orvane QM4410B"};
+    for (int t = 0; t < 5; ++t)
+        EXPECT_EQ(deviceTypeName(t), expected[t]);
+    EXPECT_EQ(deviceTypeName(5), "Unknown device (type 5)");
+    EXPECT_EQ(deviceTypeName(-1), "Unknown device (type -1)");
+}
+
+TEST_F(SheetTest, OnlyTheSecondAdapterEquipped)
+{
+    std::string error;
+    ASSERT_TRUE(emu::loadScenario(std::string(SCENARIO_DIR) + "/two-adapters.json", network, &error)) << error;
+    network.adapter(0).device.faults.silent = true;
+    emu::addSimAdapters(network);
+    emu::attachToSimDriver(network);
+    open();
+    auto* list = child<QTreeWidget>("deviceList");
+    ASSERT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_EQ(list->topLevelItem(0)->text(0), "Orvane QM44 (Router/AP)");
+    EXPECT_EQ(list->topLevelItem(0)->text(1), "02:b7:1c:10:00:02");
+    EXPECT_TRUE(list->topLevelItem(0)->isSelected());
+    EXPECT_EQ(selectedAdapter, 1);
+    EXPECT_EQ(child<QLineEdit>("stateText")->text(), "Connected to 02:b7:1c:10:00:02");
+    EXPECT_EQ(profiles[0].localDevicePresent, 0);
+    EXPECT_EQ(profiles[1].localDevicePresent, 1);
+
+    // The one row maps back to adapter 1, not 0.
+    selectedAdapter = 0;
+    child<QPushButton>("connectButton")->click();
+    EXPECT_EQ(selectedAdapter, 1);
+}
+
+TEST_F(SheetTest, ConnectSwitchesAdapterAndRestartsTheScan)
+{
+    load("two-adapters.json");
+    open();
+    auto* list = child<QTreeWidget>("deviceList");
+    ASSERT_EQ(list->topLevelItemCount(), 2);
+    EXPECT_EQ(selectedAdapter, 0);
+    ASSERT_TRUE(runUntilScanEnds());
+    DevicePage* page = devicePageWindow;
+    EXPECT_TRUE(page->bar().colour().isValid());
+    ASSERT_GT(stationRows().size(), 0u);
+
+    list->setCurrentItem(list->topLevelItem(1));
+    ASSERT_EQ(list->selectedItems().size(), 1);
+    child<QPushButton>("connectButton")->click();
+    EXPECT_EQ(selectedAdapter, 1);
+    EXPECT_EQ(child<QLineEdit>("stateText")->text(), "Connected to 02:b7:1c:10:00:02");
+    EXPECT_EQ(page->bar().pos(), 0);
+    EXPECT_EQ(page->bar().step(), 2);
+    EXPECT_FALSE(page->bar().colour().isValid());
+    EXPECT_EQ(progressActive, 1);
+    EXPECT_EQ(monitorSecond, 15);
+    EXPECT_EQ(child<QLabel>("statusText")->text(), "Analyzing your powerline network, please wait....");
+
+    // No row selected: the adapter stays, but the bar, the table and the scan start over.
+    ASSERT_TRUE(runUntilScanEnds());
+    selectedAdapter = 0;
+    ASSERT_TRUE(runUntilScanEnds());
+    ASSERT_GT(stationRows().size(), 0u);
+    list->clearSelection();
+    child<QPushButton>("connectButton")->click();
+    EXPECT_EQ(selectedAdapter, 0);
+    EXPECT_TRUE(stationRows().empty());
+    EXPECT_EQ(page->bar().pos(), 0);
+    EXPECT_FALSE(page->bar().colour().isValid());
+    EXPECT_EQ(progressActive, 1);
+    EXPECT_EQ(monitorSecond, 15);
+}
+
+TEST_F(SheetTest, UnusableHardwareReportsAndEnds)
+{
+    for (const char* scenario : {"silent.json", "unsupported-type.json"}) {
+        SCOPED_TRACE(scenario);
+        zsim::reset();
+        network.clear();
+        errorBoxes.clear();
+        exitCodes.clear();
+        busy = 1;
+        load(scenario);
+        open();
+        ASSERT_EQ(errorBoxes.size(), 1u);
+        EXPECT_EQ(errorBoxes[0].caption, "Invalid Configuration");
+        EXPECT_EQ(errorBoxes[0].text, "Your Powerline hardware is not compatible with the RLA-7070 Utility.\n"
+                                      "Please check your device and connection.");
+        EXPECT_EQ(errorBoxes[0].owner, devicePageWindow);
+        EXPECT_EQ(exitCodes, std::vector<int>{0});
+        EXPECT_EQ(zsim::openHandleCount(), 0);
+        EXPECT_EQ(sessionOpen, 0);
+        // No monitor was started.
+        EXPECT_EQ(platform::activeTimerCount(), 0);
+        EXPECT_EQ(busy, 1);
+        sheet.reset();
+    }
+}
+
+TEST_F(SheetTest, RefreshStartsOverAndEndsWhenNothingUsableRemains)
+{
+    load("home.json");
+    open();
+    ASSERT_TRUE(runUntilScanEnds());
+    DevicePage* page = devicePageWindow;
+    auto* list = child<QTreeWidget>("deviceList");
+
+    child<QPushButton>("refreshButton")->click();
+    EXPECT_TRUE(errorBoxes.empty());
+    ASSERT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_TRUE(list->selectedItems().isEmpty());
+    EXPECT_EQ(child<QLabel>("statusText")->text(), "Analyzing your powerline network, please wait....");
+    EXPECT_EQ(page->bar().pos(), 0);
+    EXPECT_FALSE(page->bar().colour().isValid());
+    EXPECT_EQ(progressActive, 1);
+    EXPECT_EQ(monitorSecond, 15);
+    EXPECT_EQ(zsim::openHandleCount(), 1);
+    EXPECT_EQ(sessionOpen, 1);
+    // The monitor kept running across the refresh; one scan timer.
+    EXPECT_EQ(platform::activeTimerCount(), 2);
+    ASSERT_TRUE(runUntilScanEnds());
+    EXPECT_EQ(child<QLabel>("statusText")->text(), "Link Quality: Excellent");
+
+    network.adapter(0).device.faults.silent = true;
+    child<QPushButton>("refreshButton")->click();
+    ASSERT_EQ(errorBoxes.size(), 1u);
+    EXPECT_EQ(errorBoxes[0].caption, "Invalid Configuration");
+    EXPECT_EQ(exitCodes, std::vector<int>{0});
+    EXPECT_EQ(zsim::openHandleCount(), 0);
+}
+
+TEST_F(SheetTest, NetworkPageListsStationsDescendingWithRates)
+{
+    load("home.json");
+    open();
+    EXPECT_EQ(networkPageWindow, nullptr);
+    ASSERT_TRUE(runUntilScanEnds());
+    // Filled from the table when it is first shown.
+    child<QTabWidget>("tabs")->setCurrentIndex(networkPageIndex);
+    ASSERT_NE(networkPageWindow, nullptr);
+    auto* list = child<QTreeWidget>("stationList");
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->headerItem()->text(0), "MAC Address");
+    EXPECT_EQ(list->headerItem()->text(1), "Data Rate (Mbps)");
+    EXPECT_EQ(list->columnWidth(0), 100);
+    EXPECT_EQ(list->columnWidth(1), 100);
+    EXPECT_EQ(rowTexts(list, 0), QStringList({"02:b7:1c:20:00:03", "02:b7:1c:20:00:02", "02:b7:1c:20:00:01"}));
+    EXPECT_EQ(rowTexts(list, 1), QStringList({rateText(rateFromLinkValue(400)), rateText(rateFromLinkValue(50)),
+                                              rateText(rateFromLinkValue(20))}));
+
+    // Redrawn from the table whatever its order; unrated stations show "*".
+    networkPageWindow->fillRows({{"00:0b:00:00:00:01", "13.50"}, {"00:a0:00:00:00:01", "*"}, {"00:0b:ff:00:00:00", "0.00"}});
+    EXPECT_EQ(rowTexts(list, 0), QStringList({"00:a0:00:00:00:01", "00:0b:ff:00:00:00", "00:0b:00:00:00:01"}));
+    EXPECT_EQ(rowTexts(list, 1), QStringList({"*", "0.00", "13.50"}));
+    clearNetworkList();
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    EXPECT_EQ(list->columnCount(), 2);
+}
+
+TEST_F(SheetTest, ClearingTheNetworkListBeforeItExistsDoesNothing)
+{
+    load("home.json");
+    open();
+    ASSERT_TRUE(runUntilScanEnds());
+    clearNetworkList();
+    fillStationList();
+    EXPECT_EQ(networkPageWindow, nullptr);
+    child<QTabWidget>("tabs")->setCurrentIndex(networkPageIndex);
+    EXPECT_EQ(child<QTreeWidget>("stationList")->topLevelItemCount(), 3);
+}
+
+class ScanDialogTest : public SheetTest {
+protected:
+    // Presses "Scan Powerline Network" and drives the monitor from inside the
+    // modal dialog's loop, one virtual tick per pass, until the dialog is gone.
+    DialogStepper scan()
+    {
+        DialogStepper s;
+        auto* list = child<QTreeWidget>("stationList");
+        QTimer stepper;
+        stepper.setInterval(0);
+        QObject::connect(&stepper, &QTimer::timeout, [&] {
+            ScanDialog* d = scanDialogWindow;
+            if (!d)
+                return;
+            if (s.elapsedMs == 0) {
+                s.sawEmptyList = list->topLevelItemCount() == 0;
+                s.caption = d->windowTitle();
+                s.text = d->findChild<QLabel*>()->text();
+                QTest::keyClick(d, Qt::Key_Escape);
+                s.survivedEscape = d->isVisible() && scanDialogWindow == d;
+                d->close();
+                s.survivedClose = d->isVisible() && scanDialogWindow == d;
+            }
+            if (s.elapsedMs > 30000) {  // a fault: do not hang the suite
+                d->endScan();
+                return;
+            }
+            simclock::advance(monitorIntervalMs);
+            s.elapsedMs += monitorIntervalMs;
+            platform::runDueTimers();
+            if (scanDialogWindow)
+                s.lastBarPos = scanDialogWindow->bar().pos();
+        });
+        stepper.start();
+        child<QPushButton>("scanButton")->click();
+        stepper.stop();
+        return s;
+    }
+};
+
+TEST_F(ScanDialogTest, ScanEndsOnTheLinkStatsReply)
+{
+    load("home.json");
+    open();
+    ASSERT_TRUE(runUntilScanEnds());
+    child<QTabWidget>("tabs")->setCurrentIndex(networkPageIndex);
+    ASSERT_EQ(child<QTreeWidget>("stationList")->topLevelItemCount(), 3);
+
+    DialogStepper s = scan();
+    EXPECT_TRUE(s.sawEmptyList);
+    EXPECT_TRUE(s.survivedEscape);
+    EXPECT_TRUE(s.survivedClose);
+    EXPECT_EQ(s.caption, "Powerline Network Scan");
+    EXPECT_EQ(s.text, "Scanning your powerline network, please wait...");
+    EXPECT_EQ(scanDialogWindow, nullptr);
+    EXPECT_GT(s.elapsedMs, 4000u);
+    EXPECT_LT(s.elapsedMs, 6000u);
+    EXPECT_EQ(progressActive, 0);
+    EXPECT_EQ(rowTexts(child<QTreeWidget>("stationList"), 0),
+              QStringList({"02:b7:1c:20:00:03", "02:b7:1c:20:00:02", "02:b7:1c:20:00:01"}));
+    EXPECT_EQ(child<QLabel>("statusText")->text(), "Link Quality: Excellent");
+}
+
+TEST_F(ScanDialogTest, SilentNetworkHoldsTheDialogTenSeconds)
+{
+    load("home.json");
+    open();
+    ASSERT_TRUE(runUntilScanEnds());
+    child<QTabWidget>("tabs")->setCurrentIndex(networkPageIndex);
+    network.adapter(0).device.faults.silent = true;
+
+    DialogStepper s = scan();
+    EXPECT_EQ(scanDialogWindow, nullptr);
+    EXPECT_GE(s.elapsedMs, 10000u);
+    EXPECT_LE(s.elapsedMs, 10100u);
+    // One step a tick: the dialog's bar is nearly full when the timer ends it.
+    EXPECT_GE(s.lastBarPos, 99);
+    EXPECT_EQ(child<QTreeWidget>("stationList")->topLevelItemCount(), 0);
+    EXPECT_EQ(child<QLabel>("statusText")->text(), "Link Quality: Poor");
+    EXPECT_EQ(devicePageWindow->bar().pos(), 3);
+    EXPECT_EQ(devicePageWindow->bar().colour(), QColor(230, 0, 0));
+}

@@ -1,0 +1,278 @@
+#include "device_page.h"
+
+#include "common.h"
+#include "link.h"
+#include "monitor.h"
+#include "profiles.h"
+#include "session.h"
+#include "shell.h"
+#include "timers.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <cstring>
+
+const char* const deviceTypeNames[deviceTypeNameCount] = {
+    "Orvane QM4410A",
+    "Orvane QM44 (USB)",
+    "Orvane QM44 (Router/AP)",
+    "Orvane QM44 (Ethernet)",
+    "Orvane QM4410B",
+};
+
+QString deviceTypeName(int deviceType)
+{
+    if (deviceType >= 0 && deviceType < deviceTypeNameCount)
+        return QString::fromLatin1(deviceTypeNames[deviceType]);
+    return QStringLiteral("Unknown device (type %1)").arg(deviceType);
+}
+
+void StepBar::setPos(int position)
+{
+    position_ = std::clamp(position, bar_->minimum(), bar_->maximum());
+    bar_->setValue(position_);
+}
+
+void StepBar::stepIt()
+{
+    int next = position_ + step_;
+    if (next > bar_->maximum())
+        next = bar_->minimum();
+    setPos(next);
+}
+
+void StepBar::setColour(const QColor& colour)
+{
+    colour_ = colour;
+    if (colour.isValid()) {
+        QPalette p = bar_->palette();
+        p.setColor(QPalette::Highlight, colour);
+        bar_->setPalette(p);
+    } else {
+        bar_->setPalette(QPalette());
+    }
+}
+
+int firstAdapterWithDevice()
+{
+    for (int a = 0; a < adapterCount; ++a)
+        if (adapters[a].devicePresent)
+            return a;
+    return 0;
+}
+
+void recordAdapterIdentities()
+{
+    for (int a = 0; a < adapterCount; ++a) {
+        NetworkProfile& p = profiles[a];
+        const AdapterEntry& e = adapters[a];
+        std::memcpy(p.adapterMac, e.ownMac, sizeof p.adapterMac);
+        if (e.devicePresent) {
+            p.localDevicePresent = 1;
+            p.localDeviceType = e.deviceType;
+            std::memcpy(p.localDeviceMac, e.deviceMac, sizeof p.localDeviceMac);
+        } else {
+            p.localDevicePresent = 0;
+        }
+    }
+}
+
+void fillDeviceList()
+{
+    if (devicePageWindow)
+        devicePageWindow->redrawDevices();
+}
+
+DevicePage::DevicePage(QWidget* parent)
+    : QWidget(parent),
+      stateText_(new QLineEdit(this)),
+      deviceList_(new QTreeWidget(this)),
+      refreshButton_(new QPushButton(QStringLiteral("Refresh"), this)),
+      connectButton_(new QPushButton(QStringLiteral("Connect"), this)),
+      statusText_(new QLabel(this)),
+      qualityBar_(new QProgressBar(this)),
+      bar_(qualityBar_)
+{
+    devicePageWindow = this;
+    setObjectName(QStringLiteral("devicePage"));
+    setFixedSize(dluX(295), dluY(220));
+
+    auto* stateLabel = new QLabel(QStringLiteral("State:"), this);
+    stateLabel->setGeometry(dluRect(22, 22, 20, 8));
+
+    stateText_->setObjectName(QStringLiteral("stateText"));
+    stateText_->setReadOnly(true);
+    stateText_->setGeometry(dluRect(45, 20, 228, 14));
+
+    auto* intro = new QLabel(QStringLiteral("The powerline devices connected to your PC are shown below.  You can select a "
+                                            "desired local device from the list, and click the 'Connect' button to "
+                                            "access your network."),
+                             this);
+    intro->setWordWrap(true);
+    intro->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    intro->setGeometry(dluRect(27, 51, 241, 28));
+
+    deviceList_->setObjectName(QStringLiteral("deviceList"));
+    deviceList_->setGeometry(dluRect(59, 87, 169, 58));
+    deviceList_->setRootIsDecorated(false);
+    deviceList_->setItemsExpandable(false);
+    deviceList_->setUniformRowHeights(true);
+    deviceList_->setSelectionMode(QAbstractItemView::SingleSelection);
+    deviceList_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    deviceList_->header()->setSectionsMovable(false);
+    deviceList_->header()->setStretchLastSection(false);
+
+    refreshButton_->setObjectName(QStringLiteral("refreshButton"));
+    refreshButton_->setGeometry(dluRect(125, 157, 50, 14));
+    connectButton_->setObjectName(QStringLiteral("connectButton"));
+    connectButton_->setGeometry(dluRect(181, 157, 50, 14));
+
+    statusText_->setObjectName(QStringLiteral("statusText"));
+    statusText_->setGeometry(dluRect(40, 177, 182, 8));
+
+    qualityBar_->setObjectName(QStringLiteral("qualityBar"));
+    qualityBar_->setGeometry(dluRect(40, 188, 215, 6));
+    qualityBar_->setRange(0, 100);
+    qualityBar_->setTextVisible(false);
+    qualityBar_->setValue(0);
+
+    setTabOrder(deviceList_, connectButton_);
+    setTabOrder(connectButton_, stateText_);
+    setTabOrder(stateText_, refreshButton_);
+    stateLabel->setFocusPolicy(Qt::NoFocus);
+
+    connect(connectButton_, &QPushButton::clicked, this, &DevicePage::connectDevice);
+    connect(refreshButton_, &QPushButton::clicked, this, &DevicePage::refresh);
+
+    if (!startSession()) {
+        invalidConfiguration();
+        return;
+    }
+    selectedAdapter = firstAdapterWithDevice();
+    recordAdapterIdentities();
+    deviceList_->setHeaderLabels({QStringLiteral("Device"), QStringLiteral("MAC address")});
+    deviceList_->setColumnWidth(0, 148);
+    deviceList_->setColumnWidth(1, 100);
+    busy = 0;
+    // Runs until the program ends; nothing keeps its identifier.
+    SetTimer(monitorIntervalMs, monitorTick);
+    fillDeviceList();
+    setStatusText(QString::fromLatin1(analyzingText));
+    beginNetworkScan();
+    bar_.setStep(2);
+    progressActive = 1;
+    selectAdapterRow();
+}
+
+DevicePage::~DevicePage()
+{
+    if (devicePageWindow == this)
+        devicePageWindow = nullptr;
+}
+
+QString DevicePage::statusText() const { return statusText_->text(); }
+
+void DevicePage::setStatusText(const QString& text) { statusText_->setText(text); }
+
+void DevicePage::setStateText()
+{
+    stateText_->setText(QString::fromLatin1(connectedPrefix) +
+                        QString::fromStdString(macText(adapters[selectedAdapter].deviceMac)));
+}
+
+void DevicePage::redrawDevices()
+{
+    setStateText();
+    deviceList_->clear();
+    for (int a = 0; a < adapterCount; ++a) {
+        const AdapterEntry& e = adapters[a];
+        if (!e.devicePresent)
+            continue;
+        auto* row = new QTreeWidgetItem(deviceList_);
+        row->setText(0, deviceTypeName(e.deviceType));
+        row->setText(1, QString::fromStdString(macText(e.deviceMac)));
+    }
+}
+
+void DevicePage::selectAdapterRow()
+{
+    int row = 0;
+    for (int a = 0; a < selectedAdapter && a < adapterCount; ++a)
+        row += adapters[a].devicePresent ? 1 : 0;
+    if (QTreeWidgetItem* item = deviceList_->topLevelItem(row)) {
+        deviceList_->setCurrentItem(item);
+        item->setSelected(true);
+    }
+    deviceList_->setFocus();
+}
+
+void DevicePage::resetBar()
+{
+    bar_.setPos(0);
+    bar_.setStep(2);
+    bar_.setColour(QColor());
+}
+
+void DevicePage::showLinkQuality(const LinkQuality& quality)
+{
+    bar_.setPos(quality.barPosition);
+    bar_.setColour(QColor(quality.barColour.red, quality.barColour.green, quality.barColour.blue));
+    setStatusText(QString::fromLatin1(quality.ratingText));
+}
+
+void DevicePage::connectDevice()
+{
+    // Rows stand for the adapters whose profile has a local device, in order.
+    int row = 0;
+    for (int a = 0; a < adapterCount; ++a) {
+        if (!profiles[a].localDevicePresent)
+            continue;
+        QTreeWidgetItem* item = deviceList_->topLevelItem(row++);
+        if (item && item->isSelected()) {
+            selectedAdapter = a;
+            break;
+        }
+    }
+    resetBar();
+    setStateText();
+    progressActive = 1;
+    fillDevicePasswordList();
+    beginNetworkScan();
+    setStatusText(QString::fromLatin1(analyzingText));
+}
+
+void DevicePage::refresh()
+{
+    deviceList_->clear();
+    setStatusText(QString::fromLatin1(refreshingText));
+    // The session start below holds the thread for seconds: show the text now.
+    statusText_->repaint();
+    resetBar();
+    closeAdapters();
+    if (!startSession()) {
+        invalidConfiguration();
+        return;
+    }
+    progressActive = 0;
+    selectedAdapter = firstAdapterWithDevice();
+    recordAdapterIdentities();
+    fillDeviceList();
+    setStatusText(QString::fromLatin1(analyzingText));
+    fillDevicePasswordList();
+    beginNetworkScan();
+    resetBar();
+    progressActive = 1;
+}
+
+void DevicePage::invalidConfiguration()
+{
+    showErrorBox(this, QString::fromLatin1(invalidConfigCaption), QString::fromLatin1(invalidConfigText));
+    closeAdapters();
+    endProgram(0);
+}

@@ -1,0 +1,138 @@
+#include "network_page.h"
+
+#include "common.h"
+#include "monitor.h"
+#include "profiles.h"
+#include "session.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTreeWidget>
+
+void clearNetworkList()
+{
+    if (networkPageWindow)
+        networkPageWindow->clearRows();
+}
+
+NetworkPage::NetworkPage(QWidget* parent)
+    : QWidget(parent), stationList_(new QTreeWidget(this)),
+      scanButton_(new QPushButton(QStringLiteral("Scan Powerline Network"), this))
+{
+    networkPageWindow = this;
+    setObjectName(QStringLiteral("networkPage"));
+    setFixedSize(dluX(295), dluY(220));
+
+    auto* intro = new QLabel(QStringLiteral("The following devices are located on your powerline network."), this);
+    intro->setWordWrap(true);
+    intro->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    intro->setGeometry(dluRect(80, 10, 134, 20));
+
+    stationList_->setObjectName(QStringLiteral("stationList"));
+    stationList_->setGeometry(dluRect(80, 37, 135, 144));
+    stationList_->setRootIsDecorated(false);
+    stationList_->setItemsExpandable(false);
+    stationList_->setUniformRowHeights(true);
+    stationList_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    stationList_->header()->setSectionsMovable(false);
+    stationList_->header()->setStretchLastSection(false);
+    stationList_->setHeaderLabels({QStringLiteral("MAC Address"), QStringLiteral("Data Rate (Mbps)")});
+    stationList_->setColumnWidth(0, 100);
+    stationList_->setColumnWidth(1, 100);
+
+    scanButton_->setObjectName(QStringLiteral("scanButton"));
+    scanButton_->setGeometry(dluRect(99, 186, 97, 14));
+    setTabOrder(stationList_, scanButton_);
+    connect(scanButton_, &QPushButton::clicked, this, &NetworkPage::scanNetwork);
+
+    for (const StationRow& row : stationRows())
+        addRow(row);
+}
+
+NetworkPage::~NetworkPage()
+{
+    if (networkPageWindow == this)
+        networkPageWindow = nullptr;
+}
+
+void NetworkPage::addRow(const StationRow& row)
+{
+    QString mac = QString::fromStdString(row.mac);
+    int at = 0;
+    // Descending, the new row after rows of equal text.
+    while (at < stationList_->topLevelItemCount() &&
+           QString::compare(stationList_->topLevelItem(at)->text(0), mac, Qt::CaseInsensitive) >= 0)
+        ++at;
+    auto* item = new QTreeWidgetItem;
+    item->setText(0, mac);
+    item->setText(1, QString::fromStdString(row.rate));
+    stationList_->insertTopLevelItem(at, item);
+}
+
+void NetworkPage::fillRows(const std::vector<StationRow>& rows)
+{
+    clearRows();
+    for (const StationRow& row : rows)
+        addRow(row);
+}
+
+void NetworkPage::clearRows() { stationList_->clear(); }
+
+void NetworkPage::scanNetwork()
+{
+    clearStations(profiles[selectedAdapter]);
+    clearRows();
+    beginNetworkScan();
+    ScanDialog dialog(this);
+    dialog.exec();
+}
+
+ScanDialog::ScanDialog(QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint),
+      bar_(new QProgressBar(this))
+{
+    scanDialogWindow = this;
+    setObjectName(QStringLiteral("scanDialog"));
+    setWindowTitle(QString::fromLatin1(scanDialogCaption));
+    setFixedSize(dluX(186), dluY(95));
+    setModal(true);
+
+    auto* text = new QLabel(QString::fromLatin1(scanDialogText), this);
+    text->setGeometry(dluRect(16, 37, 154, 8));
+
+    auto* bar = findChild<QProgressBar*>();
+    bar->setObjectName(QStringLiteral("scanBar"));
+    bar->setGeometry(dluRect(16, 47, 157, 11));
+    bar->setRange(0, 100);
+    bar->setTextVisible(false);
+
+    bar_.setPos(0);
+    bar_.setStep(1);
+    progressActive = 1;
+}
+
+ScanDialog::~ScanDialog()
+{
+    if (scanDialogWindow == this)
+        scanDialogWindow = nullptr;
+}
+
+void ScanDialog::closeEvent(QCloseEvent* event)
+{
+    // Only the scan's end closes it, and that does not come through here.
+    event->ignore();
+}
+
+void ScanDialog::showEvent(QShowEvent* event)
+{
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect area = screen->availableGeometry();
+        move(area.center() - rect().center());
+    }
+    QDialog::showEvent(event);
+}

@@ -1,0 +1,128 @@
+#include "shell.h"
+
+#include "about_page.h"
+#include "advanced_page.h"
+#include "common.h"
+#include "device_page.h"
+#include "instance.h"
+#include "monitor_view.h"
+#include "network_page.h"
+#include "qt_timers.h"
+#include "security_page.h"
+#include "session.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+std::function<void(int)> exitHook;
+UiMonitorView monitorView;
+
+const char* const tabCaptions[pageCount] = {"Device", "Network", "Security", "Advanced", "About"};
+}  // namespace
+
+void setExitHook(std::function<void(int code)> hook) { exitHook = std::move(hook); }
+
+void endProgram(int code)
+{
+    if (exitHook) {
+        exitHook(code);
+        return;
+    }
+    std::fflush(nullptr);
+    std::exit(code);
+}
+
+PropertySheet::PropertySheet(QWidget* parent)
+    : QDialog(parent), tabs_(new QTabWidget(this)),
+      buttons_(new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this))
+{
+    setObjectName(QStringLiteral("sheet"));
+    setWindowTitle(QString::fromLatin1(sheetCaption));
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    setModal(true);
+    // The pages are laid out in dialog units of an 8-point face: keep the text to that size.
+    QFont face = font();
+    face.setPixelSize(11);
+    setFont(face);
+
+    tabs_->setObjectName(QStringLiteral("tabs"));
+    buttons_->setObjectName(QStringLiteral("buttons"));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(tabs_);
+    layout->addWidget(buttons_);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    for (int i = 0; i < pageCount; ++i) {
+        auto* holder = new QWidget;
+        holder->setObjectName(QStringLiteral("tab%1").arg(i));
+        holder->setFixedSize(dluX(295), dluY(220));
+        holders_[static_cast<size_t>(i)] = holder;
+        tabs_->addTab(holder, QString::fromLatin1(tabCaptions[i]));
+    }
+
+    setMonitorView(&monitorView);
+    // The start page exists from the outset and starts the session.
+    createPage(devicePageIndex);
+    // The others are made when their tab is first selected.
+    connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
+        if (index >= 0 && !pages_[static_cast<size_t>(index)])
+            createPage(index);
+    });
+    connect(buttons_, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons_, &QDialogButtonBox::rejected, this, &PropertySheet::reject);
+}
+
+PropertySheet::~PropertySheet() { setMonitorView(nullptr); }
+
+void PropertySheet::createPage(int index)
+{
+    QWidget* holder = holders_[static_cast<size_t>(index)];
+    QWidget* page = nullptr;
+    switch (index) {
+    case devicePageIndex: page = new DevicePage(holder); break;
+    case networkPageIndex: page = new NetworkPage(holder); break;
+    case securityPageIndex: page = new SecurityPage(holder); break;
+    case advancedPageIndex: page = new AdvancedPage(holder); break;
+    case aboutPageIndex: page = new AboutPage(holder); break;
+    default: return;
+    }
+    pages_[static_cast<size_t>(index)] = page;
+    page->show();
+}
+
+void PropertySheet::reject()
+{
+    // Every page that exists answers the cancel; the first closes the adapters.
+    for (QWidget* page : pages_)
+        if (page)
+            endSessionOnReset();
+    QDialog::reject();
+}
+
+int runSheet()
+{
+    QtTimerBackend timers;
+    platform::setTimerBackend(&timers);
+    {
+        PropertySheet sheet;
+        sheet.exec();
+    }
+    platform::setTimerBackend(nullptr);
+    return 0;
+}
+
+int runBrennic(int argc, char** argv)
+{
+    busy = 1;
+    if (!platform::acquireInstanceLock("brennic"))
+        return 0;
+    QApplication app(argc, argv);
+    return runSheet();
+}

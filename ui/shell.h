@@ -1,0 +1,45 @@
+#pragma once
+// The entry of brennic: one copy at a time, the modal property sheet of the
+// five pages, exit code 0 whatever happens.
+#include <QDialog>
+
+#include <array>
+#include <functional>
+
+class QTabWidget;
+class QDialogButtonBox;
+
+constexpr const char* sheetCaption = "Veltaro RLA-7070 Utility";
+
+enum PageIndex { devicePageIndex, networkPageIndex, securityPageIndex, advancedPageIndex, aboutPageIndex, pageCount };
+
+class PropertySheet : public QDialog {
+    Q_OBJECT
+public:
+    explicit PropertySheet(QWidget* parent = nullptr);
+    ~PropertySheet() override;
+
+    // The page widget at a tab, or null while its tab has never been selected.
+    QWidget* page(int index) const { return pages_[static_cast<size_t>(index)]; }
+
+public slots:
+    void reject() override;
+
+private:
+    void createPage(int index);
+
+    QTabWidget* tabs_;
+    QDialogButtonBox* buttons_;
+    std::array<QWidget*, pageCount> holders_{};
+    std::array<QWidget*, pageCount> pages_{};
+};
+
+// Runs the program: busy, the single-instance rule, the application and the sheet.
+int runBrennic(int argc, char** argv);
+// The sheet on an existing application, with the Qt timers installed.
+int runSheet();
+
+// Ends the program with `code`. Tests replace the ending with a hook that
+// returns; the caller then stops what it was doing.
+void endProgram(int code);
+void setExitHook(std::function<void(int code)> hook);
