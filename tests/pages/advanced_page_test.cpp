@@ -134,7 +134,6 @@ TEST_F(AdvancedPageTest, NoAnswerLeavesTheLocalDeviceOnTheNetworkKey)
     click(addButton);
 
     expectOnlyBox(noResponseCaption, noResponseText);
-    EXPECT_EQ(boxes[0].caption, QStringLiteral("No Response From Device"));
     EXPECT_EQ(list->topLevelItemCount(), 0);
     EXPECT_EQ(firstFreeDevicePassword(), 0);
     EXPECT_FALSE(fileExists(profileFileName));  // no Set All followed
@@ -238,7 +237,6 @@ TEST_F(AdvancedPageTest, SetAllWithAnEmptyListStillMovesTheLocalDevice)
     EXPECT_EQ(localDevice().key1, key);
     EXPECT_EQ(fileText("plc.log").find("**SETNEK**"), std::string::npos);
     EXPECT_EQ(monitorSecond, 15);
-    EXPECT_EQ(stationsInUse(), 0);
     EXPECT_EQ(busy, 0);
 }
 
