@@ -135,6 +135,8 @@ AdvancedPage::AdvancedPage(QWidget* parent)
     connect(removeButton_, &QPushButton::clicked, this, [this] { removeSelected(); });
 
     drawRows();
+    // The tab is current as soon as it exists: fill the field as its activation would.
+    activate();
 }
 
 AdvancedPage::~AdvancedPage()
