@@ -1,0 +1,166 @@
+#pragma once
+// Shared by the network-state tests: a clean profile table, adapters on the
+// simulated driver and frames as a device sends them.
+#include "exchange.h"
+#include "intake.h"
+#include "link.h"
+#include "monitor.h"
+#include "platform.h"
+#include "profiles.h"
+#include "session.h"
+#include "sim.h"
+#include "simclock.h"
+#include "stations.h"
+#include "timers.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace nstest {
+
+using Bytes = std::vector<uint8_t>;
+using Mac = std::array<uint8_t, 6>;
+
+constexpr Mac broadcast = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+constexpr Mac hostMac0 = {0x00, 0x50, 0x8B, 0x00, 0x00, 0x01};
+constexpr Mac deviceMac0 = {0x02, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+
+inline Mac station(int i) { return {0x02, 0x55, 0x00, 0x00, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)}; }
+
+inline Mac macAt(const uint8_t* p)
+{
+    Mac m;
+    std::memcpy(m.data(), p, 6);
+    return m;
+}
+
+inline Bytes frame(const Mac& dst, const Mac& src, uint8_t type, uint8_t length, const Bytes& body = {},
+                   size_t total = 60)
+{
+    Bytes f(std::max<size_t>(total, 17 + body.size()), 0);
+    std::memcpy(f.data(), dst.data(), 6);
+    std::memcpy(f.data() + 6, src.data(), 6);
+    f[12] = 0x88;
+    f[13] = 0x7B;
+    f[14] = 1;
+    f[15] = type;
+    f[16] = length;
+    std::copy(body.begin(), body.end(), f.begin() + 17);
+    f.resize(total);
+    return f;
+}
+
+inline Bytes stationReply(const Mac& src, const Mac& dst = hostMac0) { return frame(dst, src, 0x08, 6); }
+
+struct Listed {
+    Mac mac;
+    uint16_t linkValue;
+};
+
+// A LinkStatsReply with the given station records (at most 15), cut to `total` bytes.
+inline Bytes linkStatsReply(const std::vector<Listed>& records, size_t total = 204, uint8_t typeCode = 0x01)
+{
+    Bytes f = frame(hostMac0, deviceMac0, 0x1A, 0xBB, {typeCode}, 204);
+    for (size_t j = 0; j < records.size(); ++j) {
+        size_t at = 24 + 12 * j;
+        std::memcpy(f.data() + at, records[j].mac.data(), 6);
+        f[at + 6] = static_cast<uint8_t>(records[j].linkValue & 0xFF);
+        f[at + 7] = static_cast<uint8_t>(records[j].linkValue >> 8);
+    }
+    f.resize(total);
+    return f;
+}
+
+inline Bytes paramReply(uint8_t kind, const Bytes& blk)
+{
+    Bytes body{kind};
+    body.insert(body.end(), blk.begin(), blk.end());
+    return frame(hostMac0, deviceMac0, 0x19, 0x33, body, 68);
+}
+
+inline Bytes block(uint8_t seed)
+{
+    Bytes b(50);
+    for (size_t i = 0; i < b.size(); ++i)
+        b[i] = static_cast<uint8_t>(seed + 3 * i);
+    return b;
+}
+
+inline Bytes readFile(const char* path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void writeFile(const char* path, const Bytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline uint8_t* image() { return reinterpret_cast<uint8_t*>(profiles); }
+inline Bytes imageCopy() { return Bytes(image(), image() + profileImageSize); }
+
+// Records what the monitor draws.
+class RecordingView : public MonitorView {
+public:
+    int steps = 0;
+    std::vector<LinkQuality> qualities;
+    std::vector<std::vector<StationRow>> lists;
+    int scanDialogEnds = 0;
+    void stepProgressBars() override { ++steps; }
+    void showLinkQuality(const LinkQuality& q) override { qualities.push_back(q); }
+    void fillStationList(const std::vector<StationRow>& rows) override { lists.push_back(rows); }
+    void endScanDialog() override { ++scanDialogEnds; }
+};
+
+class NetstateFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        closeAdapters();
+        zsim::reset();
+        simclock::reset();
+        platform::clearTimers();
+        std::memset(adapters, 0, sizeof adapters);
+        std::memset(profiles, 0, sizeof profiles);
+        std::memset(referenceBlock, 0, sizeof referenceBlock);
+        selectedAdapter = 0;
+        busy = 0;
+        sessionOpen = 0;
+        monitorTicks = 0;
+        monitorSecond = 0;
+        progressActive = 0;
+        scanTimerId = 0;
+        setMonitorView(nullptr);
+        std::remove("wizard.data");
+        std::remove("plc.log");
+    }
+    void TearDown() override
+    {
+        setMonitorView(nullptr);
+        closeAdapters();
+        zsim::reset();
+        platform::clearTimers();
+        std::remove("wizard.data");
+        std::remove("plc.log");
+    }
+    RemoteStation* table() { return profiles[selectedAdapter].stations; }
+    void use(int i, const Mac& mac, double rate = 0.0, int seen = 0)
+    {
+        RemoteStation& s = table()[i];
+        s.inUse = 1;
+        std::memcpy(s.mac, mac.data(), 6);
+        s.rateMbps = rate;
+        s.seenCount = seen;
+    }
+};
+
+}  // namespace nstest
