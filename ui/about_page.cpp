@@ -2,6 +2,7 @@
 
 #include "common.h"
 #include "shell.h"
+#include "text_fit.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -17,11 +18,11 @@ AboutPage::AboutPage(QWidget* parent) : QWidget(parent)
 
     // The labels sit on the page, not in the box: their positions are the page's.
     auto* versionLabel = new QLabel(QStringLiteral("Version:"), this);
-    versionLabel->setGeometry(dluRect(58, 101, 33, 11));
+    placeText(versionLabel, dluRect(58, 101, 33, 11));
     auto* version = new QLabel(QString::fromLatin1(versionText), this);
     version->setObjectName(QStringLiteral("versionText"));
-    version->setGeometry(dluRect(94, 101, 33, 8));
+    placeText(version, dluRect(94, 101, 33, 8));
     auto* product = new QLabel(QString::fromLatin1(sheetCaption), this);
     product->setObjectName(QStringLiteral("productText"));
-    product->setGeometry(dluRect(58, 66, 152, 8));
+    placeText(product, dluRect(58, 66, 152, 8));
 }

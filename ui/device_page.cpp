@@ -6,6 +6,7 @@
 #include "profiles.h"
 #include "session.h"
 #include "shell.h"
+#include "text_fit.h"
 #include "timers.h"
 
 #include <QHeaderView>
@@ -104,7 +105,7 @@ DevicePage::DevicePage(QWidget* parent)
     setFixedSize(dluX(295), dluY(220));
 
     auto* stateLabel = new QLabel(QStringLiteral("State:"), this);
-    stateLabel->setGeometry(dluRect(22, 22, 20, 8));
+    placeText(stateLabel, dluRect(22, 22, 20, 8));
 
     stateText_->setObjectName(QStringLiteral("stateText"));
     stateText_->setReadOnly(true);

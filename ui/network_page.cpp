@@ -4,6 +4,8 @@
 #include "monitor.h"
 #include "profiles.h"
 #include "session.h"
+#include "shell.h"
+#include "text_fit.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -101,9 +103,10 @@ ScanDialog::ScanDialog(QWidget* owner)
     setWindowTitle(QString::fromLatin1(scanDialogCaption));
     setFixedSize(dluX(186), dluY(95));
     setModal(true);
+    setFont(dialogFont());
 
     auto* text = new QLabel(QString::fromLatin1(scanDialogText), this);
-    text->setGeometry(dluRect(16, 37, 154, 8));
+    placeText(text, dluRect(16, 37, 154, 8));
 
     auto* bar = findChild<QProgressBar*>();
     bar->setObjectName(QStringLiteral("scanBar"));

@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QFontDatabase>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -26,6 +27,24 @@ UiMonitorView monitorView;
 
 const char* const tabCaptions[pageCount] = {"Device", "Network", "Security", "Advanced", "About"};
 }  // namespace
+
+QFont dialogFont()
+{
+    // The layouts are in dialog units of an 8-point face about 6 pixels wide a
+    // character: take a face of that width where one is installed.
+    static const char* const narrowFaces[] = {"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Arimo",
+                                              "Nimbus Sans", "DejaVu Sans Condensed"};
+    QFont face = QApplication::font();
+    const QStringList installed = QFontDatabase::families();
+    for (const char* name : narrowFaces) {
+        if (installed.contains(QString::fromLatin1(name))) {
+            face.setFamily(QString::fromLatin1(name));
+            break;
+        }
+    }
+    face.setPixelSize(11);
+    return face;
+}
 
 void setExitHook(std::function<void(int code)> hook) { exitHook = std::move(hook); }
 
@@ -47,10 +66,7 @@ PropertySheet::PropertySheet(QWidget* parent)
     setWindowTitle(QString::fromLatin1(sheetCaption));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     setModal(true);
-    // The pages are laid out in dialog units of an 8-point face: keep the text to that size.
-    QFont face = font();
-    face.setPixelSize(11);
-    setFont(face);
+    setFont(dialogFont());
 
     tabs_->setObjectName(QStringLiteral("tabs"));
     buttons_->setObjectName(QStringLiteral("buttons"));

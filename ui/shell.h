@@ -34,6 +34,9 @@ private:
     std::array<QWidget*, pageCount> pages_{};
 };
 
+// The face and size that the dialog-unit layouts are drawn for.
+QFont dialogFont();
+
 // Runs the program: busy, the single-instance rule, the application and the sheet.
 int runBrennic(int argc, char** argv);
 // The sheet on an existing application, with the Qt timers installed.

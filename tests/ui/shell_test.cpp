@@ -124,7 +124,10 @@ TEST_F(SheetTest, AboutPageShowsNameAndVersion)
     ASSERT_NE(group, nullptr);
     EXPECT_EQ(group->title(), "Version");
     EXPECT_EQ(group->geometry(), dluRect(49, 82, 192, 40));
-    EXPECT_EQ(about->findChild<QLabel*>("productText")->geometry(), dluRect(58, 66, 152, 8));
+    // At its place, never narrower than the layout gives it.
+    QRect product = about->findChild<QLabel*>("productText")->geometry();
+    EXPECT_EQ(product.topLeft(), dluRect(58, 66, 152, 8).topLeft());
+    EXPECT_GE(product.width(), dluX(152));
     // No web link on the page.
     EXPECT_TRUE(about->findChildren<QAbstractButton*>().isEmpty());
 }

@@ -1,0 +1,15 @@
+#pragma once
+// One-line texts placed at their dialog-unit rectangles. A face wider than the
+// one the layout was drawn for would clip the end of a text; such a text gets
+// the width it needs, leftwards-anchored as before.
+#include <QLabel>
+#include <QRect>
+
+#include <algorithm>
+
+inline void placeText(QLabel* label, const QRect& rect)
+{
+    QRect r = rect;
+    r.setWidth(std::max(rect.width(), label->sizeHint().width()));
+    label->setGeometry(r);
+}
