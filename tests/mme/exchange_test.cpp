@@ -184,8 +184,10 @@ TEST_F(ExchangeTest, Confirmation)
         zsim::clearSent();
         busyAtSend.clear();
         uint32_t start = simclock::now();
+        uint64_t slept = simclock::sleptMs();
 
         EXPECT_TRUE(setKey(0, source.data(), broadcast.data(), 1, key1, 0x01, true, false));
+        EXPECT_EQ(simclock::sleptMs(), slept);  // the confirmation spins, it never sleeps
 
         uint32_t spent = simclock::now() - start;
         EXPECT_EQ(paramQueries, k.queries);
@@ -416,7 +418,13 @@ TEST_F(ExchangeTest, FindRemoteDevicePassesOverTheLocalDevice)
             return r;
         };
         Mac out = {0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA};
+        uint64_t slept = simclock::sleptMs();
         EXPECT_EQ(findRemoteDevice(key0, key1, out.data()), c.result);
+        // 10 ms naps whenever nothing waits: nearly all of three 500 ms windows.
+        if (!c.result) {
+            EXPECT_GE(simclock::sleptMs() - slept, 1400u);
+            EXPECT_EQ((simclock::sleptMs() - slept) % 10, 0u);
+        }
         EXPECT_EQ(out, c.out);
         EXPECT_EQ(stationQueries, c.result ? 1 : 3);
         std::vector<Bytes> out0 = sent(0);
