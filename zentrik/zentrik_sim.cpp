@@ -298,10 +298,12 @@ void deliver(int i, const uint8_t* frame, size_t length, uint32_t delayMs)
     if (!filterAccepts(a.program, bytes))
         return;
     uint32_t at = simclock::now() + delayMs;
-    // Keep arrival order by time; equal times keep delivery order.
-    auto it = std::find_if(a.pending.begin(), a.pending.end(),
-                           [&](const PendingFrame& p) { return static_cast<int32_t>(p.atMs - at) > 0; });
-    a.pending.insert(it, PendingFrame{at, std::move(bytes)});
+    // Keep arrival order by time; equal times keep delivery order. Searched
+    // from the back: frames mostly come in time order, and a flood of
+    // thousands must not cost a pass over the queue each.
+    auto later = std::find_if(a.pending.rbegin(), a.pending.rend(),
+                              [&](const PendingFrame& p) { return static_cast<int32_t>(p.atMs - at) <= 0; });
+    a.pending.insert(later.base(), PendingFrame{at, std::move(bytes)});
 }
 
 void deliver(int i, const std::vector<uint8_t>& frame, uint32_t delayMs) { deliver(i, frame.data(), frame.size(), delayMs); }
