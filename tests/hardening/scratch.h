@@ -1,0 +1,99 @@
+#pragma once
+// Scratch directories and child processes for the tests that need a process
+// of their own: one that drops its privileges, is killed, or mounts.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <grp.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace scratch {
+
+// The unprivileged user that a root child turns into.
+constexpr uid_t nobody = 65534;
+
+// A fresh directory that any user may enter (mode 0755); removed with its contents.
+class Directory {
+public:
+    explicit Directory(const char* stem)
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / stem).string() + ".XXXXXX";
+        if (mkdtemp(pattern.data()))
+            path_ = pattern;
+        if (!path_.empty())
+            std::filesystem::permissions(path_, std::filesystem::perms(0755));
+    }
+    ~Directory()
+    {
+        if (path_.empty())
+            return;
+        std::error_code ignored;
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
+        std::filesystem::remove_all(path_, ignored);
+    }
+    Directory(const Directory&) = delete;
+    Directory& operator=(const Directory&) = delete;
+
+    bool ok() const { return !path_.empty(); }
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Leaves root for nobody, capabilities and all. True when already unprivileged.
+inline bool dropPrivileges()
+{
+    if (geteuid() != 0)
+        return true;
+    return setgroups(0, nullptr) == 0 && setgid(nobody) == 0 && setuid(nobody) == 0 && geteuid() == nobody;
+}
+
+struct ChildResult {
+    int status = -1;        // waitpid status
+    std::string errorText;  // what the child wrote to standard error
+    bool exited(int code) const { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
+};
+
+// Runs `body` in a forked child whose standard error the parent collects; the
+// child ends with body's return value.
+inline ChildResult runChild(const std::function<int()>& body)
+{
+    ChildResult result;
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return result;
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid < 0) {
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        return result;
+    }
+    if (pid == 0) {
+        close(pipeFds[0]);
+        dup2(pipeFds[1], STDERR_FILENO);
+        close(pipeFds[1]);
+        int code = body();
+        std::fflush(nullptr);
+        _exit(code);
+    }
+    close(pipeFds[1]);
+    char buffer[512];
+    ssize_t n;
+    while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0)
+            result.errorText.append(buffer, static_cast<size_t>(n));
+    close(pipeFds[0]);
+    while (waitpid(pid, &result.status, 0) < 0 && errno == EINTR) {
+    }
+    return result;
+}
+
+}  // namespace scratch
