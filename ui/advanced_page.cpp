@@ -285,6 +285,9 @@ void AdvancedPage::setAllDevices()
     }
 
     restoreLocalKeys(networkKey);
+    // The local device is on the new key now; without this save a list with no
+    // device that took it would leave the old password in the file.
+    saveProfiles();
     startBackgroundScan();
 }
 

@@ -5,6 +5,7 @@
 #include "frame.h"
 #include "link.h"
 #include "monitor.h"
+#include "profiles.h"
 #include "session.h"
 
 #include <QLineEdit>
@@ -236,6 +237,10 @@ TEST_F(AdvancedPageTest, SetAllWithAnEmptyListStillMovesTheLocalDevice)
         EXPECT_TRUE(isBroadcast(f.bytes.data() + offDestination));
     EXPECT_EQ(localDevice().key1, key);
     EXPECT_EQ(fileText("plc.log").find("**SETNEK**"), std::string::npos);
+    // The new password is kept even though no listed device took it.
+    std::memset(profiles[selectedAdapter].networkPassword, 0, sizeof profiles[selectedAdapter].networkPassword);
+    loadProfiles();
+    EXPECT_STREQ(profiles[selectedAdapter].networkPassword, "Another-Net");
     EXPECT_EQ(monitorSecond, 15);
     EXPECT_EQ(busy, 0);
 }
