@@ -197,8 +197,13 @@ TEST_F(IntakeTest, NonManagementRecordsCountButLeaveTheBuffer)
     Bytes ipv4 = frame(hostMac0, strangerMac, 0x08, 6);
     ipv4[12] = 0x08;
     ipv4[13] = 0x00;
+    // A record the driver completed with frameLength 0: the first read (slot 0)
+    // completes with one byte, and its length is then set to 0.
+    zsim::deliver(0, Bytes{0x42});
+    GetOverlappedResult(adapters[0].handle, &receiveSlots[0][0].overlapped, nullptr, 0);
+    ASSERT_EQ(getU32(receiveSlots[0][0].readRecord, readrec::status), readrec::statusDone);
+    putU32(receiveSlots[0][0].readRecord, readrec::frameLength, 0);
     zsim::deliver(0, ipv4);
-    zsim::deliver(0, Bytes{});  // completed with frameLength 0
     Bytes halfEthertype = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3, 4, 5, 6, 0x88};
     zsim::deliver(0, halfEthertype);
 
