@@ -171,6 +171,16 @@ TEST_F(ProfilesTest, MissingFileGivesDefaultsAndWritesNothing)
     EXPECT_NE(stat("wizard.data", &st), 0);
 }
 
+// A directory by that name is no profile file: the defaults, as when it is missing.
+TEST_F(ProfilesTest, DirectoryInPlaceOfTheFileGivesDefaults)
+{
+    ASSERT_EQ(mkdir("wizard.data", 0755), 0);
+    loadProfiles();
+    rmdir("wizard.data");
+    for (const NetworkProfile& p : profiles)
+        EXPECT_STREQ(p.networkPassword, "TideWell");
+}
+
 TEST_F(ProfilesTest, EmptyAndShortFilesFillOnlyTheirPart)
 {
     writeFile("wizard.data", {});
