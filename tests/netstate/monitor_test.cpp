@@ -1,5 +1,6 @@
 // The 100 ms monitor on the virtual clock, its timers fired from the table.
 #include "fixture.h"
+#include "zentrik.h"
 
 #include <functional>
 
@@ -313,6 +314,25 @@ TEST_F(MonitorTest, FramesBetweenTicksAreHandledInOrder)
     runTicks(1);
     EXPECT_EQ(adapters[0].paramsSeen, 1);
     EXPECT_EQ(Bytes(referenceBlock, referenceBlock + 50), block(0x30));
+}
+
+// A record without a management frame leaves the tick's buffer as it was; the
+// frame still in it must not be handled a second time.
+TEST_F(MonitorTest, OtherRecordsDoNotRepeatTheLastFrame)
+{
+    ASSERT_EQ(W32N_SetBPFProgram(zsim::handleOf(0), nullptr, 0), 1);
+    monitorSecond = 2;
+    Bytes ipv4 = stationReply(station(6));
+    ipv4[12] = 0x08;
+    ipv4[13] = 0x00;
+    deliver(stationReply(station(5)));
+    deliver(stationReply(station(5)));
+    deliver(ipv4);
+    deliver(ipv4);
+    runTicks(1);
+    EXPECT_EQ(macAt(table()[0].mac), station(5));
+    EXPECT_EQ(table()[0].seenCount, 1);
+    EXPECT_EQ(table()[1].inUse, 0);
 }
 
 TEST_F(MonitorTest, LinkStatsRecognition)
