@@ -90,7 +90,8 @@ void completeDue(SimAdapter& a)
         a.pending.pop_front();
         size_t room = std::min<size_t>(getU32(read.record, readrec::bufferSize), readrec::frameRoom);
         size_t n = std::min(room, frame.bytes.size());
-        std::memcpy(read.record + readrec::frame, frame.bytes.data(), n);
+        if (n > 0)
+            std::memcpy(read.record + readrec::frame, frame.bytes.data(), n);
         putU32(read.record, readrec::frameLength, static_cast<uint32_t>(n));
         putU32(read.record, readrec::status, readrec::statusDone);
         if (read.bytes)
