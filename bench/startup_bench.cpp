@@ -1,0 +1,202 @@
+// brennic's start, first scan and idle cost against plcsim, through the kernel
+// in a network namespace of the benchmark's own (it refuses to run otherwise).
+//
+//   startup_bench PLCSIM SCENARIO [--idle SECONDS]
+//
+// The parent starts plcsim, takes the time and executes itself; the child
+// creates the application and the sheet as brennic does and reports, one
+// "name value" line each:
+//   start_ms          exec to the Device page shown with the device listed
+//   protocol_wait_ms  of that, the discovery windows actually waited
+//   scan_ms           from the device listed to the end of the first scan
+//   vm_rss_kb, vm_hwm_kb  after the first scan
+//   idle_cpu_pct      CPU time of the whole process over the idle span, per cent of one core
+//   monitor_cpu_pct   of that, the monitor ticks alone
+// The discovery and monitor calls are counted by wrapping them at link time.
+#include "../tests/e2e/plcsim_process.h"
+#include "device_page.h"
+#include "netns.h"
+#include "qt_timers.h"
+#include "session.h"
+#include "shell.h"
+#include "timers.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <climits>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+int64_t nowNs(clockid_t clock = CLOCK_MONOTONIC)
+{
+    timespec t;
+    clock_gettime(clock, &t);
+    return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
+}
+
+// Time spent in the calls of discovery, and in the monitor's ticks.
+int64_t bringUpNs = 0, openNs = 0, sendNs = 0, monitorCpuNs = 0;
+int monitorCalls = 0;
+
+long statusKb(const char* field)
+{
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    size_t n = std::strlen(field);
+    while (std::getline(in, line))
+        if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':')
+            return std::atol(line.c_str() + n + 1);
+    return -1;
+}
+
+int measure(int64_t execAtNs, int idleSeconds)
+{
+    busy = 1;
+    static int argc = 1;
+    static char name[] = "brennic";
+    static char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    QtTimerBackend timers;
+    platform::setTimerBackend(&timers);
+    int status = 0;
+    {
+        PropertySheet sheet;
+        auto* device = qobject_cast<DevicePage*>(sheet.page(devicePageIndex));
+        sheet.show();
+        if (!device || !QTest::qWaitForWindowExposed(&sheet, 5000) || device->deviceList()->topLevelItemCount() == 0) {
+            std::fprintf(stderr, "startup_bench: no device listed\n");
+            status = 1;
+        } else {
+            int64_t listedAt = nowNs();
+            std::printf("start_ms %.1f\n", (listedAt - execAtNs) / 1e6);
+            std::printf("protocol_wait_ms %.1f\n", (bringUpNs - openNs - sendNs) / 1e6);
+            if (!QTest::qWaitFor([&] { return device->statusText().startsWith("Link Quality:"); }, 15000)) {
+                std::fprintf(stderr, "startup_bench: the first scan did not end\n");
+                status = 1;
+            }
+            std::printf("scan_ms %.1f\n", (nowNs() - listedAt) / 1e6);
+            std::printf("vm_rss_kb %ld\nvm_hwm_kb %ld\n", statusKb("VmRSS"), statusKb("VmHWM"));
+
+            int64_t cpu0 = nowNs(CLOCK_PROCESS_CPUTIME_ID), wall0 = nowNs(), monitor0 = monitorCpuNs;
+            int calls0 = monitorCalls;
+            QTest::qWait(idleSeconds * 1000);
+            double wall = static_cast<double>(nowNs() - wall0);
+            std::printf("idle_s %d\nidle_ticks %d\n", idleSeconds, monitorCalls - calls0);
+            std::printf("idle_cpu_pct %.3f\n", 100.0 * (nowNs(CLOCK_PROCESS_CPUTIME_ID) - cpu0) / wall);
+            std::printf("monitor_cpu_pct %.3f\n", 100.0 * (monitorCpuNs - monitor0) / wall);
+        }
+    }
+    platform::setTimerBackend(nullptr);
+    std::fflush(stdout);
+    return status;
+}
+
+}  // namespace
+
+// Link-time wraps (-Wl,--wrap=<mangled name>): each times the real call.
+extern "C" {
+int __real__Z14bringUpDevicesv();
+int __real__Z12openAdaptersv();
+bool __real__Z18sendDiscoveryProbei(int);
+bool __real__Z14sendParamQueryiPKhS0_h(int, const uint8_t*, const uint8_t*, uint8_t);
+void __real__Z11monitorTickv();
+
+int __wrap__Z14bringUpDevicesv()
+{
+    int64_t t = nowNs();
+    int r = __real__Z14bringUpDevicesv();
+    bringUpNs += nowNs() - t;
+    return r;
+}
+int __wrap__Z12openAdaptersv()
+{
+    int64_t t = nowNs();
+    int r = __real__Z12openAdaptersv();
+    openNs += nowNs() - t;
+    return r;
+}
+bool __wrap__Z18sendDiscoveryProbei(int a)
+{
+    int64_t t = nowNs();
+    bool r = __real__Z18sendDiscoveryProbei(a);
+    sendNs += nowNs() - t;
+    return r;
+}
+bool __wrap__Z14sendParamQueryiPKhS0_h(int a, const uint8_t* s, const uint8_t* d, uint8_t selector)
+{
+    int64_t t = nowNs();
+    bool r = __real__Z14sendParamQueryiPKhS0_h(a, s, d, selector);
+    sendNs += nowNs() - t;
+    return r;
+}
+void __wrap__Z11monitorTickv()
+{
+    int64_t t = nowNs(CLOCK_THREAD_CPUTIME_ID);
+    __real__Z11monitorTickv();
+    monitorCpuNs += nowNs(CLOCK_THREAD_CPUTIME_ID) - t;
+    ++monitorCalls;
+}
+}
+
+int main(int argc, char** argv)
+{
+    if (argc >= 4 && std::strcmp(argv[1], "--measure") == 0)
+        return measure(std::atoll(argv[2]), std::atoi(argv[3]));
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: startup_bench PLCSIM SCENARIO [--idle SECONDS]\n");
+        return 2;
+    }
+    int idleSeconds = 20;
+    if (argc >= 5 && std::strcmp(argv[3], "--idle") == 0)
+        idleSeconds = std::max(1, std::atoi(argv[4]));
+
+    std::string why;
+    if (!testsupport::enterPrivateNetns(&why)) {
+        std::fprintf(stderr, "startup_bench: refusing to run outside a private network namespace: %s\n", why.c_str());
+        return 2;
+    }
+    char plcsimPath[PATH_MAX], scenarioPath[PATH_MAX];
+    if (!realpath(argv[1], plcsimPath) || !realpath(argv[2], scenarioPath)) {
+        std::fprintf(stderr, "startup_bench: %s or %s not found\n", argv[1], argv[2]);
+        return 2;
+    }
+    // The profile file of an earlier run would change nothing the start does,
+    // but each run starts from the defaults all the same.
+    char dir[] = "/tmp/startup_bench.XXXXXX";
+    if (!mkdtemp(dir) || chdir(dir) != 0) {
+        std::perror("startup_bench: scratch directory");
+        return 2;
+    }
+    e2e::PlcsimProcess plcsim;
+    if (!plcsim.start(plcsimPath, scenarioPath, &why)) {
+        std::fprintf(stderr, "startup_bench: %s\n", why.c_str());
+        return 2;
+    }
+    std::fflush(nullptr);
+    int64_t execAt = nowNs();
+    pid_t pid = fork();
+    if (pid == 0) {
+        std::string at = std::to_string(execAt), idle = std::to_string(idleSeconds);
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        execl("/proc/self/exe", "brennic", "--measure", at.c_str(), idle.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 1;
+    waitpid(pid, &status, 0);
+    plcsim.stop();
+    std::remove("wizard.data");
+    std::remove("plc.log");
+    rmdir(dir);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
