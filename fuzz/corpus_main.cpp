@@ -25,7 +25,9 @@ int main(int argc, char** argv)
         for (const fs::path& file : files) {
             std::ifstream in(file, std::ios::binary);
             std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+            // libFuzzer never hands over a null pointer, not even for an empty input.
+            static const uint8_t none = 0;
+            LLVMFuzzerTestOneInput(bytes.empty() ? &none : bytes.data(), bytes.size());
             ++ran;
         }
     }
