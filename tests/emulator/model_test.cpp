@@ -16,7 +16,7 @@ using emu::Mac;
 namespace {
 
 const Mac hostMac = {0x02, 0xB7, 0x1C, 0x00, 0x00, 0x01};
-const Mac deviceMac = {0x02, 0xB7, 0x1C, 0x10, 0x00, 0x01};
+const Mac deviceMac = {0x02, 0xB7, 0x1C, 0x10, 0x1D, 0x01};
 const Mac stationMac[] = {
     {0x02, 0xB7, 0x1C, 0x20, 0x00, 0x01},
     {0x02, 0xB7, 0x1C, 0x20, 0x00, 0x02},
@@ -572,10 +572,10 @@ TEST_F(ModelTest, DescribeReplies)
 {
     auto ls = send(discoveryProbe(deviceMac))[0].bytes;
     EXPECT_EQ(emu::describeFrame(ls.data(), ls.size()),
-              "LinkStatsReply 02:b7:1c:10:00:01 > 02:b7:1c:10:00:01 type=1 stations=3 len=204");
+              "LinkStatsReply 02:b7:1c:10:1d:01 > 02:b7:1c:10:1d:01 type=1 stations=3 len=204");
     auto pr = send(paramQuery(0x10))[0].bytes;
     std::string text = emu::describeFrame(pr.data(), pr.size());
-    EXPECT_EQ(text.rfind("ParamReply 02:b7:1c:10:00:01 > 02:b7:1c:00:00:01 kind=2 entryLength=0x33 keySelect=1 key=", 0),
+    EXPECT_EQ(text.rfind("ParamReply 02:b7:1c:10:1d:01 > 02:b7:1c:00:00:01 kind=2 entryLength=0x33 keySelect=1 key=", 0),
               0u)
         << text;
     EXPECT_NE(text.find(" control=400001 len=68"), std::string::npos) << text;

@@ -28,7 +28,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint16_t managementType = 0x887B;
 const Bytes hostMac = {0x02, 0xB7, 0x1C, 0x00, 0x00, 0x01};    // home.json: plc0
-const Bytes deviceMac = {0x02, 0xB7, 0x1C, 0x10, 0x00, 0x01};  // home.json: its device
+const Bytes deviceMac = {0x02, 0xB7, 0x1C, 0x10, 0x1D, 0x01};  // home.json: its device
 const Bytes broadcast(6, 0xFF);
 
 std::string scenario(const char* name) { return std::string(SCENARIO_DIR) + "/" + name; }
@@ -216,7 +216,7 @@ protected:
     {
         std::ofstream out(name);
         out << R"({"adapters":[{"interface":"plc0","hostMac":"02:b7:1c:00:00:01",)"
-               R"("device":{"mac":"02:b7:1c:10:00:01","type":1,"devicePassword":"ZP6J-4LAV-8EMQ")"
+               R"("device":{"mac":"02:b7:1c:10:1d:01","type":1,"devicePassword":"ZP6J-4LAV-8EMQ")"
             << deviceExtra << "}}]}";
         return name;
     }
@@ -297,7 +297,7 @@ TEST_F(PlcsimTest, VerboseLogsEachFrameInAndOut)
     std::string log = sim.output();
     EXPECT_NE(log.find("plc0 in  ParamQuery 02:b7:1c:00:00:01 > ff:ff:ff:ff:ff:ff selector=0x10"), std::string::npos)
         << log;
-    EXPECT_NE(log.find("plc0 out ParamReply 02:b7:1c:10:00:01 > 02:b7:1c:00:00:01 kind=2"), std::string::npos) << log;
+    EXPECT_NE(log.find("plc0 out ParamReply 02:b7:1c:10:1d:01 > 02:b7:1c:00:00:01 kind=2"), std::string::npos) << log;
 }
 
 TEST_F(PlcsimTest, HonoursTheReplyDelay)
@@ -365,7 +365,7 @@ TEST_F(PlcsimTest, BadScenarioExitsTwoNamingTheField)
     {
         std::ofstream out(file);
         out << R"({"adapters":[{"interface":"plc0","hostMac":"02:b7:1c:00:00:01",)"
-               R"("device":{"mac":"02:b7:1c:10:00:01","type":300,"devicePassword":"ZP6J-4LAV-8EMQ"}}]})";
+               R"("device":{"mac":"02:b7:1c:10:1d:01","type":300,"devicePassword":"ZP6J-4LAV-8EMQ"}}]})";
     }
     struct Case {
         std::vector<std::string> args;

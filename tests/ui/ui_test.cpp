@@ -11,7 +11,7 @@
 using namespace uitest;
 
 namespace {
-const char* const localMac = "02:b7:1c:10:00:01";
+const char* const localMac = "02:b7:1c:10:1d:01";
 // Ticks the monitor from inside the scan dialog's own loop until it closes.
 struct DialogStepper {
     uint32_t elapsedMs = 0;
@@ -134,10 +134,10 @@ TEST_F(SheetTest, OnlyTheSecondAdapterEquipped)
     auto* list = child<QTreeWidget>("deviceList");
     ASSERT_EQ(list->topLevelItemCount(), 1);
     EXPECT_EQ(list->topLevelItem(0)->text(0), "Orvane QM44 (Router/AP)");
-    EXPECT_EQ(list->topLevelItem(0)->text(1), "02:b7:1c:10:00:02");
+    EXPECT_EQ(list->topLevelItem(0)->text(1), "02:b7:1c:10:1d:02");
     EXPECT_TRUE(list->topLevelItem(0)->isSelected());
     EXPECT_EQ(selectedAdapter, 1);
-    EXPECT_EQ(child<QLineEdit>("stateText")->text(), "Connected to 02:b7:1c:10:00:02");
+    EXPECT_EQ(child<QLineEdit>("stateText")->text(), "Connected to 02:b7:1c:10:1d:02");
     EXPECT_EQ(profiles[0].localDevicePresent, 0);
     EXPECT_EQ(profiles[1].localDevicePresent, 1);
 
@@ -163,7 +163,7 @@ TEST_F(SheetTest, ConnectSwitchesAdapterAndRestartsTheScan)
     ASSERT_EQ(list->selectedItems().size(), 1);
     child<QPushButton>("connectButton")->click();
     EXPECT_EQ(selectedAdapter, 1);
-    EXPECT_EQ(child<QLineEdit>("stateText")->text(), "Connected to 02:b7:1c:10:00:02");
+    EXPECT_EQ(child<QLineEdit>("stateText")->text(), "Connected to 02:b7:1c:10:1d:02");
     EXPECT_EQ(page->bar().pos(), 0);
     EXPECT_EQ(page->bar().step(), 2);
     EXPECT_FALSE(page->bar().colour().isValid());
