@@ -1,5 +1,7 @@
 #include "security_page.h"
 
+#include "text_fit.h"
+
 #include "common.h"
 #include "exchange.h"
 #include "link.h"
@@ -31,10 +33,7 @@ SecurityPage::SecurityPage(QWidget* parent)
     setFixedSize(dluX(295), dluY(220));
 
     auto label = [this](const char* text, QRect at) {
-        auto* l = new QLabel(QString::fromLatin1(text), this);
-        l->setWordWrap(true);
-        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        l->setGeometry(at);
+        placeWrappedText(new QLabel(QString::fromLatin1(text), this), at);
     };
     label("Enter your own private password in the Network Password box below. Press the Set Local button to set "
           "the local device password.",

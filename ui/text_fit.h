@@ -13,3 +13,13 @@ inline void placeText(QLabel* label, const QRect& rect)
     r.setWidth(std::max(rect.width(), label->sizeHint().width()));
     label->setGeometry(r);
 }
+
+// Wrapped texts keep their width and grow downwards when the face needs more lines.
+inline void placeWrappedText(QLabel* label, const QRect& rect)
+{
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QRect r = rect;
+    r.setHeight(std::max(rect.height(), label->heightForWidth(rect.width())));
+    label->setGeometry(r);
+}
