@@ -88,8 +88,15 @@ PropertySheet::PropertySheet(QWidget* parent)
     createPage(devicePageIndex);
     // The others are made when their tab is first selected.
     connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
-        if (index >= 0 && !pages_[static_cast<size_t>(index)])
+        if (index < 0)
+            return;
+        if (!pages_[static_cast<size_t>(index)])
             createPage(index);
+        // Becoming current shows the stored password again; typed text is dropped.
+        if (index == securityPageIndex)
+            static_cast<SecurityPage*>(pages_[static_cast<size_t>(index)])->activate();
+        else if (index == advancedPageIndex)
+            static_cast<AdvancedPage*>(pages_[static_cast<size_t>(index)])->activate();
     });
     connect(buttons_, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons_, &QDialogButtonBox::rejected, this, &PropertySheet::reject);

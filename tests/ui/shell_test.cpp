@@ -2,17 +2,20 @@
 
 #include "about_page.h"
 #include "instance.h"
+#include "profiles.h"
 #include "qt_timers.h"
 
 #include <QCloseEvent>
 #include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 
 #include <cstdlib>
+#include <cstring>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -106,6 +109,30 @@ TEST_F(SheetTest, OkClosesWithoutEndingTheSession)
     EXPECT_EQ(s.result(), QDialog::Accepted);
     EXPECT_EQ(sessionOpen, 1);
     EXPECT_EQ(zsim::openHandleCount(), 1);
+}
+
+TEST_F(SheetTest, SwitchingTabsDiscardsTypedPasswords)
+{
+    load("home.json");
+    open();
+    auto* tabs = child<QTabWidget>("tabs");
+    struct Case {
+        int page;
+        const char* edit;
+    } cases[] = {{securityPageIndex, "networkPasswordEdit"}, {advancedPageIndex, "networkPasswordEdit"}};
+    for (const Case& c : cases) {
+        tabs->setCurrentIndex(c.page);
+        auto* edit = tabs->widget(c.page)->findChild<QLineEdit*>(c.edit);
+        ASSERT_NE(edit, nullptr) << c.page;
+        EXPECT_EQ(edit->text(), "TideWell") << c.page;
+        edit->setText("typed but never set");
+        tabs->setCurrentIndex(devicePageIndex);
+        // A password changed elsewhere meanwhile shows up too.
+        std::strcpy(profiles[selectedAdapter].networkPassword, "Changed-Elsewhere");
+        tabs->setCurrentIndex(c.page);
+        EXPECT_EQ(edit->text(), "Changed-Elsewhere") << c.page;
+        std::strcpy(profiles[selectedAdapter].networkPassword, "TideWell");
+    }
 }
 
 TEST_F(SheetTest, AboutPageShowsNameAndVersion)
