@@ -9,7 +9,7 @@ constexpr int passwordFieldSize = 25;  // 24 characters and a NUL
 
 constexpr size_t keyLength = 8;
 constexpr size_t derivationSaltSize = 8;
-// The default network password (Part 4.1); makeRandomKey never returns its key.
+// The default network password; makeRandomKey never returns its key.
 constexpr char defaultNetworkPassword[] = "TideWell";
 
 // Filled by every deriveKey from eight separate byte constants.
