@@ -226,7 +226,7 @@ TEST(Password, Boundaries)
 
 TEST(DeriveKey, MatchesPbkdf1OverOpensslWithOddParity)
 {
-    const char* passwords[] = {"TideWell", "abcd", "HomePlugAV", " ~!\x7f", "012345678901234567890123"};
+    const char* passwords[] = {"TideWell", "abcd", "HouseWiring", " ~!\x7f", "012345678901234567890123"};
     for (const char* password : passwords) {
         const Digest reference = opensslPbkdf1(password);
         uint8_t* result = deriveKey(password);
