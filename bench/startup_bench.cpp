@@ -49,15 +49,19 @@ int64_t nowNs(clockid_t clock = CLOCK_MONOTONIC)
 int64_t bringUpNs = 0, openNs = 0, sendNs = 0, monitorCpuNs = 0;
 int monitorCalls = 0;
 
-long statusKb(const char* field)
+// VmRSS and VmHWM from one read of /proc/self/status, in kB.
+void printMemory()
 {
     std::ifstream in("/proc/self/status");
     std::string line;
-    size_t n = std::strlen(field);
-    while (std::getline(in, line))
-        if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':')
-            return std::atol(line.c_str() + n + 1);
-    return -1;
+    long rss = -1, hwm = -1;
+    while (std::getline(in, line)) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            rss = std::atol(line.c_str() + 6);
+        else if (line.rfind("VmHWM:", 0) == 0)
+            hwm = std::atol(line.c_str() + 6);
+    }
+    std::printf("vm_rss_kb %ld\nvm_hwm_kb %ld\n", rss, hwm);
 }
 
 int measure(int64_t execAtNs, int idleSeconds)
@@ -86,7 +90,7 @@ int measure(int64_t execAtNs, int idleSeconds)
                 status = 1;
             }
             std::printf("scan_ms %.1f\n", (nowNs() - listedAt) / 1e6);
-            std::printf("vm_rss_kb %ld\nvm_hwm_kb %ld\n", statusKb("VmRSS"), statusKb("VmHWM"));
+            printMemory();
 
             int64_t cpu0 = nowNs(CLOCK_PROCESS_CPUTIME_ID), wall0 = nowNs(), monitor0 = monitorCpuNs;
             int calls0 = monitorCalls;
