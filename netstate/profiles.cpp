@@ -122,14 +122,16 @@ bool saveProfiles()
     size_t size = encodeProfileImage(image(), profileImageSize, encoded.data());
 
     // Write a sibling file and rename it over the old one, so that a failed or
-    // interrupted save never leaves a damaged table behind.
-    std::string temp = std::string(profileFileName) + ".XXXXXX";
-    int fd = mkstemp(temp.data());
+    // interrupted save never leaves a damaged table behind. One fixed name: a
+    // save cut short leaves at most that one file, and the next save replaces it.
+    const std::string temp = std::string(profileFileName) + ".new";
+    unlink(temp.c_str());
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         reportSaveFailure("cannot create a temporary file");
         return false;
     }
-    fchmod(fd, 0600);  // it holds passwords
+    fchmod(fd, 0600);  // it holds passwords, whatever the umask
     bool ok = writeAll(fd, encoded.data(), size) && fsync(fd) == 0;
     if (!ok)
         reportSaveFailure("write failed");
