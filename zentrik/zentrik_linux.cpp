@@ -1,11 +1,14 @@
 // The packet driver on Linux: one AF_PACKET raw socket per opened adapter.
 // Reads are completed only when the link asks for an overlapped result, so
-// frames wait in the socket's receive queue until then; nothing runs behind
-// the program's back and there are no threads.
+// frames wait in the kernel until then; nothing runs behind the program's back
+// and there are no threads. Frames are read from a receive ring the kernel
+// shares with us, so looking for one costs no system call; where a kernel
+// refuses the ring, they are read from the socket's receive queue instead.
 #include "zentrik.h"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +22,7 @@
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -74,6 +78,10 @@ constexpr size_t postedCapacity = 1024;
 constexpr int receiveBufferBytes = 4 * 1024 * 1024;
 // For frames thrown away unread; anything longer is cut off.
 constexpr size_t scratchSize = 2048;
+// A ring slot holds the kernel's header and a whole 1514-byte frame.
+constexpr unsigned ringFrameSize = 2048;
+// Twice the link's 512 reads, so a full burst waits in the ring whole.
+constexpr unsigned ringFrameCount = 1024;
 
 struct PostedRead {
     uint8_t* record;
@@ -86,6 +94,11 @@ struct OpenAdapter {
     unsigned index = 0;
     char name[IFNAMSIZ]{};
     bool promiscuous = false;
+    // The mapped receive ring, null when frames come through recvfrom.
+    uint8_t* ring = nullptr;
+    size_t ringBytes = 0;
+    // The slot the kernel fills next; it fills them strictly in turn.
+    unsigned ringNext = 0;
     // Posted reads, oldest first, as a ring over `posted`.
     std::array<PostedRead, postedCapacity> posted{};
     size_t head = 0;
@@ -116,42 +129,133 @@ void forgetPosted(OpenAdapter& a)
     a.count = 0;
 }
 
-// Throws away whatever the kernel holds for the socket now.
-void drain(int fd)
+// Maps a receive ring onto the socket, leaving a.ring null where the kernel
+// will not have one. False only when the socket is left unusable.
+bool setUpRing(OpenAdapter& a, int fd)
 {
+    a.ring = nullptr;
+    a.ringBytes = 0;
+    a.ringNext = 0;
+    int version = TPACKET_V2;
+    if (setsockopt(fd, SOL_PACKET, PACKET_VERSION, &version, sizeof version) != 0)
+        return true;
+    auto page = static_cast<unsigned>(sysconf(_SC_PAGESIZE));
+    unsigned blockSize = std::max(page, ringFrameSize);
+    unsigned framesPerBlock = blockSize / ringFrameSize;
+    tpacket_req request{};
+    request.tp_block_size = blockSize;
+    request.tp_block_nr = std::max(1u, ringFrameCount / framesPerBlock);
+    request.tp_frame_size = ringFrameSize;
+    request.tp_frame_nr = request.tp_block_nr * framesPerBlock;
+    if (setsockopt(fd, SOL_PACKET, PACKET_RX_RING, &request, sizeof request) != 0)
+        return true;
+    size_t bytes = size_t{request.tp_block_size} * request.tp_block_nr;
+    void* mapped = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (mapped == MAP_FAILED) {
+        // An unread ring would swallow every frame; take it away again.
+        tpacket_req none{};
+        return setsockopt(fd, SOL_PACKET, PACKET_RX_RING, &none, sizeof none) == 0;
+    }
+    a.ring = static_cast<uint8_t*>(mapped);
+    a.ringBytes = bytes;
+    return true;
+}
+
+void tearDownRing(OpenAdapter& a)
+{
+    if (a.ring)
+        munmap(a.ring, a.ringBytes);
+    a.ring = nullptr;
+    a.ringBytes = 0;
+    a.ringNext = 0;
+}
+
+// The slot at ringNext once the kernel has handed it over, else null.
+tpacket2_hdr* readySlot(OpenAdapter& a)
+{
+    auto* slot = reinterpret_cast<tpacket2_hdr*>(a.ring + size_t{a.ringNext} * ringFrameSize);
+    // Acquire: the frame's bytes were written before the kernel set the status.
+    if ((std::atomic_ref<__u32>(slot->tp_status).load(std::memory_order_acquire) & TP_STATUS_USER) == 0)
+        return nullptr;
+    return slot;
+}
+
+void releaseSlot(OpenAdapter& a, tpacket2_hdr* slot)
+{
+    std::atomic_ref<__u32>(slot->tp_status).store(TP_STATUS_KERNEL, std::memory_order_release);
+    a.ringNext = (a.ringNext + 1) * ringFrameSize < a.ringBytes ? a.ringNext + 1 : 0;
+}
+
+// Throws away whatever the kernel holds for the socket now.
+void drain(OpenAdapter& a)
+{
+    if (a.ring)
+        while (tpacket2_hdr* slot = readySlot(a))
+            releaseSlot(a, slot);
     uint8_t scratch[scratchSize];
-    while (recv(fd, scratch, sizeof scratch, MSG_DONTWAIT) >= 0) {
+    while (recv(a.fd, scratch, sizeof scratch, MSG_DONTWAIT) >= 0) {
     }
 }
 
-// Receives the next frame from another station into the oldest posted read.
-// False when the kernel holds none.
-bool completeOne(OpenAdapter& a)
+// The record announces how much it takes; readers rely on never getting more.
+size_t roomOf(const PostedRead& read)
+{
+    return std::min<size_t>(getU32(read.record, readrec::bufferSize), readrec::frameRoom);
+}
+
+// The oldest posted read now holds a frame of `length` bytes.
+void complete(OpenAdapter& a, uint32_t length)
 {
     PostedRead& read = a.posted[a.head];
-    // The record announces how much it takes; readers rely on never getting more.
-    size_t room = std::min<size_t>(getU32(read.record, readrec::bufferSize), readrec::frameRoom);
+    putU32(read.record, readrec::frameLength, length);
+    putU32(read.record, readrec::status, readrec::statusDone);
+    if (read.bytes)
+        *read.bytes = length;
+    if (read.overlapped)
+        SetEvent(read.overlapped->hEvent);
+    a.head = (a.head + 1) % postedCapacity;
+    --a.count;
+}
+
+// Moves the next frame from another station out of the ring into the oldest
+// posted read. False when the ring holds none.
+bool completeFromRing(OpenAdapter& a)
+{
+    while (tpacket2_hdr* slot = readySlot(a)) {
+        auto* base = reinterpret_cast<const uint8_t*>(slot);
+        const auto* from = reinterpret_cast<const sockaddr_ll*>(base + TPACKET_ALIGN(sizeof(tpacket2_hdr)));
+        // Kernels before 4.20 ignore PACKET_IGNORE_OUTGOING and hand back what
+        // other sockets sent on the interface.
+        if (from->sll_pkttype == PACKET_OUTGOING) {
+            releaseSlot(a, slot);
+            continue;
+        }
+        size_t offset = std::min<size_t>(slot->tp_mac, ringFrameSize);
+        // A frame longer than the room is cut to it, never written past it.
+        size_t length = std::min({size_t{slot->tp_snaplen}, ringFrameSize - offset, roomOf(a.posted[a.head])});
+        std::memcpy(a.posted[a.head].record + readrec::frame, base + offset, length);
+        releaseSlot(a, slot);
+        complete(a, static_cast<uint32_t>(length));
+        return true;
+    }
+    return false;
+}
+
+// As completeFromRing, for a socket without a ring.
+bool completeFromSocket(OpenAdapter& a)
+{
+    PostedRead& read = a.posted[a.head];
     for (;;) {
         sockaddr_ll from{};
         socklen_t fromLength = sizeof from;
         // A datagram longer than the room is cut to it, never written past it.
-        ssize_t n = recvfrom(a.fd, read.record + readrec::frame, room, MSG_DONTWAIT,
+        ssize_t n = recvfrom(a.fd, read.record + readrec::frame, roomOf(read), MSG_DONTWAIT,
                              reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (n < 0)
             return false;
-        // Kernels before 4.20 ignore PACKET_IGNORE_OUTGOING and hand back what
-        // other sockets sent on the interface.
         if (from.sll_pkttype == PACKET_OUTGOING)
             continue;
-        auto length = static_cast<uint32_t>(n);
-        putU32(read.record, readrec::frameLength, length);
-        putU32(read.record, readrec::status, readrec::statusDone);
-        if (read.bytes)
-            *read.bytes = length;
-        if (read.overlapped)
-            SetEvent(read.overlapped->hEvent);
-        a.head = (a.head + 1) % postedCapacity;
-        --a.count;
+        complete(a, static_cast<uint32_t>(n));
         return true;
     }
 }
@@ -249,6 +353,9 @@ int32_t W32N_OpenAdapterA(const char* name)
         address.sll_ifindex = request.ifr_ifindex;
         if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
             error = errno;
+        // Setting the ring also discards what the socket queued since the bind.
+        else if (!setUpRing(*slot, fd))
+            error = errno;
     }
     if (error != 0) {
         if (fd >= 0)
@@ -260,10 +367,13 @@ int32_t W32N_OpenAdapterA(const char* name)
 
     int one = 1;
     setsockopt(fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one);
-    // The forced size passes net.core.rmem_max where we may (CAP_NET_ADMIN).
-    int bytes = receiveBufferBytes;
-    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
-        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    // Only the receive queue counts against the buffer; the ring has its own room.
+    if (!slot->ring) {
+        // The forced size passes net.core.rmem_max where we may (CAP_NET_ADMIN).
+        int bytes = receiveBufferBytes;
+        if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
+            setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    }
 
     OpenAdapter& a = *slot;
     a.fd = fd;
@@ -279,6 +389,8 @@ int W32N_CloseAdapter(int32_t handle)
     OpenAdapter* a = byHandle(handle);
     if (!a)
         return 0;
+    // The mapping would keep the socket alive past its close.
+    tearDownRing(*a);
     // Closing the socket also drops its promiscuous membership.
     close(a->fd);
     a->fd = -1;
@@ -359,7 +471,7 @@ int W32N_SetBPFProgram(int32_t handle, const uint8_t* program, uint32_t length)
         return 0;
     }
     // Frames queued since the open never saw the filter.
-    drain(a->fd);
+    drain(*a);
     return 1;
 }
 
@@ -423,7 +535,11 @@ int GetOverlappedResult(int32_t handle, OVERLAPPED*, uint32_t*, int)
     if (!a)
         return 0;
     // Only as many frames as there are reads; the rest stay with the kernel.
-    while (a->count > 0 && completeOne(*a)) {
-    }
+    if (a->ring)
+        while (a->count > 0 && completeFromRing(*a)) {
+        }
+    else
+        while (a->count > 0 && completeFromSocket(*a)) {
+        }
     return 1;
 }
