@@ -16,6 +16,7 @@
 #include "session.h"
 #include "shell.h"
 #include "stations.h"
+#include "system_state.h"
 #include "timers.h"
 
 #include <QApplication>
@@ -96,13 +97,7 @@ protected:
             GTEST_SKIP() << "no private network namespace: " << why;
         std::remove(profileFileName);
         std::remove("plc.log");
-        busy = 1;
-        sessionOpen = 0;
-        selectedAdapter = 0;
-        progressActive = 0;
-        monitorTicks = 0;
-        monitorSecond = 0;
-        scanTimerId = 0;
+        testsupport::resetSystemState();
         timers = std::make_unique<QtTimerBackend>();
         platform::setTimerBackend(timers.get());
         setErrorBoxHook([this](QWidget*, const QString& caption, const QString& text) {

@@ -12,6 +12,7 @@
 #include "timers.h"
 
 #include "sim_frames.h"
+#include "system_state.h"
 
 #include <gtest/gtest.h>
 
@@ -86,15 +87,10 @@ class MmeFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        closeAdapters();
+        testsupport::resetSystemState();
         zsim::reset();
         simclock::reset();
-        platform::clearTimers();
-        std::memset(adapters, 0, sizeof adapters);
-        std::memset(referenceBlock, 0, sizeof referenceBlock);
-        selectedAdapter = 0;
         busy = 0;
-        selfAddressedSeen = 0;
         std::remove("plc.log");
     }
     void TearDown() override

@@ -14,6 +14,7 @@
 #include "timers.h"
 
 #include "sim_frames.h"
+#include "system_state.h"
 
 #include <gtest/gtest.h>
 
@@ -92,21 +93,10 @@ class NetstateFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        closeAdapters();
+        testsupport::resetSystemState();
         zsim::reset();
         simclock::reset();
-        platform::clearTimers();
-        std::memset(adapters, 0, sizeof adapters);
-        std::memset(profiles, 0, sizeof profiles);
-        std::memset(referenceBlock, 0, sizeof referenceBlock);
-        selectedAdapter = 0;
         busy = 0;
-        sessionOpen = 0;
-        monitorTicks = 0;
-        monitorSecond = 0;
-        progressActive = 0;
-        scanTimerId = 0;
-        setMonitorView(nullptr);
         std::remove("wizard.data");
         std::remove("plc.log");
     }

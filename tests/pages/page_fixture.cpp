@@ -8,6 +8,7 @@
 #include "session.h"
 #include "sim_attach.h"
 #include "simclock.h"
+#include "system_state.h"
 #include "timers.h"
 
 #include <QApplication>
@@ -42,13 +43,9 @@ void PageTest::SetUp()
 {
     std::remove(profileFileName);
     std::remove("plc.log");
+    testsupport::resetSystemState();
     zsim::reset();
     simclock::reset();
-    platform::clearTimers();
-    std::memset(referenceBlock, 0, sizeof referenceBlock);
-    std::memset(profiles, 0, sizeof profiles);
-    std::memset(adapters, 0, sizeof adapters);
-    selectedAdapter = 0;
 
     std::string error;
     ASSERT_TRUE(emu::loadScenario(SCENARIO_DIR "/home.json", network, &error)) << error;

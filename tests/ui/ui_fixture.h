@@ -14,6 +14,7 @@
 #include "sim.h"
 #include "sim_attach.h"
 #include "simclock.h"
+#include "system_state.h"
 #include "timers.h"
 
 #include <QApplication>
@@ -57,18 +58,9 @@ protected:
         zsim::reset();
         simclock::reset();
         platform::setTimerBackend(nullptr);
-        platform::clearTimers();
         std::remove(profileFileName);
         // A fresh process: no adapter known yet, no discovery misses counted.
-        closeAdapters();
-        std::memset(adapters, 0, sizeof adapters);
-        busy = 1;
-        sessionOpen = 0;
-        selectedAdapter = 0;
-        progressActive = 0;
-        monitorTicks = 0;
-        monitorSecond = 0;
-        scanTimerId = 0;
+        testsupport::resetSystemState();
         setErrorBoxHook([this](QWidget* owner, const QString& caption, const QString& text) {
             errorBoxes.push_back({owner, caption, text});
         });
