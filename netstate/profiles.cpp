@@ -154,6 +154,12 @@ int startSession()
     for (AdapterEntry& e : adapters)
         e.devicePresent = 0;
     if (!bringUpDevices()) {
+        // The box the user sees cannot say which of these it was; standard error can.
+        if (adapterCount == 0)
+            std::fprintf(stderr, "brennic: no network adapter could be opened\n");
+        else
+            std::fprintf(stderr, "brennic: no supported powerline device answered on %d network adapter%s\n",
+                         adapterCount, adapterCount == 1 ? "" : "s");
         closeAdapters();
         return 0;
     }

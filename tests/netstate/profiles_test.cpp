@@ -380,12 +380,26 @@ TEST_F(SessionStartTest, FailureClosesEverything)
     s.rateMbps = 2.0;
     adapters[0].devicePresent = 1;
     simclock::setPollCost(1000);
+    testing::internal::CaptureStderr();
     EXPECT_EQ(startSession(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "brennic: no supported powerline device answered on 1 network adapter\n");
     EXPECT_EQ(sessionOpen, 0);
     EXPECT_EQ(zsim::openHandleCount(), 0);
     EXPECT_EQ(adapterCount, 0);
     EXPECT_STREQ(profiles[0].networkPassword, "TideWell");  // loaded all the same
     emu::detachFromSimDriver();
+}
+
+TEST_F(SessionStartTest, NoAdapterSaysSoOnStandardError)
+{
+    const uint8_t mac[6] = {0x00, 0x50, 0x8B, 0x00, 0x00, 0x09};
+    zsim::addAdapter("refuses", mac);
+    zsim::setOpenFails(0, true);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(startSession(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "brennic: no network adapter could be opened\n");
+    EXPECT_EQ(sessionOpen, 0);
 }
 
 }  // namespace
