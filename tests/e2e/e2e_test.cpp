@@ -31,6 +31,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -225,8 +226,13 @@ TEST_F(EndToEnd, HomeNetworkSetLocalAddSetAllRemoveRefreshCancel)
     openSheet();
     ASSERT_FALSE(HasFatalFailure());
 
-    // Start: the emulated device is listed and the first scan rates its network.
+    // Start: the emulated device is listed, with the parameter block it keeps,
+    // and the first scan rates its network.
     EXPECT_EQ(packetSockets(), expected.adapterCount());
+    EXPECT_EQ(adapters[0].paramsSeen, 1);
+    EXPECT_EQ(std::memcmp(adapters[0].deviceParams, expected.adapter(0).device.eeprom.data(),
+                          sizeof adapters[0].deviceParams),
+              0);
     EXPECT_EQ(rows(device->deviceList()), expectedDeviceRows());
     EXPECT_EQ(device->stateText()->text(), connectedText(0));
     auto* network = showPage<NetworkPage>(networkPageIndex);
