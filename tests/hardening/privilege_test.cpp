@@ -4,6 +4,7 @@
 // page reports "Invalid Configuration" and ends the program.
 #include "common.h"
 #include "device_page.h"
+#include "fd_text.h"
 #include "link.h"
 #include "netns.h"
 #include "profiles.h"
@@ -80,11 +81,7 @@ TEST(WithoutRawSockets, EachAdapterSaysWhyAndThePageShowsInvalidConfiguration)
         return 0;
     });
     close(report[1]);
-    std::string got;
-    char buffer[512];
-    ssize_t n;
-    while ((n = read(report[0], buffer, sizeof buffer)) > 0)
-        got.append(buffer, static_cast<size_t>(n));
+    std::string got = testsupport::readToEnd(report[0]);
     close(report[0]);
     ASSERT_TRUE(r.exited(0)) << "status " << r.status << ", stderr: " << r.errorText;
 

@@ -1,6 +1,8 @@
 #pragma once
 // Scratch directories and child processes for the tests that need a process
 // of their own: one that drops its privileges, is killed, or mounts.
+#include "fd_text.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -85,11 +87,7 @@ inline ChildResult runChild(const std::function<int()>& body)
         _exit(code);
     }
     close(pipeFds[1]);
-    char buffer[512];
-    ssize_t n;
-    while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
-        if (n > 0)
-            result.errorText.append(buffer, static_cast<size_t>(n));
+    result.errorText = testsupport::readToEnd(pipeFds[0]);
     close(pipeFds[0]);
     while (waitpid(pid, &result.status, 0) < 0 && errno == EINTR) {
     }

@@ -1,4 +1,5 @@
 // The Linux packet driver's own contract, below the link.
+#include "fd_text.h"
 #include "kernel_fixture.h"
 #include "link.h"
 #include "zentrik.h"
@@ -155,11 +156,7 @@ std::string openInChild(const char* name, bool dropPrivileges, int* exitCode)
         _exit(W32N_OpenAdapterA(name) == -1 ? 0 : 1);
     }
     close(pipeFds[1]);
-    std::string text;
-    char buffer[256];
-    ssize_t n;
-    while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<size_t>(n));
+    std::string text = testsupport::readToEnd(pipeFds[0]);
     close(pipeFds[0]);
     int status = 0;
     waitpid(child, &status, 0);
