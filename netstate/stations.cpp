@@ -110,7 +110,7 @@ LinkQuality linkQualityFor(double average)
     double p = 100 * m;
     if (p == 0.0 || std::isnan(p))
         p = 3;
-    // Truncation of what does not fit an int (minus infinity) leaves the bar empty.
+    // Rates come from the profile table too; one out of range must not make the cast overflow.
     int position = p < -1e9 ? 0 : p > 1e9 ? 1000000000 : static_cast<int>(p);
 
     if (average < 0.905)
