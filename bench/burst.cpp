@@ -1,10 +1,10 @@
-#include "burst.h"
+#include "bench/burst.h"
 
-#include "link.h"
-#include "monitor.h"
-#include "profiles.h"
-#include "session.h"
-#include "tap.h"
+#include "link/link.h"
+#include "netstate/monitor.h"
+#include "netstate/profiles.h"
+#include "link/session.h"
+#include "support/tap.h"
 
 #include <chrono>
 #include <cstring>

@@ -1,8 +1,8 @@
 // 512 frames reach one adapter through the kernel while `busy` is set; one
 // monitor tick then handles them. Prints the count handled each round and the
 // tick's drain time. Makes its own network namespace and refuses otherwise.
-#include "burst.h"
-#include "netns.h"
+#include "bench/burst.h"
+#include "support/netns.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // deriveKey (our MD5, 1000 rounds) against the same PBKDF1-MD5 on OpenSSL's
 // MD5, in one run; the ratio of the two is printed at the end.
-#include "md5.h"
-#include "password.h"
+#include "keys/md5.h"
+#include "keys/password.h"
 
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>

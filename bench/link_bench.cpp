@@ -1,8 +1,8 @@
 // The receive ring's cost on the simulated driver: what a take costs the link
 // itself, without the kernel.
-#include "link.h"
-#include "sim.h"
-#include "simclock.h"
+#include "link/link.h"
+#include "zentrik/sim.h"
+#include "platform/simclock.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,10 +1,10 @@
 // The packet link through the real kernel: AF_PACKET sockets on TAP
 // interfaces in a network namespace of the benchmark's own. It refuses to run
 // anywhere else, so it never opens this machine's adapters.
-#include "link.h"
-#include "netns.h"
-#include "tap.h"
-#include "zentrik.h"
+#include "link/link.h"
+#include "support/netns.h"
+#include "support/tap.h"
+#include "zentrik/zentrik.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,10 +1,10 @@
 // One monitor tick on idle rings: every adapter's 512 reads are queried and
 // none has a frame. Simulated driver, so this is the system's own cost.
-#include "link.h"
-#include "monitor.h"
-#include "session.h"
-#include "sim.h"
-#include "simclock.h"
+#include "link/link.h"
+#include "netstate/monitor.h"
+#include "link/session.h"
+#include "zentrik/sim.h"
+#include "platform/simclock.h"
 
 #include <benchmark/benchmark.h>
 

@@ -14,12 +14,12 @@
 //   monitor_cpu_pct   of that, the monitor ticks alone
 // The discovery and monitor calls are counted by wrapping them at link time.
 #include "../tests/e2e/plcsim_process.h"
-#include "device_page.h"
-#include "netns.h"
-#include "qt_timers.h"
-#include "session.h"
-#include "shell.h"
-#include "timers.h"
+#include "ui/device_page.h"
+#include "support/netns.h"
+#include "ui/qt_timers.h"
+#include "link/session.h"
+#include "ui/shell.h"
+#include "platform/timers.h"
 
 #include <QApplication>
 #include <QTest>

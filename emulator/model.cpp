@@ -1,7 +1,7 @@
-#include "model.h"
+#include "emulator/model.h"
 
-#include "frame.h"
-#include "password.h"
+#include "frames/frame.h"
+#include "keys/password.h"
 
 #include <algorithm>
 #include <cstdio>

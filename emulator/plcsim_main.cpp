@@ -1,8 +1,8 @@
 // plcsim: serves the device model on TAP interfaces, one per emulated adapter,
 // until SIGINT or SIGTERM. Run it in a network namespace of its own
 // (unshare -n, ip netns exec): the system under test then sees only these TAPs.
-#include "model.h"
-#include "tap.h"
+#include "emulator/model.h"
+#include "emulator/tap.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,6 +1,6 @@
 // Scenario files: which adapters plcsim creates and what plays behind each.
 // The format is described in scenarios/README.md.
-#include "model.h"
+#include "emulator/model.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,6 +1,6 @@
-#include "sim_attach.h"
+#include "emulator/sim_attach.h"
 
-#include "sim.h"
+#include "zentrik/sim.h"
 
 namespace emu {
 

@@ -2,7 +2,7 @@
 // Runs a device model behind the simulated packet driver: every frame the
 // system sends is handed to the model and its replies are delivered back at
 // their virtual delay. Adapter indices of the model are zsim adapter indices.
-#include "model.h"
+#include "emulator/model.h"
 
 #include <cstdint>
 

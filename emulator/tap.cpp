@@ -1,4 +1,4 @@
-#include "tap.h"
+#include "emulator/tap.h"
 
 #include <cerrno>
 #include <cstring>

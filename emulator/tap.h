@@ -1,7 +1,7 @@
 #pragma once
 // TAP interfaces for plcsim. What the kernel sends out of a TAP is read from
 // its descriptor; what plcsim writes arrives at the kernel as received.
-#include "model.h"
+#include "emulator/model.h"
 
 #include <string>
 #include <vector>

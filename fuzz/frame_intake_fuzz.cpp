@@ -7,17 +7,17 @@
 // (modulo 1515) and that many bytes. Control bits: 0 selected adapter,
 // 1 paramsSeen, 2 devicePresent, 3 force the Ethertype of every frame long
 // enough to 0x887B, 4 to 7 the monitor's second (times 4).
-#include "classify.h"
-#include "exchange.h"
-#include "frame.h"
-#include "intake.h"
-#include "link.h"
-#include "monitor.h"
-#include "profiles.h"
-#include "session.h"
-#include "sim.h"
-#include "simclock.h"
-#include "stations.h"
+#include "mme/classify.h"
+#include "mme/exchange.h"
+#include "frames/frame.h"
+#include "mme/intake.h"
+#include "link/link.h"
+#include "netstate/monitor.h"
+#include "netstate/profiles.h"
+#include "link/session.h"
+#include "zentrik/sim.h"
+#include "platform/simclock.h"
+#include "netstate/stations.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // libFuzzer target for the plc.log reader: any bytes, read within the table.
-#include "keysetlog.h"
+#include "keysetlog/keysetlog.h"
 
 #include <cstddef>
 #include <cstdint>

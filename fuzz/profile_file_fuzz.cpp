@@ -1,9 +1,9 @@
 // libFuzzer target for "wizard.data": any bytes as the file, loaded, looked
 // up in and shown; and the byte decoding on its own, into a buffer of exactly
 // the room it is given.
-#include "profiles.h"
-#include "session.h"
-#include "stations.h"
+#include "netstate/profiles.h"
+#include "link/session.h"
+#include "netstate/stations.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // Scenario files come from users: any bytes must give a scenario or a clear error.
-#include "model.h"
+#include "emulator/model.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "md5.h"
+#include "keys/md5.h"
 
 #include <cstdio>
 #include <cstring>

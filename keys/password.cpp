@@ -1,6 +1,6 @@
-#include "password.h"
+#include "keys/password.h"
 
-#include "md5.h"
+#include "keys/md5.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,6 @@
-#include "keysetlog.h"
+#include "keysetlog/keysetlog.h"
 
-#include "frame.h"
+#include "frames/frame.h"
 
 #include <cerrno>
 #include <cstdio>

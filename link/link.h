@@ -1,8 +1,8 @@
 #pragma once
 // The packet link: the table of opened adapters, their receive rings and the
 // two send slots. Every frame in or out of the system passes through here.
-#include "platform.h"
-#include "records.h"
+#include "platform/platform.h"
+#include "zentrik/records.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
-#include "link.h"
-#include "zentrik.h"
+#include "link/link.h"
+#include "zentrik/zentrik.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "session.h"
+#include "link/session.h"
 
 int selectedAdapter = 0;
 int busy = 1;  // until the first session has started

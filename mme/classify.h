@@ -1,6 +1,6 @@
 #pragma once
 // Recognition of received frames. Each test reads only bytes the frame has.
-#include "frame.h"
+#include "frames/frame.h"
 
 namespace mme {
 

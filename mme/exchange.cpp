@@ -1,12 +1,12 @@
-#include "exchange.h"
+#include "mme/exchange.h"
 
-#include "classify.h"
-#include "intake.h"
-#include "keysetlog.h"
-#include "link.h"
-#include "platform.h"
-#include "requests.h"
-#include "session.h"
+#include "mme/classify.h"
+#include "mme/intake.h"
+#include "keysetlog/keysetlog.h"
+#include "link/link.h"
+#include "platform/platform.h"
+#include "mme/requests.h"
+#include "link/session.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 #pragma once
 // Key-setting exchanges with the local device and, through it, with remote
 // devices. All of them block the calling thread for their whole length.
-#include "frame.h"
+#include "frames/frame.h"
 
 #include <cstdint>
 

@@ -1,10 +1,10 @@
-#include "intake.h"
+#include "mme/intake.h"
 
-#include "classify.h"
-#include "frame.h"
-#include "link.h"
-#include "platform.h"
-#include "requests.h"
+#include "mme/classify.h"
+#include "frames/frame.h"
+#include "link/link.h"
+#include "platform/platform.h"
+#include "mme/requests.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
-#include "requests.h"
+#include "mme/requests.h"
 
-#include "frame.h"
-#include "link.h"
+#include "frames/frame.h"
+#include "link/link.h"
 
 #include <algorithm>
 #include <array>

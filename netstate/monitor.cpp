@@ -1,12 +1,12 @@
-#include "monitor.h"
+#include "netstate/monitor.h"
 
-#include "classify.h"
-#include "exchange.h"
-#include "intake.h"
-#include "link.h"
-#include "profiles.h"
-#include "requests.h"
-#include "session.h"
+#include "mme/classify.h"
+#include "mme/exchange.h"
+#include "mme/intake.h"
+#include "link/link.h"
+#include "netstate/profiles.h"
+#include "mme/requests.h"
+#include "link/session.h"
 
 using namespace mme;
 

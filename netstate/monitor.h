@@ -1,8 +1,8 @@
 #pragma once
 // The 100 ms monitor: drains and dispatches received frames, runs the cycle of
 // numbered seconds that sends the queries, ages the stations and ends scans.
-#include "stations.h"
-#include "timers.h"
+#include "netstate/stations.h"
+#include "platform/timers.h"
 
 #include <cstdint>
 #include <vector>

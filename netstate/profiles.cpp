@@ -1,9 +1,9 @@
-#include "profiles.h"
+#include "netstate/profiles.h"
 
-#include "intake.h"
-#include "link.h"
-#include "monitor.h"
-#include "session.h"
+#include "mme/intake.h"
+#include "link/link.h"
+#include "netstate/monitor.h"
+#include "link/session.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // The 16 per-adapter profiles: one 109,312-byte image that is also the byte
 // layout of "wizard.data". Plain records with natural alignment give exactly
 // the stored offsets; the asserts below hold them to it.
-#include "password.h"  // defaultNetworkPassword
+#include "keys/password.h"  // defaultNetworkPassword
 
 #include <bit>
 #include <cstddef>

@@ -1,8 +1,8 @@
-#include "stations.h"
+#include "netstate/stations.h"
 
-#include "link.h"
-#include "profiles.h"
-#include "session.h"
+#include "link/link.h"
+#include "netstate/profiles.h"
+#include "link/session.h"
 
 #include <cmath>
 #include <cstdio>

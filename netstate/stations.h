@@ -1,7 +1,7 @@
 #pragma once
 // The remote-station table of the selected profile, the rate estimates and
 // the link-quality figure drawn from them.
-#include "frame.h"
+#include "frames/frame.h"
 
 #include <cstdint>
 #include <string>

@@ -1,5 +1,5 @@
-#include "platform.h"
-#include "simclock.h"
+#include "platform/platform.h"
+#include "platform/simclock.h"
 
 namespace {
 uint64_t micros = 0;

@@ -1,4 +1,4 @@
-#include "instance.h"
+#include "platform/instance.h"
 
 #include <cstdio>
 #include <cstdlib>

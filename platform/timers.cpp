@@ -1,6 +1,6 @@
-#include "timers.h"
+#include "platform/timers.h"
 
-#include "platform.h"
+#include "platform/platform.h"
 
 #include <array>
 #include <cstddef>

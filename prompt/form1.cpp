@@ -1,4 +1,4 @@
-#include "form1.h"
+#include "prompt/form1.h"
 
 #include <QCoreApplication>
 #include <QFont>

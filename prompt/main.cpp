@@ -1,7 +1,7 @@
 #include <QApplication>
 
-#include "form1.h"
-#include "version.h"
+#include "prompt/form1.h"
+#include "prompt/version.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

@@ -1,8 +1,8 @@
-#include "about_page.h"
+#include "ui/about_page.h"
 
-#include "common.h"
-#include "shell.h"
-#include "text_fit.h"
+#include "ui/common.h"
+#include "ui/shell.h"
+#include "ui/text_fit.h"
 
 #include <QGroupBox>
 #include <QLabel>

@@ -1,13 +1,13 @@
-#include "advanced_page.h"
+#include "ui/advanced_page.h"
 
-#include "common.h"
-#include "exchange.h"
-#include "link.h"
-#include "monitor.h"
-#include "password.h"
-#include "profiles.h"
-#include "security_page.h"
-#include "session.h"
+#include "ui/common.h"
+#include "mme/exchange.h"
+#include "link/link.h"
+#include "netstate/monitor.h"
+#include "keys/password.h"
+#include "netstate/profiles.h"
+#include "ui/security_page.h"
+#include "link/session.h"
 
 #include <QGroupBox>
 #include <QHeaderView>

@@ -1,7 +1,7 @@
-#include "common.h"
+#include "ui/common.h"
 
-#include "link.h"
-#include "session.h"
+#include "link/link.h"
+#include "link/session.h"
 
 #include <QMessageBox>
 

@@ -1,13 +1,13 @@
-#include "device_page.h"
+#include "ui/device_page.h"
 
-#include "common.h"
-#include "link.h"
-#include "monitor.h"
-#include "profiles.h"
-#include "session.h"
-#include "shell.h"
-#include "text_fit.h"
-#include "timers.h"
+#include "ui/common.h"
+#include "link/link.h"
+#include "netstate/monitor.h"
+#include "netstate/profiles.h"
+#include "link/session.h"
+#include "ui/shell.h"
+#include "ui/text_fit.h"
+#include "platform/timers.h"
 
 #include <QHeaderView>
 #include <QLabel>

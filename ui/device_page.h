@@ -1,7 +1,7 @@
 #pragma once
 // The start page: starts the session, lists the local powerline devices,
 // switches between them and shows the scan's progress and link quality.
-#include "stations.h"
+#include "netstate/stations.h"
 
 #include <QColor>
 #include <QWidget>

@@ -1,3 +1,3 @@
-#include "shell.h"
+#include "ui/shell.h"
 
 int main(int argc, char** argv) { return runBrennic(argc, argv); }

@@ -1,8 +1,8 @@
-#include "monitor_view.h"
+#include "ui/monitor_view.h"
 
-#include "common.h"
-#include "device_page.h"
-#include "network_page.h"
+#include "ui/common.h"
+#include "ui/device_page.h"
+#include "ui/network_page.h"
 
 void UiMonitorView::stepProgressBars()
 {

@@ -1,7 +1,7 @@
 #pragma once
 // What the monitor draws, handed to whichever of the Device page, the Network
 // page and the scan dialog exist at the time.
-#include "monitor.h"
+#include "netstate/monitor.h"
 
 class UiMonitorView : public MonitorView {
 public:

@@ -1,11 +1,11 @@
-#include "network_page.h"
+#include "ui/network_page.h"
 
-#include "common.h"
-#include "monitor.h"
-#include "profiles.h"
-#include "session.h"
-#include "shell.h"
-#include "text_fit.h"
+#include "ui/common.h"
+#include "netstate/monitor.h"
+#include "netstate/profiles.h"
+#include "link/session.h"
+#include "ui/shell.h"
+#include "ui/text_fit.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>

@@ -1,8 +1,8 @@
 #pragma once
 // The remote stations of the selected adapter's network with their rates,
 // and the modal dialog that a user-started scan holds up until it ends.
-#include "device_page.h"
-#include "stations.h"
+#include "ui/device_page.h"
+#include "netstate/stations.h"
 
 #include <QDialog>
 #include <QWidget>

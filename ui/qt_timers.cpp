@@ -1,4 +1,4 @@
-#include "qt_timers.h"
+#include "ui/qt_timers.h"
 
 #include <QTimer>
 

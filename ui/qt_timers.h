@@ -2,7 +2,7 @@
 // SetTimer/KillTimer on the Qt event loop of the user-interface thread, so
 // that the monitor and scan timers fire from the sheet's loop and from the
 // loops of modal dialogs and message boxes.
-#include "timers.h"
+#include "platform/timers.h"
 
 #include <QObject>
 

@@ -1,14 +1,14 @@
-#include "security_page.h"
+#include "ui/security_page.h"
 
-#include "text_fit.h"
+#include "ui/text_fit.h"
 
-#include "common.h"
-#include "exchange.h"
-#include "link.h"
-#include "monitor.h"
-#include "password.h"
-#include "profiles.h"
-#include "session.h"
+#include "ui/common.h"
+#include "mme/exchange.h"
+#include "link/link.h"
+#include "netstate/monitor.h"
+#include "keys/password.h"
+#include "netstate/profiles.h"
+#include "link/session.h"
 
 #include <QLabel>
 #include <QGroupBox>

@@ -1,15 +1,15 @@
-#include "shell.h"
+#include "ui/shell.h"
 
-#include "about_page.h"
-#include "advanced_page.h"
-#include "common.h"
-#include "device_page.h"
-#include "instance.h"
-#include "monitor_view.h"
-#include "network_page.h"
-#include "qt_timers.h"
-#include "security_page.h"
-#include "session.h"
+#include "ui/about_page.h"
+#include "ui/advanced_page.h"
+#include "ui/common.h"
+#include "ui/device_page.h"
+#include "platform/instance.h"
+#include "ui/monitor_view.h"
+#include "ui/network_page.h"
+#include "ui/qt_timers.h"
+#include "ui/security_page.h"
+#include "link/session.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>

@@ -1,8 +1,8 @@
 #pragma once
 // The packet-driver library: the calls the packet link makes, with the
 // results it relies on. Linux and simulated implementations share this header.
-#include "platform.h"
-#include "records.h"
+#include "platform/platform.h"
+#include "zentrik/records.h"
 
 #include <cstdint>
 

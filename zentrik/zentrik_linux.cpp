@@ -4,7 +4,7 @@
 // and there are no threads. Frames are read from a receive ring the kernel
 // shares with us, so looking for one costs no system call; where a kernel
 // refuses the ring, they are read from the socket's receive queue instead.
-#include "zentrik.h"
+#include "zentrik/zentrik.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
-#include "sim.h"
+#include "zentrik/sim.h"
 
-#include "simclock.h"
-#include "zentrik.h"
+#include "platform/simclock.h"
+#include "zentrik/zentrik.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 // The device model frame-in/frames-out: addressing, each reply's bytes, the
 // key exchanges as the system runs them, and every scripted fault.
-#include "frame.h"
-#include "model.h"
+#include "frames/frame.h"
+#include "emulator/model.h"
 
 #include <gtest/gtest.h>
 

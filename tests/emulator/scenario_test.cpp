@@ -1,6 +1,6 @@
 // Scenario files: the shipped ones hold what their names promise, and a bad
 // file is refused with the file, the field and the reason.
-#include "model.h"
+#include "emulator/model.h"
 
 #include <gtest/gtest.h>
 

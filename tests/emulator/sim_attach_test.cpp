@@ -1,11 +1,11 @@
 // The model behind the simulated driver: a frame sent through zentrik reaches
 // the model, and its replies come back on the same adapter after their delay
 // on the virtual clock.
-#include "frame.h"
-#include "sim.h"
-#include "sim_attach.h"
-#include "simclock.h"
-#include "zentrik.h"
+#include "frames/frame.h"
+#include "zentrik/sim.h"
+#include "emulator/sim_attach.h"
+#include "platform/simclock.h"
+#include "zentrik/zentrik.h"
 
 #include <gtest/gtest.h>
 

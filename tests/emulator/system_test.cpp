@@ -1,14 +1,14 @@
 // The model against the system's own discovery and key exchanges on the
 // simulated driver: an honest device confirms every key change of "Set Local",
 // "Add" and "Set All"; a device that never mirrors leaves SETNEK records.
-#include "exchange.h"
-#include "intake.h"
-#include "link.h"
-#include "requests.h"
-#include "session.h"
-#include "sim.h"
-#include "sim_attach.h"
-#include "simclock.h"
+#include "mme/exchange.h"
+#include "mme/intake.h"
+#include "link/link.h"
+#include "mme/requests.h"
+#include "link/session.h"
+#include "zentrik/sim.h"
+#include "emulator/sim_attach.h"
+#include "platform/simclock.h"
 
 #include <gtest/gtest.h>
 

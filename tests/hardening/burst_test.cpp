@@ -1,7 +1,7 @@
 // A burst that fills the receive ring while `busy` holds the monitor idle is
 // handled whole by the next tick, through the kernel.
-#include "burst.h"
-#include "netns.h"
+#include "bench/burst.h"
+#include "support/netns.h"
 
 #include <gtest/gtest.h>
 

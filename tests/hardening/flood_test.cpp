@@ -4,16 +4,16 @@
 // the end than after the first second, and lists the same stations with the
 // same rates as without the flood.
 #include "alloc_count.h"
-#include "link.h"
-#include "model.h"
-#include "monitor.h"
-#include "profiles.h"
-#include "session.h"
-#include "sim.h"
-#include "sim_attach.h"
-#include "simclock.h"
-#include "stations.h"
-#include "timers.h"
+#include "link/link.h"
+#include "emulator/model.h"
+#include "netstate/monitor.h"
+#include "netstate/profiles.h"
+#include "link/session.h"
+#include "zentrik/sim.h"
+#include "emulator/sim_attach.h"
+#include "platform/simclock.h"
+#include "netstate/stations.h"
+#include "platform/timers.h"
 
 #include <gtest/gtest.h>
 

@@ -2,16 +2,16 @@
 // namespace with TAP interfaces, a child that has given up root says for each
 // adapter why it could not open it, the session does not start, and the Device
 // page reports "Invalid Configuration" and ends the program.
-#include "common.h"
-#include "device_page.h"
-#include "fd_text.h"
-#include "link.h"
-#include "netns.h"
-#include "profiles.h"
+#include "ui/common.h"
+#include "ui/device_page.h"
+#include "support/fd_text.h"
+#include "link/link.h"
+#include "support/netns.h"
+#include "netstate/profiles.h"
 #include "scratch.h"
-#include "session.h"
-#include "shell.h"
-#include "tap.h"
+#include "link/session.h"
+#include "ui/shell.h"
+#include "support/tap.h"
 
 #include <QApplication>
 #include <QTreeWidget>

@@ -2,7 +2,7 @@
 // write, a file system that fills up halfway through, and a process killed at
 // random moments while it saves. The file on disk is always a whole table, the
 // old one or the new one.
-#include "profiles.h"
+#include "netstate/profiles.h"
 #include "scratch.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #pragma once
 // Scratch directories and child processes for the tests that need a process
 // of their own: one that drops its privileges, is killed, or mounts.
-#include "fd_text.h"
+#include "support/fd_text.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,8 +1,8 @@
 #pragma once
 // Every kernel test runs in a fresh network namespace holding only the TAP
 // interfaces it creates; the machine's own adapters are out of reach.
-#include "netns.h"
-#include "tap.h"
+#include "support/netns.h"
+#include "support/tap.h"
 
 #include <gtest/gtest.h>
 

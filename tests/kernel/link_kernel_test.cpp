@@ -1,7 +1,7 @@
 // The packet link over AF_PACKET sockets on TAP interfaces.
 #include "kernel_fixture.h"
-#include "link.h"
-#include "zentrik.h"
+#include "link/link.h"
+#include "zentrik/zentrik.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The Linux packet driver's own contract, below the link.
-#include "fd_text.h"
+#include "support/fd_text.h"
 #include "kernel_fixture.h"
-#include "link.h"
-#include "zentrik.h"
+#include "link/link.h"
+#include "zentrik/zentrik.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "md5.h"
-#include "password.h"
+#include "keys/md5.h"
+#include "keys/password.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>

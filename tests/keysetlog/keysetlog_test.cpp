@@ -1,5 +1,5 @@
-#include "frame.h"
-#include "keysetlog.h"
+#include "frames/frame.h"
+#include "keysetlog/keysetlog.h"
 
 #include <gtest/gtest.h>
 

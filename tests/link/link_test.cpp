@@ -1,8 +1,8 @@
 // The packet link on the simulated driver and the virtual clock.
-#include "link.h"
-#include "platform.h"
-#include "simclock.h"
-#include "sim.h"
+#include "link/link.h"
+#include "platform/platform.h"
+#include "platform/simclock.h"
+#include "zentrik/sim.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Every request as it leaves on the wire, against golden bytes.
 #include "fixture.h"
-#include "requests.h"
+#include "mme/requests.h"
 
 using namespace mmetest;
 

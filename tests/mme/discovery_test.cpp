@@ -1,7 +1,7 @@
 // Discovery of the local devices on the virtual clock, with scripted devices.
 #include "fixture.h"
-#include "requests.h"
-#include "sim_attach.h"
+#include "mme/requests.h"
+#include "emulator/sim_attach.h"
 
 using namespace mmetest;
 

@@ -1,8 +1,8 @@
 // Key-setting exchanges: the bytes sent, referenceBlock, the confirmation and
 // its log records, and the waits for a remote device's StationReply.
 #include "fixture.h"
-#include "requests.h"
-#include "sim_attach.h"
+#include "mme/requests.h"
+#include "emulator/sim_attach.h"
 
 #include <functional>
 #include <map>

@@ -1,18 +1,18 @@
 #pragma once
 // Shared by the management-message tests: adapters on the simulated driver,
 // the virtual clock, and small builders for the frames a device sends back.
-#include "exchange.h"
-#include "frame.h"
-#include "intake.h"
-#include "link.h"
-#include "platform.h"
-#include "session.h"
-#include "sim.h"
-#include "simclock.h"
-#include "timers.h"
+#include "mme/exchange.h"
+#include "frames/frame.h"
+#include "mme/intake.h"
+#include "link/link.h"
+#include "platform/platform.h"
+#include "link/session.h"
+#include "zentrik/sim.h"
+#include "platform/simclock.h"
+#include "platform/timers.h"
 
-#include "sim_frames.h"
-#include "system_state.h"
+#include "support/sim_frames.h"
+#include "support/system_state.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Classification of received frames and receiveFrame's order and copies.
-#include "classify.h"
+#include "mme/classify.h"
 #include "fixture.h"
-#include "requests.h"
-#include "zentrik.h"
+#include "mme/requests.h"
+#include "zentrik/zentrik.h"
 
 using namespace mmetest;
 

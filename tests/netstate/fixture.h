@@ -1,20 +1,20 @@
 #pragma once
 // Shared by the network-state tests: a clean profile table, adapters on the
 // simulated driver and frames as a device sends them.
-#include "exchange.h"
-#include "intake.h"
-#include "link.h"
-#include "monitor.h"
-#include "platform.h"
-#include "profiles.h"
-#include "session.h"
-#include "sim.h"
-#include "simclock.h"
-#include "stations.h"
-#include "timers.h"
+#include "mme/exchange.h"
+#include "mme/intake.h"
+#include "link/link.h"
+#include "netstate/monitor.h"
+#include "platform/platform.h"
+#include "netstate/profiles.h"
+#include "link/session.h"
+#include "zentrik/sim.h"
+#include "platform/simclock.h"
+#include "netstate/stations.h"
+#include "platform/timers.h"
 
-#include "sim_frames.h"
-#include "system_state.h"
+#include "support/sim_frames.h"
+#include "support/system_state.h"
 
 #include <gtest/gtest.h>
 

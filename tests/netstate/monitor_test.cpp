@@ -1,6 +1,6 @@
 // The 100 ms monitor on the virtual clock, its timers fired from the table.
 #include "fixture.h"
-#include "zentrik.h"
+#include "zentrik/zentrik.h"
 
 #include <functional>
 

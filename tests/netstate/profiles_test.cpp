@@ -1,7 +1,7 @@
 // The profile table, its file "wizard.data", the session start and the
 // device-password lookups.
 #include "fixture.h"
-#include "sim_attach.h"
+#include "emulator/sim_attach.h"
 
 #include <dirent.h>
 #include <random>

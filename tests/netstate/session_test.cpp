@@ -1,8 +1,8 @@
 // A whole session against the device model, without a user interface: start,
 // scan, a new network password, and a remote device brought onto it.
 #include "fixture.h"
-#include "password.h"
-#include "sim_attach.h"
+#include "keys/password.h"
+#include "emulator/sim_attach.h"
 
 using namespace nstest;
 

@@ -1,12 +1,12 @@
-#include "advanced_page.h"
+#include "ui/advanced_page.h"
 #include "page_fixture.h"
 
-#include "common.h"
-#include "frame.h"
-#include "link.h"
-#include "monitor.h"
-#include "profiles.h"
-#include "session.h"
+#include "ui/common.h"
+#include "frames/frame.h"
+#include "link/link.h"
+#include "netstate/monitor.h"
+#include "netstate/profiles.h"
+#include "link/session.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -1,15 +1,15 @@
 #include "page_fixture.h"
 
-#include "common.h"
-#include "exchange.h"
-#include "link.h"
-#include "monitor.h"
-#include "password.h"
-#include "session.h"
-#include "sim_attach.h"
-#include "simclock.h"
-#include "system_state.h"
-#include "timers.h"
+#include "ui/common.h"
+#include "mme/exchange.h"
+#include "link/link.h"
+#include "netstate/monitor.h"
+#include "keys/password.h"
+#include "link/session.h"
+#include "emulator/sim_attach.h"
+#include "platform/simclock.h"
+#include "support/system_state.h"
+#include "platform/timers.h"
 
 #include <QApplication>
 

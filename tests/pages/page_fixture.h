@@ -2,9 +2,9 @@
 // A session on the emulated home network (emulator/scenarios/home.json): one
 // adapter, a local device, three stations on the default network and two on
 // another network that only their device passwords reach.
-#include "model.h"
-#include "profiles.h"
-#include "sim.h"
+#include "emulator/model.h"
+#include "netstate/profiles.h"
+#include "zentrik/sim.h"
 
 #include <gtest/gtest.h>
 

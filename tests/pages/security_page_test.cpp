@@ -1,11 +1,11 @@
 #include "page_fixture.h"
-#include "security_page.h"
+#include "ui/security_page.h"
 
-#include "common.h"
-#include "frame.h"
-#include "link.h"
-#include "monitor.h"
-#include "session.h"
+#include "ui/common.h"
+#include "frames/frame.h"
+#include "link/link.h"
+#include "netstate/monitor.h"
+#include "link/session.h"
 
 #include <QLineEdit>
 #include <QPushButton>

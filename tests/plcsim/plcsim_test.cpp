@@ -1,7 +1,7 @@
 // plcsim as a program: started as a child inside a network namespace this
 // test makes, answered through its TAP with a raw packet socket, stopped by
 // a signal. Skips where the process may not unshare.
-#include "netns.h"
+#include "support/netns.h"
 
 #include <gtest/gtest.h>
 

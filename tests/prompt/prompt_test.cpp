@@ -12,8 +12,8 @@
 
 #include <functional>
 
-#include "form1.h"
-#include "version.h"
+#include "prompt/form1.h"
+#include "prompt/version.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "netns.h"
+#include "support/netns.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,13 +1,13 @@
 #pragma once
 // Puts the system's process-wide tables and flags back as a fresh process has
 // them, so that every test starts from program start whatever ran before it.
-#include "exchange.h"
-#include "intake.h"
-#include "link.h"
-#include "monitor.h"
-#include "profiles.h"
-#include "session.h"
-#include "timers.h"
+#include "mme/exchange.h"
+#include "mme/intake.h"
+#include "link/link.h"
+#include "netstate/monitor.h"
+#include "netstate/profiles.h"
+#include "link/session.h"
+#include "platform/timers.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
-#include "tap.h"
-#include "netns.h"
+#include "support/tap.h"
+#include "support/netns.h"
 
 #include <cerrno>
 #include <chrono>

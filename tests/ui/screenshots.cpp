@@ -1,16 +1,16 @@
 // Renders every page of the sheet and the scan dialog to PNG files, against
 // the emulator's home network on the simulated driver and the virtual clock.
 // Usage: ui_screenshots OUTPUT_DIR
-#include "common.h"
-#include "device_page.h"
-#include "model.h"
-#include "monitor.h"
-#include "network_page.h"
-#include "shell.h"
-#include "sim.h"
-#include "sim_attach.h"
-#include "simclock.h"
-#include "timers.h"
+#include "ui/common.h"
+#include "ui/device_page.h"
+#include "emulator/model.h"
+#include "netstate/monitor.h"
+#include "ui/network_page.h"
+#include "ui/shell.h"
+#include "zentrik/sim.h"
+#include "emulator/sim_attach.h"
+#include "platform/simclock.h"
+#include "platform/timers.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,9 +1,9 @@
 #include "ui_fixture.h"
 
-#include "about_page.h"
-#include "instance.h"
-#include "profiles.h"
-#include "qt_timers.h"
+#include "ui/about_page.h"
+#include "platform/instance.h"
+#include "netstate/profiles.h"
+#include "ui/qt_timers.h"
 
 #include <QCloseEvent>
 #include <QDialogButtonBox>

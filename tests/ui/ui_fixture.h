@@ -2,20 +2,20 @@
 // The sheet against the device emulator on the simulated driver. Timers stay
 // in the platform's table and fire only when a test steps the virtual clock,
 // so every tick of the monitor happens where the test says.
-#include "common.h"
-#include "device_page.h"
-#include "link.h"
-#include "model.h"
-#include "monitor.h"
-#include "network_page.h"
-#include "profiles.h"
-#include "session.h"
-#include "shell.h"
-#include "sim.h"
-#include "sim_attach.h"
-#include "simclock.h"
-#include "system_state.h"
-#include "timers.h"
+#include "ui/common.h"
+#include "ui/device_page.h"
+#include "link/link.h"
+#include "emulator/model.h"
+#include "netstate/monitor.h"
+#include "ui/network_page.h"
+#include "netstate/profiles.h"
+#include "link/session.h"
+#include "ui/shell.h"
+#include "zentrik/sim.h"
+#include "emulator/sim_attach.h"
+#include "platform/simclock.h"
+#include "support/system_state.h"
+#include "platform/timers.h"
 
 #include <QApplication>
 #include <QTreeWidget>
