@@ -47,8 +47,11 @@ bool writeAll(int fd, const uint8_t* data, size_t size)
     return true;
 }
 
+std::string saveError;
+
 void reportSaveFailure(const char* what)
 {
+    saveError = std::strerror(errno);
     std::fprintf(stderr, "brennic: cannot save %s: %s: %s (the previous file is kept)\n", profileFileName, what,
                  std::strerror(errno));
 }
@@ -115,6 +118,8 @@ void loadProfiles()
     std::fclose(file);
     decodeProfileImage(raw.data(), got, image(), profileImageSize);
 }
+
+const char* lastSaveError() { return saveError.c_str(); }
 
 bool saveProfiles()
 {

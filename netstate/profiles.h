@@ -69,6 +69,8 @@ constexpr const char* profileFileName = "wizard.data";
 void loadProfiles();
 // Replaces "wizard.data" atomically; false (and a line on standard error) when it could not.
 bool saveProfiles();
+// The system's error text of the last failed save ("Permission denied"), for the box that says so.
+const char* lastSaveError();
 int startSession();
 
 int findDevicePassword(const char* text);  // -1 when no entry holds it
