@@ -13,11 +13,12 @@
 using namespace mme;
 
 uint8_t referenceBlock[paramBlockSize];
+int lastKeyConfirmed = -1;
 
 namespace {
 // Polls for a ParamReply of kind 1 that equals referenceBlock, logging every
 // one that does not; three tries of 500 ms after a 100 ms settle.
-void confirmKey(int a, const uint8_t* source)
+bool confirmKey(int a, const uint8_t* source)
 {
     uint8_t buffer[receiveBufferSize];
     busyWaitMs(confirmSettleMs);
@@ -32,10 +33,11 @@ void confirmKey(int a, const uint8_t* source)
             if (!isParamReply(f) || f.at(offBlockKind) != blockKindEeprom)
                 continue;
             if (matchesReference(f))
-                return;
+                return true;
             appendKeySetLog(logSetNek, attempt, buffer);
         }
     }
+    return false;
 }
 
 // Waits up to 500 ms for a StationReply that `accept` takes; sleeps while nothing waits.
@@ -113,8 +115,9 @@ bool setKey(int a, const uint8_t* source, const uint8_t* destination, uint8_t ke
         referenceBlock[blockKeySelect] = keySelect;
         std::memcpy(referenceBlock + blockKey, key, keySize);
     }
+    lastKeyConfirmed = -1;
     if (adapters[a].paramsSeen && keySelect != 0 && toBroadcast)
-        confirmKey(a, source);
+        lastKeyConfirmed = confirmKey(a, source) ? 1 : 0;
     busy = 0;
     return sent;
 }

@@ -7,6 +7,9 @@
 
 // The system's picture of the local device's parameter block.
 extern uint8_t referenceBlock[mme::paramBlockSize];
+// The last setKey's confirmation: 1 the device's block showed the key, 0 it
+// did not, -1 none was asked for (no parameter block seen, or not a broadcast key).
+extern int lastKeyConfirmed;
 
 bool setKey(int a, const uint8_t* source, const uint8_t* destination, uint8_t keySelect, const uint8_t* key,
             uint8_t controlValue, bool withControl, bool provisional);

@@ -111,6 +111,12 @@ int waitForSelfAddressedReply(int a, uint32_t ms)
     return seen ? 1 : 0;
 }
 
+namespace {
+ProbeWaitHook probeWaitHook = nullptr;
+}
+
+void setProbeWaitHook(ProbeWaitHook hook) { probeWaitHook = hook; }
+
 int probeAllAdapters()
 {
     for (int a = 0; a < adapterCount; ++a) {
@@ -118,6 +124,8 @@ int probeAllAdapters()
         for (int j = 0; j < probeTries && !success; ++j) {
             sendDiscoveryProbe(a);
             success = waitForSelfAddressedReply(a, 400u * static_cast<uint32_t>(j) + 50u) != 0;
+            if (!success && probeWaitHook)
+                probeWaitHook();
         }
         if (countPass(adapters[a], success, 5))
             adapters[a].devicePresent = 0;

@@ -15,6 +15,10 @@ int pollAdapters(uint8_t* buffer, uint32_t* length);
 int receiveFrame(uint8_t* buffer, uint32_t* length = nullptr);
 int waitForSelfAddressedReply(int a, uint32_t ms);
 int probeAllAdapters();
+// Called after each probe window that ended without a reply, so that a caller
+// can say that discovery is taking long. nullptr: nothing is called.
+using ProbeWaitHook = void (*)();
+void setProbeWaitHook(ProbeWaitHook hook);
 int reprobeAdapter(int a);
 int bringUpDevices();
 

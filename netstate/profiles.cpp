@@ -153,12 +153,17 @@ bool saveProfiles()
     return ok;
 }
 
+int startAdapterCount = 0;
+
 int startSession()
 {
     loadProfiles();
+    startAdapterCount = 0;
     for (AdapterEntry& e : adapters)
         e.devicePresent = 0;
-    if (!bringUpDevices()) {
+    int any = bringUpDevices();
+    startAdapterCount = adapterCount;
+    if (!any) {
         // The box the user sees cannot say which of these it was; standard error can.
         if (adapterCount == 0)
             std::fprintf(stderr, "brennic: no network adapter could be opened\n");

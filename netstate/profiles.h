@@ -72,6 +72,8 @@ bool saveProfiles();
 // The system's error text of the last failed save ("Permission denied"), for the box that says so.
 const char* lastSaveError();
 int startSession();
+// Adapters the last startSession opened, kept when a failed start has closed them again.
+extern int startAdapterCount;
 
 int findDevicePassword(const char* text);  // -1 when no entry holds it
 int hasDevicePassword(const char* text);
