@@ -137,7 +137,7 @@ std::vector<StationRow> stationRows()
         char rate[64] = "*";
         if (s[i].rateMbps != 0.0)
             std::snprintf(rate, sizeof rate, "%.2f", s[i].rateMbps);
-        rows.push_back({macText(s[i].mac), rate});
+        rows.push_back({macText(s[i].mac), rate, s[i].rateMbps});
     }
     return rows;
 }

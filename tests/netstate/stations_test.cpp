@@ -268,7 +268,9 @@ TEST_F(StationsTest, RowsShowEveryStationInUse)
     EXPECT_EQ(rows[0].rate, "-0.13");
     EXPECT_EQ(rows[1].mac, "02:55:00:00:00:02");
     EXPECT_EQ(rows[1].rate, "13.48");
+    EXPECT_EQ(rows[1].rateMbps, 13.48272448272448);  // unrounded, for machine-readable output
     EXPECT_EQ(rows[2].rate, "*");
+    EXPECT_EQ(rows[2].rateMbps, 0.0);
     EXPECT_EQ(rows[3].mac, "02:55:00:00:00:05");
     char expected[16];
     std::snprintf(expected, sizeof expected, "%.2f", 1.005);
