@@ -1,0 +1,391 @@
+#include "cli/cli.h"
+
+#include "cli/output.h"
+#include "cli/secret.h"
+#include "link/session.h"
+#include "netstate/monitor.h"
+#include "platform/instance.h"
+#include "platform/platform.h"
+#include "session/session.h"
+
+#include <algorithm>
+#include <cctype>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <sys/auxv.h>
+#include <unistd.h>
+
+namespace cli {
+
+namespace {
+
+// How often the monitor's timers are looked at; they fire within this of falling due.
+constexpr DWORD pollMs = 10;
+// The scan timer ends every scan at 10 s; this only guards against a monitor that stopped.
+constexpr DWORD scanGuardMs = scanTimeoutMs + 5000;
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void onInterrupt(int) { interrupted = 1; }
+
+struct Context {
+    Invocation inv;
+    std::FILE* out = stdout;
+    bool progress = false;  // stderr is a terminal
+};
+
+void error(const std::string& text) { std::fprintf(stderr, "brennicctl: %s\n", text.c_str()); }
+
+void emit(const Context& ctx, const Json& doc)
+{
+    std::fprintf(ctx.out, "%s\n", ctx.inv.command == Command::watch ? doc.dump().c_str() : doc.dump(2).c_str());
+    std::fflush(ctx.out);
+}
+
+bool progressWanted = false;
+
+void onSlowStart()
+{
+    if (progressWanted)
+        std::fputs("brennicctl: looking for powerline devices...\n", stderr);
+}
+
+std::string selectedName()
+{
+    auto list = session::adapterList();
+    int a = session::selected();
+    return a >= 0 && a < static_cast<int>(list.size()) ? list[static_cast<size_t>(a)].name : std::string();
+}
+
+// Runs the monitor until the scan that is under way ends; false when interrupted.
+bool awaitScan(const Context& ctx)
+{
+    int before = session::scansFinished();
+    DWORD began = GetTickCount();
+    DWORD shown = ~DWORD{0};
+    while (session::scansFinished() == before) {
+        if (interrupted)
+            break;
+        DWORD elapsed = GetTickCount() - began;
+        if (elapsed > scanGuardMs)
+            break;
+        if (ctx.progress && elapsed / 1000 != shown) {
+            shown = elapsed / 1000;
+            std::fprintf(stderr, "\rscanning %s ... %u s ", selectedName().c_str(), shown);
+            std::fflush(stderr);
+        }
+        Sleep(pollMs);
+        session::service();
+    }
+    if (ctx.progress)
+        std::fputs("\r\033[K", stderr);
+    return session::scansFinished() != before;
+}
+
+int exitForBox(session::Box box)
+{
+    switch (box) {
+    case session::Box::none: return exitOk;
+    case session::Box::invalidConfiguration: return exitNoDevice;
+    case session::Box::invalidNetworkPassword:
+    case session::Box::invalidDevicePassword:
+    case session::Box::duplicatePassword: return exitUsage;
+    case session::Box::noResponse: return exitDeviceFailed;
+    case session::Box::listFull:
+    case session::Box::saveFailed: return exitError;
+    }
+    return exitError;
+}
+
+// The box as a line on stderr and the status it calls for.
+int reportBox(const session::Outcome& outcome)
+{
+    if (outcome.box == session::Box::none)
+        return exitOk;
+    error(boxLine(outcome.box, outcome.saveError));
+    return exitForBox(outcome.box);
+}
+
+int cmdAdapters(const Context& ctx)
+{
+    auto list = session::adapterList();
+    if (ctx.inv.json)
+        emit(ctx, adaptersJson(list));
+    else
+        printAdapters(ctx.out, list);
+    return exitOk;
+}
+
+int cmdStations(const Context& ctx)
+{
+    if (!awaitScan(ctx)) {
+        error(interrupted ? "interrupted" : "the scan did not end");
+        return exitError;
+    }
+    if (ctx.inv.json)
+        emit(ctx, scanJson(selectedName(), session::lastScan()));
+    else
+        printScan(ctx.out, session::lastScan());
+    return exitOk;
+}
+
+int cmdWatch(const Context& ctx)
+{
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    const auto intervalMs = static_cast<DWORD>(ctx.inv.intervalSeconds * 1000);
+    DWORD began = GetTickCount();
+    while (!interrupted) {
+        if (!awaitScan(ctx)) {
+            if (interrupted)
+                break;
+            error("the scan did not end");
+            return exitError;
+        }
+        if (ctx.inv.json) {
+            emit(ctx, scanJson(selectedName(), session::lastScan()));
+        } else {
+            printScan(ctx.out, session::lastScan());
+            std::fputs("\n", ctx.out);
+            std::fflush(ctx.out);
+        }
+        while (!interrupted && GetTickCount() - began < intervalMs) {
+            Sleep(pollMs);
+            session::service();
+        }
+        began = GetTickCount();
+        session::beginScan();
+    }
+    return exitOk;
+}
+
+int passwordResult(const Context& ctx, const session::PasswordResult& r)
+{
+    if (r.box == session::Box::invalidNetworkPassword)
+        return reportBox(r);
+    if (ctx.inv.json) {
+        emit(ctx, Json{{"adapter", selectedName()}, {"sent", r.sent}, {"confirmed", r.confirmed}, {"saved", r.saved}});
+    } else {
+        std::fprintf(ctx.out, "%s: %s\n", selectedName().c_str(),
+                     r.confirmed ? "network password set; the device confirmed it"
+                                 : "network password sent; the device did not confirm it");
+    }
+    if (!r.confirmed) {
+        error(r.sent ? "the device did not confirm the new key (see plc.log)" : "the new key could not be sent");
+        reportBox(r);
+        return exitDeviceFailed;
+    }
+    return reportBox(r);
+}
+
+int cmdSetPassword(const Context& ctx, std::string& password)
+{
+    session::PasswordResult r = session::setLocal(password);
+    wipe(password);
+    return passwordResult(ctx, r);
+}
+
+int cmdRestoreDefault(const Context& ctx) { return passwordResult(ctx, session::restoreDefault()); }
+
+int cmdDevicesList(const Context& ctx)
+{
+    auto devices = session::devicePasswords();
+    if (ctx.inv.json)
+        emit(ctx, devicesJson(selectedName(), devices, false));
+    else
+        printDevices(ctx.out, devices, false);
+    return exitOk;
+}
+
+// What Set All did: the list with OK/FAIL, and status 4 when a device was not reached.
+int setAllResult(const Context& ctx, const session::SetAllResult& r, Json head)
+{
+    if (r.box == session::Box::none || r.box == session::Box::saveFailed) {
+        if (ctx.inv.json) {
+            Json doc = devicesJson(selectedName(), r.devices, true);
+            for (auto& [key, value] : doc.items())
+                head[key] = value;
+            emit(ctx, head);
+        } else {
+            printDevices(ctx.out, r.devices, true);
+        }
+    }
+    int status = reportBox(r);
+    bool allOk = std::all_of(r.devices.begin(), r.devices.end(), [](const auto& d) { return d.ok; });
+    if (status == exitOk && !allOk) {
+        error("a device was not reached (FAIL)");
+        return exitDeviceFailed;
+    }
+    return status;
+}
+
+int cmdDevicesAdd(const Context& ctx, std::string& devicePassword)
+{
+    session::AddResult r = session::add(devicePassword, session::networkPassword());
+    wipe(devicePassword);
+    if (!r.added)
+        return reportBox(r);
+    return setAllResult(ctx, r, Json{{"added", true}, {"index", r.index}, {"mac", r.mac}});
+}
+
+int cmdDevicesSetAll(const Context& ctx) { return setAllResult(ctx, session::setAll(session::networkPassword()), Json::object()); }
+
+std::string lower(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+int cmdDevicesRemove(const Context& ctx)
+{
+    const std::string& target = ctx.inv.target;
+    bool isIndex = !target.empty() && std::all_of(target.begin(), target.end(), [](char c) { return c >= '0' && c <= '9'; });
+    std::vector<std::string> passwords;
+    std::vector<session::DeviceStatus> left;
+    for (const session::DeviceStatus& d : session::devicePasswords()) {
+        bool match = isIndex ? target.size() < 4 && std::stoi(target) == d.index : lower(target) == d.mac;
+        if (match)
+            passwords.push_back(d.password);
+    }
+    if (passwords.empty()) {
+        error("no listed device has the MAC or index '" + target + "'");
+        return exitUsage;
+    }
+    session::RemoveResult r = session::remove(passwords);
+    for (std::string& p : passwords)
+        wipe(p);
+    if (ctx.inv.json)
+        emit(ctx, Json{{"adapter", selectedName()}, {"removed", r.removed}});
+    else
+        std::fprintf(ctx.out, "%s: removed %d device%s\n", selectedName().c_str(), r.removed, r.removed == 1 ? "" : "s");
+    return reportBox(r);
+}
+
+// Picks the adapter the command names; the session has already picked the first with a device.
+int selectAdapter(const std::string& name)
+{
+    if (name.empty())
+        return exitOk;
+    int a = session::adapterByName(name);
+    if (a < 0) {
+        error("no network adapter '" + name + "' was opened");
+        return exitNoDevice;
+    }
+    if (!session::adapterList()[static_cast<size_t>(a)].devicePresent) {
+        error("no supported powerline device answered on '" + name + "'");
+        return exitNoDevice;
+    }
+    if (a != session::selected())
+        session::connect(a);
+    return exitOk;
+}
+
+int runSession(const Context& ctx)
+{
+    // The password is asked for before the adapters are opened, so that the
+    // prompt does not wait on them and a refusal costs nothing.
+    std::optional<std::string> secret;
+    if (ctx.inv.command == Command::setPassword || ctx.inv.command == Command::devicesAdd) {
+        std::string why;
+        bool network = ctx.inv.command == Command::setPassword;
+        secret = readSecret(network ? "Network password: " : "Device password: ", network, &why);
+        if (!secret) {
+            error(why);
+            return exitUsage;
+        }
+    }
+
+    progressWanted = ctx.progress;
+    session::setSlowStartHook(onSlowStart);
+    session::StartResult start = session::start();
+    session::setSlowStartHook(nullptr);
+    if (!start.started) {
+        if (secret)
+            wipe(*secret);
+        error(std::string(session::invalidConfigCaption) + ": " +
+              (start.noAdapter ? "no network adapter could be opened" : "no supported powerline device answered"));
+        return exitNoDevice;
+    }
+
+    int status = selectAdapter(ctx.inv.adapter);
+    if (status == exitOk) {
+        switch (ctx.inv.command) {
+        case Command::adapters: status = cmdAdapters(ctx); break;
+        case Command::stations: status = cmdStations(ctx); break;
+        case Command::watch: status = cmdWatch(ctx); break;
+        case Command::setPassword: status = cmdSetPassword(ctx, *secret); break;
+        case Command::restoreDefault: status = cmdRestoreDefault(ctx); break;
+        case Command::devicesList: status = cmdDevicesList(ctx); break;
+        case Command::devicesAdd: status = cmdDevicesAdd(ctx, *secret); break;
+        case Command::devicesRemove: status = cmdDevicesRemove(ctx); break;
+        case Command::devicesSetAll: status = cmdDevicesSetAll(ctx); break;
+        case Command::none: break;
+        }
+    }
+    if (secret)
+        wipe(*secret);
+    session::end();
+    return status;
+}
+
+}  // namespace
+
+int run(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    Invocation inv;
+    std::string why;
+    if (!parseArguments(args, &inv, &why)) {
+        error(why);
+        std::fputs("Try 'brennicctl --help'.\n", stderr);
+        return exitUsage;
+    }
+    if (inv.help) {
+        std::fputs(helpText(inv.command).c_str(), stdout);
+        return exitOk;
+    }
+    // The privilege belongs to the packet helper; this program never holds one.
+    if (getauxval(AT_SECURE) != 0) {
+        error("refusing to run with file capabilities or setuid; it needs neither");
+        return exitError;
+    }
+
+    // stdout carries the command's output alone: what the layers below print
+    // there (the password rules' diagnostics) goes to stderr instead.
+    std::fflush(stdout);
+    int keep = dup(STDOUT_FILENO);
+    std::FILE* out = keep >= 0 ? fdopen(keep, "w") : nullptr;
+    if (!out) {
+        error("standard output is not open");
+        return exitError;
+    }
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+
+    busy = 1;
+    // brennic and brennicctl share "wizard.data", "plc.log" and the adapters: one at a time.
+    if (!platform::acquireInstanceLock("brennic")) {
+        error("brennic or another brennicctl is running; it holds the adapters and \"wizard.data\" until it ends");
+        std::fclose(out);
+        return exitError;
+    }
+
+    Context ctx;
+    ctx.inv = inv;
+    ctx.out = out;
+    ctx.progress = isatty(STDERR_FILENO) != 0;
+    int status = runSession(ctx);
+    if (std::fclose(out) != 0 && status == exitOk) {
+        error("standard output could not be written");
+        status = exitError;
+    }
+    return status;
+}
+
+}  // namespace cli

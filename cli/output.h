@@ -1,0 +1,44 @@
+#pragma once
+// What brennicctl prints: one JSON document (keys in lower camel case, MACs
+// "aa:bb:cc:dd:ee:ff", rates in Mbps or null) or aligned plain columns.
+#include "session/session.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+using Json = nlohmann::ordered_json;
+
+// Columns two spaces apart; the last is not padded.
+class Table {
+public:
+    explicit Table(std::vector<std::string> heading) { rows_.push_back(std::move(heading)); }
+    void add(std::vector<std::string> row) { rows_.push_back(std::move(row)); }
+    void print(std::FILE* out) const;
+
+private:
+    std::vector<std::vector<std::string>> rows_;
+};
+
+// "Poor", "Fair" or "Excellent".
+std::string qualityWord(const LinkQuality& quality);
+
+Json adaptersJson(const std::vector<session::AdapterInfo>& adapters);
+void printAdapters(std::FILE* out, const std::vector<session::AdapterInfo>& adapters);
+
+Json scanJson(const std::string& adapter, const session::ScanResult& scan);
+void printScan(std::FILE* out, const session::ScanResult& scan);
+
+// With `withStatus`, what this call did with each device (OK/FAIL); without,
+// whether the last Set All reached it.
+Json devicesJson(const std::string& adapter, const std::vector<session::DeviceStatus>& devices, bool withStatus);
+void printDevices(std::FILE* out, const std::vector<session::DeviceStatus>& devices, bool withStatus);
+
+// A box's caption and words on one line, for standard error.
+std::string boxLine(session::Box box, const std::string& saveError);
+
+}  // namespace cli
