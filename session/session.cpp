@@ -159,6 +159,18 @@ AdapterInfo describe(int a)
     return info;
 }
 
+// The block discovery read stands as the reference until the monitor's first
+// ParamReply replaces it with the same block: a key set before that reply (a
+// command run straight after the start) is then confirmed against the
+// device's own block instead of an empty one.
+void seedReferenceBlock()
+{
+    static_assert(sizeof(AdapterEntry::deviceParams) == sizeof referenceBlock);
+    const AdapterEntry& e = adapters[selectedAdapter];
+    if (e.devicePresent && e.paramsSeen)
+        std::memcpy(referenceBlock, e.deviceParams, sizeof referenceBlock);
+}
+
 int firstAdapterWithDevice()
 {
     for (int a = 0; a < adapterCount; ++a)
@@ -203,6 +215,7 @@ StartResult startSequence()
     result.started = true;
     progressActive = 0;
     selectedAdapter = firstAdapterWithDevice();
+    seedReferenceBlock();
     recordAdapterIdentities();
     if (!monitorStarted) {
         // Runs until the program ends; nothing keeps its identifier.
@@ -346,8 +359,10 @@ int selected() { return selectedAdapter; }
 
 void connect(int a)
 {
-    if (a >= 0 && a < adapterCount && profiles[a].localDevicePresent)
+    if (a >= 0 && a < adapterCount && profiles[a].localDevicePresent && a != selectedAdapter) {
         selectedAdapter = a;
+        seedReferenceBlock();
+    }
     progressActive = 1;
     startScan();
 }
