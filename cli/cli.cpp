@@ -367,6 +367,7 @@ int run(int argc, char** argv)
         return exitError;
     }
     dup2(STDERR_FILENO, STDOUT_FILENO);
+    setvbuf(stdout, nullptr, _IOLBF, 0);
 
     busy = 1;
     // brennic and brennicctl share "wizard.data", "plc.log" and the adapters: one at a time.
