@@ -1,0 +1,396 @@
+// brennicctl: its command line parsed in process, then the program itself as
+// a child against plcsim through the kernel, in a private network namespace
+// of the test's own. Real time there: every wait is bounded.
+#include "cli/cli.h"
+#include "e2e/plcsim_process.h"
+#include "emulator/model.h"
+#include "netstate/profiles.h"
+#include "netstate/stations.h"
+#include "platform/instance.h"
+#include "session/session.h"
+#include "support/netns.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <poll.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Json = nlohmann::json;
+using cli::Command;
+
+TEST(CommandLine, OptionsBeforeOrAfterTheCommandAndBadUsageRefused)
+{
+    struct Case {
+        std::vector<std::string> args;
+        bool ok;
+        Command command;
+        bool json;
+        std::string adapter;
+        double interval;
+        std::string target;
+        std::string error;  // part of the reason on refusal
+    };
+    const Case cases[] = {
+        {{"adapters"}, true, Command::adapters, false, "", 10, "", ""},
+        {{"-j", "adapters"}, true, Command::adapters, true, "", 10, "", ""},
+        {{"stations", "--json", "--adapter", "plc0"}, true, Command::stations, true, "plc0", 10, "", ""},
+        {{"stations", "--adapter=plc1", "-j"}, true, Command::stations, true, "plc1", 10, "", ""},
+        {{"--json", "watch", "-i", "2.5", "-a", "eth3"}, true, Command::watch, true, "eth3", 2.5, "", ""},
+        {{"watch", "--interval=0"}, true, Command::watch, false, "", 0, "", ""},
+        {{"set-password"}, true, Command::setPassword, false, "", 10, "", ""},
+        {{"restore-default", "-a", "plc0"}, true, Command::restoreDefault, false, "plc0", 10, "", ""},
+        {{"devices"}, true, Command::devicesList, false, "", 10, "", ""},
+        {{"devices", "list", "-j"}, true, Command::devicesList, true, "", 10, "", ""},
+        {{"devices", "add"}, true, Command::devicesAdd, false, "", 10, "", ""},
+        {{"devices", "remove", "02:b7:1c:20:00:04"}, true, Command::devicesRemove, false, "", 10,
+         "02:b7:1c:20:00:04", ""},
+        {{"-j", "devices", "set-all", "--adapter", "plc0"}, true, Command::devicesSetAll, true, "plc0", 10, "", ""},
+        {{}, false, Command::none, false, "", 10, "", "no command"},
+        {{"scan"}, false, Command::none, false, "", 10, "", "unknown command 'scan'"},
+        {{"stations", "--verbose"}, false, Command::none, false, "", 10, "", "unknown option '--verbose'"},
+        {{"--adapter", "plc0", "stations"}, false, Command::none, false, "", 10, "", "belongs after a command"},
+        {{"adapters", "-a", "plc0"}, false, Command::none, false, "", 10, "", "belongs after a command"},
+        {{"stations", "--adapter"}, false, Command::none, false, "", 10, "", "needs a value"},
+        {{"stations", "--adapter="}, false, Command::none, false, "", 10, "", "needs an interface name"},
+        {{"stations", "--interval", "3"}, false, Command::none, false, "", 10, "", "belongs to 'watch'"},
+        {{"watch", "--interval", "-1"}, false, Command::none, false, "", 10, "", "not a number of seconds"},
+        {{"watch", "--interval", "1e9"}, false, Command::none, false, "", 10, "", "not a number of seconds"},
+        {{"watch", "--interval", "nan"}, false, Command::none, false, "", 10, "", "not a number of seconds"},
+        {{"watch", "--interval", "2s"}, false, Command::none, false, "", 10, "", "not a number of seconds"},
+        {{"adapters", "extra"}, false, Command::none, false, "", 10, "", "unexpected argument 'extra'"},
+        {{"devices", "rename"}, false, Command::none, false, "", 10, "", "unknown devices command"},
+        {{"devices", "remove"}, false, Command::none, false, "", 10, "", "the MAC or the index"},
+        {{"devices", "remove", "1", "2"}, false, Command::none, false, "", 10, "", "unexpected argument '2'"},
+        // A secret on the command line would show in the process list.
+        {{"devices", "add", "KQ7R-2M4X-PL9D"}, false, Command::none, false, "", 10, "", "standard input"},
+        {{"set-password", "Orchard-Lane-42"}, false, Command::none, false, "", 10, "", "unexpected argument"},
+        {{"--json=yes", "adapters"}, false, Command::none, false, "", 10, "", "takes no value"},
+    };
+    for (const Case& c : cases) {
+        std::string joined;
+        for (const std::string& a : c.args)
+            joined += a + " ";
+        cli::Invocation inv;
+        std::string error;
+        ASSERT_EQ(cli::parseArguments(c.args, &inv, &error), c.ok) << joined << error;
+        if (!c.ok) {
+            EXPECT_NE(error.find(c.error), std::string::npos) << joined << error;
+            continue;
+        }
+        EXPECT_EQ(inv.command, c.command) << joined;
+        EXPECT_EQ(inv.json, c.json) << joined;
+        EXPECT_EQ(inv.adapter, c.adapter) << joined;
+        EXPECT_EQ(inv.intervalSeconds, c.interval) << joined;
+        EXPECT_EQ(inv.target, c.target) << joined;
+    }
+
+    // --help anywhere asks for the command's help and needs nothing else.
+    cli::Invocation inv;
+    std::string error;
+    ASSERT_TRUE(cli::parseArguments({"--help"}, &inv, &error));
+    EXPECT_TRUE(inv.help);
+    EXPECT_NE(cli::helpText(inv.command).find("Commands:"), std::string::npos);
+    ASSERT_TRUE(cli::parseArguments({"devices", "remove", "-h"}, &inv, &error));
+    EXPECT_TRUE(inv.help);
+    EXPECT_NE(cli::helpText(inv.command).find("devices remove MAC|INDEX"), std::string::npos);
+}
+
+struct Child {
+    int status = -1;  // the exit status; -1 when it did not exit normally
+    std::string out;
+    std::string err;
+};
+
+constexpr int runLimitMs = 30000;
+
+// brennicctl with `args`, `input` on its standard input. With `interruptAfterLine`
+// it gets SIGINT once its first line is out, as a user ends `watch`.
+Child brennicctl(const std::vector<std::string>& args, const std::string& input = "", bool interruptAfterLine = false)
+{
+    Child run;
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+        return run;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        std::vector<char*> argv{const_cast<char*>("brennicctl")};
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(BRENNICCTL_PATH, argv.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    if (!input.empty() && write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size()))
+        ADD_FAILURE() << "stdin not written";
+    close(in[1]);
+
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* text[2] = {&run.out, &run.err};
+    bool interrupted = false;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(runLimitMs);
+    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || poll(fds, 2, static_cast<int>(left.count())) <= 0) {
+            ADD_FAILURE() << "brennicctl did not end within " << runLimitMs << " ms";
+            kill(pid, SIGKILL);
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0)
+                continue;
+            char buffer[512];
+            ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+            } else {
+                text[i]->append(buffer, static_cast<size_t>(n));
+            }
+        }
+        if (interruptAfterLine && !interrupted && run.out.find('\n') != std::string::npos) {
+            kill(pid, SIGINT);
+            interrupted = true;
+        }
+    }
+    for (pollfd& p : fds)
+        if (p.fd >= 0)
+            close(p.fd);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+Json parsed(const Child& run)
+{
+    Json doc = Json::parse(run.out, nullptr, false);
+    EXPECT_FALSE(doc.is_discarded()) << "not JSON: " << run.out << run.err;
+    return doc;
+}
+
+std::string fileText(const char* name)
+{
+    std::ifstream in(name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Profile 0 as "wizard.data" holds it now.
+NetworkProfile savedProfile()
+{
+    std::string raw = fileText(profileFileName);
+    std::vector<uint8_t> image(profileImageSize);
+    decodeProfileImage(reinterpret_cast<const uint8_t*>(raw.data()), raw.size(), image.data(), image.size());
+    NetworkProfile p;
+    std::memcpy(static_cast<void*>(&p), image.data(), sizeof p);
+    return p;
+}
+
+class Brennicctl : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string why;
+        if (!testsupport::enterPrivateNetns(&why))
+            GTEST_SKIP() << "no private network namespace: " << why;
+        std::remove(profileFileName);
+        std::remove("plc.log");
+        // The single-instance lock of this test's own, not the user's.
+        char cwd[4096];
+        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+        setenv("XDG_RUNTIME_DIR", cwd, 1);
+        std::string path = std::string(SCENARIO_DIR) + "/home.json";
+        ASSERT_TRUE(emu::loadScenario(path, expected, &why)) << why;
+        scenarioPath = path;
+    }
+
+    // The stations the emulated device reaches, with the rates their link
+    // values give, in MAC order; and the rating of their average.
+    Json expectedStations() const
+    {
+        Json out = Json::array();
+        std::vector<const emu::RemoteStation*> reached;
+        for (const emu::RemoteStation& s : expected.adapter(0).stations)
+            if (expected.reaches(0, s))
+                out.push_back({{"mac", emu::formatMac(s.mac.data())}, {"rateMbps", rateFromLinkValue(s.linkValue)}});
+        std::sort(out.begin(), out.end(), [](const Json& a, const Json& b) { return a["mac"] < b["mac"]; });
+        return out;
+    }
+
+    // A scan's document against the scenario.
+    void expectScan(const Json& doc, size_t count)
+    {
+        ASSERT_TRUE(doc.is_object()) << doc;
+        EXPECT_EQ(doc["adapter"], expected.adapter(0).interfaceName);
+        Json stations = doc["stations"];
+        std::sort(stations.begin(), stations.end(), [](const Json& a, const Json& b) { return a["mac"] < b["mac"]; });
+        Json want = expectedStations();
+        ASSERT_EQ(want.size(), count);
+        ASSERT_EQ(stations.size(), want.size()) << doc;
+        double sum = 0;
+        for (size_t i = 0; i < want.size(); ++i) {
+            EXPECT_EQ(stations[i]["mac"], want[i]["mac"]);
+            EXPECT_DOUBLE_EQ(stations[i]["rateMbps"].get<double>(), want[i]["rateMbps"].get<double>());
+            sum += want[i]["rateMbps"].get<double>();
+        }
+        EXPECT_DOUBLE_EQ(doc["averageMbps"].get<double>(), sum / static_cast<double>(want.size()));
+        std::string rating = linkQualityFor(sum / static_cast<double>(want.size())).ratingText;
+        EXPECT_EQ("Link Quality: " + doc["quality"].get<std::string>(), rating);
+    }
+
+    emu::RemoteStation& station(const std::string& devicePassword)
+    {
+        for (emu::RemoteStation& s : expected.adapter(0).stations)
+            if (s.devicePassword == devicePassword)
+                return s;
+        throw std::runtime_error("no station " + devicePassword);
+    }
+
+    e2e::PlcsimProcess plcsim;
+    emu::Network expected;  // what plcsim plays, kept in step with the changes the commands make
+    std::string scenarioPath;
+};
+
+TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
+{
+    // No adapter yet: status 3, and why.
+    Child none = brennicctl({"adapters"});
+    EXPECT_EQ(none.status, cli::exitNoDevice) << none.err;
+    EXPECT_NE(none.err.find("brennicctl: Invalid Configuration: no network adapter could be opened"), std::string::npos)
+        << none.err;
+    EXPECT_EQ(none.out, "");
+
+    std::string why;
+    ASSERT_TRUE(plcsim.start(PLCSIM_PATH, scenarioPath, &why)) << why;
+    const emu::EmulatedAdapter& home = expected.adapter(0);
+    const std::string adapterName = home.interfaceName;
+
+    // adapters: JSON before the command, then plain columns.
+    Child adapters = brennicctl({"-j", "adapters"});
+    EXPECT_EQ(adapters.status, cli::exitOk) << adapters.err;
+    Json listed = parsed(adapters);
+    ASSERT_EQ(listed["adapters"].size(), 1u) << listed;
+    const Json& a0 = listed["adapters"][0];
+    EXPECT_EQ(a0["name"], adapterName);
+    EXPECT_EQ(a0["mac"], emu::formatMac(home.hostMac.data()));
+    EXPECT_EQ(a0["device"]["mac"], emu::formatMac(home.device.mac.data()));
+    EXPECT_EQ(a0["device"]["type"], home.device.deviceType);
+    EXPECT_EQ(a0["device"]["typeName"], session::deviceTypeName(home.device.deviceType));
+    Child plain = brennicctl({"adapters"});
+    EXPECT_EQ(plain.status, cli::exitOk) << plain.err;
+    EXPECT_EQ(plain.out, "ADAPTER  MAC                DEVICE             TYPE\n" + adapterName + "     " +
+                             emu::formatMac(home.hostMac.data()) + "  " + emu::formatMac(home.device.mac.data()) +
+                             "  " + session::deviceTypeName(home.device.deviceType) + "\n");
+
+    // stations: one scan, JSON after the command: the three home stations and their rates.
+    Child stations = brennicctl({"stations", "--adapter", adapterName, "--json"});
+    EXPECT_EQ(stations.status, cli::exitOk) << stations.err;
+    expectScan(parsed(stations), 3);
+    EXPECT_EQ(stations.err, "");  // no progress without a terminal
+
+    // devices add: the neighbour's label password on standard input; Set All follows, OK.
+    const std::string neighbour = "KQ7R-2M4X-PL9D";
+    Child add = brennicctl({"devices", "add", "-j"}, neighbour + "\n");
+    EXPECT_EQ(add.status, cli::exitOk) << add.err;
+    Json added = parsed(add);
+    EXPECT_EQ(added["added"], true);
+    EXPECT_EQ(added["mac"], emu::formatMac(station(neighbour).mac.data()));
+    ASSERT_EQ(added["devices"].size(), 1u) << added;
+    EXPECT_EQ(added["devices"][0]["password"], neighbour);
+    EXPECT_EQ(added["devices"][0]["status"], "OK");
+    EXPECT_EQ(add.out.find(neighbour + "\""), add.out.rfind(neighbour + "\""));  // listed once
+    station(neighbour).networkKey = emu::keyFromPassword(defaultNetworkPassword);
+
+    // watch: the next scan finds the neighbour on the home network; SIGINT ends it with status 0.
+    Child watch = brennicctl({"watch", "-j", "--interval", "0"}, "", true);
+    EXPECT_EQ(watch.status, cli::exitOk) << watch.err;
+    size_t firstLineEnd = watch.out.find('\n');
+    ASSERT_NE(firstLineEnd, std::string::npos) << watch.out;
+    expectScan(Json::parse(watch.out.substr(0, firstLineEnd)), 4);
+
+    // set-password from standard input, confirmed by the device and kept in "wizard.data".
+    const std::string newPassword = "Orchard-Lane-42";
+    Child set = brennicctl({"set-password", "--json"}, newPassword + "\n");
+    EXPECT_EQ(set.status, cli::exitOk) << set.err;
+    Json setDoc = parsed(set);
+    EXPECT_EQ(setDoc["sent"], true);
+    EXPECT_EQ(setDoc["confirmed"], true);
+    EXPECT_EQ(setDoc["saved"], true);
+    EXPECT_EQ(savedProfile().networkPassword, newPassword);
+
+    // devices set-all: the new password to the listed device, OK.
+    Child setAll = brennicctl({"devices", "set-all", "-j"});
+    EXPECT_EQ(setAll.status, cli::exitOk) << setAll.err;
+    Json setAllDoc = parsed(setAll);
+    ASSERT_EQ(setAllDoc["devices"].size(), 1u) << setAllDoc;
+    EXPECT_EQ(setAllDoc["devices"][0]["status"], "OK");
+
+    // devices (list), then remove by MAC in capitals: the entry goes from the list and the file.
+    Child list = brennicctl({"devices", "-j"});
+    EXPECT_EQ(list.status, cli::exitOk) << list.err;
+    Json listDoc = parsed(list);
+    ASSERT_EQ(listDoc["devices"].size(), 1u) << listDoc;
+    EXPECT_EQ(listDoc["devices"][0]["keySet"], true);
+    EXPECT_FALSE(listDoc["devices"][0].contains("status"));
+    std::string upperMac = added["mac"];
+    std::transform(upperMac.begin(), upperMac.end(), upperMac.begin(), ::toupper);
+    Child removed = brennicctl({"devices", "remove", upperMac, "-j"});
+    EXPECT_EQ(removed.status, cli::exitOk) << removed.err;
+    EXPECT_EQ(parsed(removed)["removed"], 1);
+    EXPECT_EQ(savedProfile().devicePasswords[0].password[0], 0);
+    Child removeAgain = brennicctl({"devices", "remove", "0"});
+    EXPECT_EQ(removeAgain.status, cli::exitUsage);
+    EXPECT_NE(removeAgain.err.find("no listed device"), std::string::npos) << removeAgain.err;
+
+    // restore-default: confirmed, and the file holds the default password again.
+    Child restore = brennicctl({"restore-default", "-j"});
+    EXPECT_EQ(restore.status, cli::exitOk) << restore.err;
+    EXPECT_EQ(parsed(restore)["confirmed"], true);
+    EXPECT_EQ(savedProfile().networkPassword, std::string(defaultNetworkPassword));
+    EXPECT_EQ(fileText("plc.log").find("**SETNEK**"), std::string::npos) << fileText("plc.log");
+
+    // Bad input: status 2 and a message on stderr, nothing on stdout.
+    Child shortPassword = brennicctl({"set-password", "-j"}, "ab\n");
+    EXPECT_EQ(shortPassword.status, cli::exitUsage);
+    EXPECT_NE(shortPassword.err.find(session::invalidNetworkPasswordCaption), std::string::npos) << shortPassword.err;
+    EXPECT_EQ(shortPassword.out, "");
+    Child noInput = brennicctl({"devices", "add"});
+    EXPECT_EQ(noInput.status, cli::exitUsage);
+    EXPECT_NE(noInput.err.find("no password on standard input"), std::string::npos) << noInput.err;
+    Child argvSecret = brennicctl({"devices", "add", neighbour});
+    EXPECT_EQ(argvSecret.status, cli::exitUsage);
+    EXPECT_NE(argvSecret.err.find("not from the command line"), std::string::npos) << argvSecret.err;
+    Child unknown = brennicctl({"stations", "--adapter", "eth7"});
+    EXPECT_EQ(unknown.status, cli::exitNoDevice);
+    EXPECT_NE(unknown.err.find("no network adapter 'eth7'"), std::string::npos) << unknown.err;
+    Child help = brennicctl({"watch", "--help"});
+    EXPECT_EQ(help.status, cli::exitOk);
+    EXPECT_EQ(help.out, cli::helpText(Command::watch));
+
+    // While brennic (or another copy) holds the lock, brennicctl refuses and touches nothing.
+    ASSERT_TRUE(platform::acquireInstanceLock("brennic"));
+    Child locked = brennicctl({"adapters"});
+    EXPECT_EQ(locked.status, cli::exitError);
+    EXPECT_NE(locked.err.find("brennic or another brennicctl is running"), std::string::npos) << locked.err;
+}
+
+}  // namespace
