@@ -1,7 +1,8 @@
 #include "ui/advanced_page.h"
-#include "page_fixture.h"
+#include "support/sim_sheet.h"
 
 #include "ui/common.h"
+#include "ui/windows.h"
 #include "frames/frame.h"
 #include "link/link.h"
 #include "netstate/monitor.h"
@@ -18,14 +19,16 @@
 #include <memory>
 
 using namespace mme;
+using namespace simsystem;
 
 namespace {
 
-class AdvancedPageTest : public PageTest {
+class AdvancedPageTest : public simsystem::SimSheetTest {
 protected:
     void SetUp() override
     {
-        PageTest::SetUp();
+        SimSheetTest::SetUp();
+        startHome();
         if (HasFatalFailure())
             return;
         makePage();
@@ -33,7 +36,7 @@ protected:
     void TearDown() override
     {
         page.reset();
-        PageTest::TearDown();
+        SimSheetTest::TearDown();
     }
 
     void makePage()
@@ -90,7 +93,7 @@ protected:
 TEST_F(AdvancedPageTest, AddFindsTheDevicesAndPutsThemOnTheNetwork)
 {
     const Key networkKey = derivedKey("TideWell");
-    ASSERT_NE(station(neighbourFour).networkKey, networkKey);
+    ASSERT_NE(remote(neighbourFour).networkKey, networkKey);
     ASSERT_FALSE(stationListed(neighbourFour));
 
     QTest::keyClicks(deviceEdit, QString::fromLatin1(neighbourFourPassword).toLower());
@@ -106,7 +109,7 @@ TEST_F(AdvancedPageTest, AddFindsTheDevicesAndPutsThemOnTheNetwork)
     EXPECT_EQ(std::memcmp(first.remoteMac, neighbourFour.data(), 6), 0);
     EXPECT_EQ(first.networkKeySet, 1);
     EXPECT_STREQ(savedProfile(0).devicePasswords[0].password, neighbourFourPassword);
-    EXPECT_EQ(station(neighbourFour).networkKey, networkKey);
+    EXPECT_EQ(remote(neighbourFour).networkKey, networkKey);
     EXPECT_EQ(localDevice().key1, networkKey);
     EXPECT_FALSE(localDevice().provisional);
     EXPECT_EQ(localDevice().key0, localDevice().deviceKey);
@@ -119,11 +122,11 @@ TEST_F(AdvancedPageTest, AddFindsTheDevicesAndPutsThemOnTheNetwork)
     EXPECT_EQ(column(0), (QStringList{neighbourFourPassword, neighbourFivePassword}));
     EXPECT_EQ(column(1), (QStringList{statusOk, statusOk}));
     EXPECT_EQ(std::memcmp(profiles[0].devicePasswords[1].remoteMac, neighbourFive.data(), 6), 0);
-    EXPECT_EQ(station(neighbourFive).networkKey, networkKey);
+    EXPECT_EQ(remote(neighbourFive).networkKey, networkKey);
     EXPECT_EQ(busy, 0);
 
     // The scan that follows now hears both of them.
-    runMonitor(6000);
+    run(6000);
     EXPECT_TRUE(stationListed(neighbourFour));
     EXPECT_TRUE(stationListed(neighbourFive));
     EXPECT_TRUE(stationListed(homeStationOne));
@@ -191,8 +194,8 @@ TEST_F(AdvancedPageTest, SetAllReportsEachDevice)
     seed(0, neighbourFourPassword, neighbourFour, 0);
     seed(1, neighbourFivePassword, neighbourFive, 1);
     page->fillDevicePasswordList();
-    station(neighbourFive).silent = true;  // unplugged since it was added
-    const Key fiveBefore = station(neighbourFive).networkKey;
+    remote(neighbourFive).silent = true;  // unplugged since it was added
+    const Key fiveBefore = remote(neighbourFive).networkKey;
 
     networkEdit->setText(QStringLiteral("Our-New-Network"));
     click(setAllButton);
@@ -203,8 +206,8 @@ TEST_F(AdvancedPageTest, SetAllReportsEachDevice)
     EXPECT_STREQ(profiles[0].networkPassword, "Our-New-Network");
     EXPECT_EQ(profiles[0].devicePasswords[0].networkKeySet, 1);
     EXPECT_EQ(profiles[0].devicePasswords[1].networkKeySet, 0);
-    EXPECT_EQ(station(neighbourFour).networkKey, key);
-    EXPECT_EQ(station(neighbourFive).networkKey, fiveBefore);
+    EXPECT_EQ(remote(neighbourFour).networkKey, key);
+    EXPECT_EQ(remote(neighbourFive).networkKey, fiveBefore);
     EXPECT_EQ(localDevice().key1, key);
     EXPECT_FALSE(localDevice().provisional);
     // Saved after the device that took the key.

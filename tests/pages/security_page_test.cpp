@@ -1,4 +1,4 @@
-#include "page_fixture.h"
+#include "support/sim_sheet.h"
 #include "ui/security_page.h"
 
 #include "ui/common.h"
@@ -15,14 +15,16 @@
 #include <memory>
 
 using namespace mme;
+using namespace simsystem;
 
 namespace {
 
-class SecurityPageTest : public PageTest {
+class SecurityPageTest : public simsystem::SimSheetTest {
 protected:
     void SetUp() override
     {
-        PageTest::SetUp();
+        SimSheetTest::SetUp();
+        startHome();
         if (HasFatalFailure())
             return;
         page = std::make_unique<SecurityPage>();
@@ -35,7 +37,7 @@ protected:
     void TearDown() override
     {
         page.reset();
-        PageTest::TearDown();
+        SimSheetTest::TearDown();
     }
 
     void typeInto(const QString& text)

@@ -1,4 +1,15 @@
-#include "ui_fixture.h"
+#include "support/sim_sheet.h"
+
+#include "link/link.h"
+#include "link/session.h"
+#include "netstate/monitor.h"
+#include "netstate/profiles.h"
+#include "platform/simclock.h"
+#include "platform/timers.h"
+#include "ui/device_page.h"
+#include "ui/network_page.h"
+#include "ui/windows.h"
+#include "zentrik/sim.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -8,7 +19,8 @@
 #include <QTest>
 #include <QTimer>
 
-using namespace uitest;
+using namespace simsystem;
+using SheetTest = SimSheetTest;
 
 namespace {
 const char* const localMac = "02:b7:1c:10:1d:01";
@@ -54,7 +66,7 @@ TEST_F(SheetTest, OneDeviceIsListedSelectedAndConnected)
     EXPECT_EQ(p.localDeviceType, 1);
     EXPECT_EQ(macText(p.localDeviceMac), localMac);
     EXPECT_EQ(macText(p.adapterMac), "02:b7:1c:00:00:01");
-    EXPECT_TRUE(errorBoxes.empty());
+    EXPECT_TRUE(boxes.empty());
     EXPECT_TRUE(exitCodes.empty());
 }
 
@@ -125,11 +137,7 @@ TEST_F(SheetTest, DeviceTypesWithoutANameShowTheirNumber)
 
 TEST_F(SheetTest, OnlyTheSecondAdapterEquipped)
 {
-    std::string error;
-    ASSERT_TRUE(emu::loadScenario(std::string(SCENARIO_DIR) + "/two-adapters.json", network, &error)) << error;
-    network.adapter(0).device.faults.silent = true;
-    emu::addSimAdapters(network);
-    emu::attachToSimDriver(network);
+    load("two-adapters.json", [](emu::Network& n) { n.adapter(0).device.faults.silent = true; });
     open();
     auto* list = child<QTreeWidget>("deviceList");
     ASSERT_EQ(list->topLevelItemCount(), 1);
@@ -192,16 +200,16 @@ TEST_F(SheetTest, UnusableHardwareReportsAndEnds)
         SCOPED_TRACE(scenario);
         zsim::reset();
         network.clear();
-        errorBoxes.clear();
+        boxes.clear();
         exitCodes.clear();
         busy = 1;
         load(scenario);
         open();
-        ASSERT_EQ(errorBoxes.size(), 1u);
-        EXPECT_EQ(errorBoxes[0].caption, "Invalid Configuration");
-        EXPECT_EQ(errorBoxes[0].text, "Your Powerline hardware is not compatible with the RLA-7070 Utility.\n"
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].caption, "Invalid Configuration");
+        EXPECT_EQ(boxes[0].text, "Your Powerline hardware is not compatible with the RLA-7070 Utility.\n"
                                       "Please check your device and connection.");
-        EXPECT_EQ(errorBoxes[0].owner, devicePageWindow);
+        EXPECT_EQ(boxes[0].owner, devicePageWindow);
         EXPECT_EQ(exitCodes, std::vector<int>{0});
         EXPECT_EQ(zsim::openHandleCount(), 0);
         EXPECT_EQ(sessionOpen, 0);
@@ -221,7 +229,7 @@ TEST_F(SheetTest, RefreshStartsOverAndEndsWhenNothingUsableRemains)
     auto* list = child<QTreeWidget>("deviceList");
 
     child<QPushButton>("refreshButton")->click();
-    EXPECT_TRUE(errorBoxes.empty());
+    EXPECT_TRUE(boxes.empty());
     ASSERT_EQ(list->topLevelItemCount(), 1);
     EXPECT_TRUE(list->selectedItems().isEmpty());
     EXPECT_EQ(child<QLabel>("statusText")->text(), "Analyzing your powerline network, please wait....");
@@ -238,8 +246,8 @@ TEST_F(SheetTest, RefreshStartsOverAndEndsWhenNothingUsableRemains)
 
     network.adapter(0).device.faults.silent = true;
     child<QPushButton>("refreshButton")->click();
-    ASSERT_EQ(errorBoxes.size(), 1u);
-    EXPECT_EQ(errorBoxes[0].caption, "Invalid Configuration");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "Invalid Configuration");
     EXPECT_EQ(exitCodes, std::vector<int>{0});
     EXPECT_EQ(zsim::openHandleCount(), 0);
 }
