@@ -3,17 +3,21 @@
 
 #include "ui/common.h"
 #include "ui/windows.h"
+#include "emulator/model.h"
 #include "frames/frame.h"
+#include "ui/security_page.h"
 #include "link/link.h"
 #include "netstate/monitor.h"
 #include "netstate/profiles.h"
 #include "link/session.h"
 
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -148,6 +152,52 @@ TEST_F(AdvancedPageTest, NoAnswerLeavesTheLocalDeviceOnTheNetworkKey)
     EXPECT_EQ(localDevice().key0, localDevice().deviceKey);
     EXPECT_FALSE(localDevice().provisional);
     EXPECT_EQ(busy, 0);
+}
+
+TEST_F(AdvancedPageTest, AddWithAnInvalidNetworkPasswordSendsNothing)
+{
+    const Key networkKey = derivedKey("TideWell");
+    // "abc", and the empty field that a short "wizard.data" leaves.
+    for (const QString& field : {QStringLiteral("abc"), QString()}) {
+        SCOPED_TRACE(field.toStdString());
+        boxes.clear();
+        networkEdit->setText(field);
+        deviceEdit->setText(QString::fromLatin1(neighbourFourPassword));
+        click(addButton);
+
+        expectOnlyBox(invalidNetworkPasswordCaption, invalidNetworkPasswordText);
+        EXPECT_TRUE(zsim::sentFrames().empty());
+        EXPECT_EQ(list->topLevelItemCount(), 0);
+        EXPECT_EQ(deviceEdit->text(), QString::fromLatin1(neighbourFourPassword));
+        // The device's block still holds the network key: its network is still there.
+        EXPECT_EQ(std::memcmp(localDevice().eeprom.data() + blockKey, networkKey.data(), keySize), 0);
+        EXPECT_EQ(localDevice().key1, networkKey);
+    }
+    run(6000);
+    EXPECT_TRUE(stationListed(homeStationOne));
+}
+
+TEST_F(AdvancedPageTest, TheWaitCursorShowsWhileAnExchangeHoldsThePage)
+{
+    // Every frame the page sends goes out under the wait cursor; the emulator answers as before.
+    std::vector<bool> waiting;
+    zsim::setSendHook([this, &waiting](int adapter, const uint8_t* frame, size_t length) {
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        waiting.push_back(cursor && cursor->shape() == Qt::WaitCursor);
+        for (const emu::Reply& r : network.handle(adapter, frame, length))
+            zsim::deliver(adapter, r.bytes, r.delayMs);
+    });
+    deviceEdit->setText(QString::fromLatin1(neighbourFourPassword));
+    click(addButton);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(column(1), QStringList{statusOk});
+    size_t addFrames = waiting.size();
+    EXPECT_GT(addFrames, 5u);
+    seed(1, "ZZZZ-YYYY-XXXX", neighbourFive);
+    click(setAllButton);
+    EXPECT_GT(waiting.size(), addFrames);
+    EXPECT_EQ(std::count(waiting.begin(), waiting.end(), false), 0);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << "gone once the page is free";
 }
 
 TEST_F(AdvancedPageTest, RefusedDevicePasswordsSendNothing)

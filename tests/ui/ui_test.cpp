@@ -7,9 +7,11 @@
 #include "platform/simclock.h"
 #include "platform/timers.h"
 #include "ui/device_page.h"
+#include "ui/looking_window.h"
 #include "ui/network_page.h"
 #include "ui/windows.h"
 #include "zentrik/sim.h"
+#include "emulator/model.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -196,15 +198,37 @@ TEST_F(SheetTest, ConnectSwitchesAdapterAndRestartsTheScan)
 
 TEST_F(SheetTest, UnusableHardwareReportsAndEnds)
 {
-    for (const char* scenario : {"silent.json", "unsupported-type.json"}) {
-        SCOPED_TRACE(scenario);
+    struct Case {
+        const char* scenario;
+        bool slow;  // discovery runs all its probe windows
+    };
+    for (const Case c : {Case{"silent.json", true}, Case{"unsupported-type.json", false}}) {
+        SCOPED_TRACE(c.scenario);
         zsim::reset();
         network.clear();
         boxes.clear();
         exitCodes.clear();
         busy = 1;
-        load(scenario);
+        load(c.scenario);
+        // When each probe went out, and whether the looking window was up then.
+        std::vector<std::pair<uint32_t, bool>> probes;
+        zsim::setSendHook([this, &probes](int adapter, const uint8_t* frame, size_t length) {
+            probes.emplace_back(simclock::now(), lookingWindow() && lookingWindow()->isVisible());
+            for (const emu::Reply& r : network.handle(adapter, frame, length))
+                zsim::deliver(adapter, r.bytes, r.delayMs);
+        });
+        bool lookingAtBox = true;
+        setErrorBoxHook([this, &lookingAtBox](QWidget* owner, const QString& caption, const QString& text) {
+            lookingAtBox = lookingWindow() != nullptr;
+            boxes.push_back({owner, caption, text});
+        });
+        uint32_t began = simclock::now();
         open();
+        EXPECT_FALSE(lookingAtBox) << "gone before the box";
+        ASSERT_FALSE(probes.empty());
+        for (const auto& [at, looking] : probes)
+            EXPECT_EQ(looking, c.slow && at - began >= session::slowStartMs) << "probe at " << at - began << " ms";
+        EXPECT_EQ(probes.back().second, c.slow);
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].caption, "Invalid Configuration");
         EXPECT_EQ(boxes[0].text, "Your Powerline hardware is not compatible with the RLA-7070 Utility.\n"
