@@ -1,5 +1,20 @@
 #include "link/session.h"
 
+#include "link/link.h"
+
+#include <cstring>
+
 int selectedAdapter = 0;
 int busy = 1;  // until the first session has started
 int sessionOpen = 0;
+
+void resetLinkState()
+{
+    closeAdapters();
+    std::memset(adapters, 0, sizeof adapters);
+    currentAdapterHandle = -1;
+    currentSendSlot = 0;
+    selectedAdapter = 0;
+    busy = 1;
+    sessionOpen = 0;
+}

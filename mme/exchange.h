@@ -25,3 +25,6 @@ void busyWaitMs(uint32_t ms);
 constexpr uint32_t confirmSettleMs = 100;
 constexpr uint32_t replyWindowMs = 500;
 constexpr int exchangeTries = 3;
+
+// The key exchanges' and the intake's process-wide state as a fresh process has it.
+void resetMmeState();

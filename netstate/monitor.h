@@ -37,3 +37,6 @@ void finishScan();
 void beginNetworkScan();
 void showLinkQuality();
 void fillStationList();
+
+// The profiles, the monitor's cycle and its view as a fresh process has them.
+void resetNetstateState();

@@ -197,13 +197,14 @@ void recordAdapterIdentities()
 }
 
 // The one start sequence, at program start and at Refresh.
-StartResult startSequence()
+StartResult startSequence(bool atProgramStart)
 {
     BusyGuard guard;
     StartResult result;
     startBegan = GetTickCount();
     slowStartCalled = false;
-    setProbeWaitHook(onProbeWait);
+    // At Refresh the page already says that it is looking.
+    setProbeWaitHook(atProgramStart ? onProbeWait : nullptr);
     int started = startSession();
     setProbeWaitHook(nullptr);
     if (!started) {
@@ -328,7 +329,7 @@ std::string deviceTypeName(int deviceType)
 
 void setSlowStartHook(SlowStartHook hook) { slowStartHook = hook; }
 
-StartResult start() { return startSequence(); }
+StartResult start() { return startSequence(true); }
 
 StartResult refresh()
 {
@@ -336,7 +337,7 @@ StartResult refresh()
         BusyGuard guard;
         closeAdapters();
     }
-    return startSequence();
+    return startSequence(false);
 }
 
 std::vector<AdapterInfo> adapterList()

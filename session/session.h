@@ -93,8 +93,8 @@ extern const char* const deviceTypeNames[deviceTypeNameCount];
 StartResult start();
 // Closes the adapters and starts again (the Device page's Refresh); the monitor keeps running.
 StartResult refresh();
-// Called once within start() or refresh() when finding the devices has taken
-// longer than half a second, so that the caller can say it is still looking.
+// Called once within start() when finding the devices has taken longer than
+// half a second, so that the caller can say it is still looking.
 using SlowStartHook = void (*)();
 void setSlowStartHook(SlowStartHook hook);  // nullptr: nothing is called
 constexpr uint32_t slowStartMs = 500;

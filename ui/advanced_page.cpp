@@ -1,13 +1,11 @@
 #include "ui/advanced_page.h"
 
-#include "ui/common.h"
-#include "mme/exchange.h"
-#include "link/link.h"
-#include "netstate/monitor.h"
 #include "keys/password.h"
 #include "netstate/profiles.h"
+#include "ui/common.h"
 #include "ui/security_page.h"
-#include "link/session.h"
+#include "ui/wait_cursor.h"
+#include "ui/windows.h"
 
 #include <QGroupBox>
 #include <QHeaderView>
@@ -19,6 +17,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 // Typed letters become capitals, one character for one, as device labels print them.
@@ -43,24 +43,7 @@ void rowText(const QTreeWidgetItem* item, char out[rowTextSize])
     std::memcpy(out, text.constData(), std::min<size_t>(static_cast<size_t>(text.size()), rowTextSize - 1));
 }
 
-// A stored password field, NUL-terminated even when the file left it without one.
-void storedPassword(const char* field, char out[passwordFieldSize])
-{
-    std::memset(out, 0, passwordFieldSize);
-    std::memcpy(out, field, fieldLength(field, passwordMaxLength));
-}
-
-void showBox(QWidget* owner, const char* caption, const char* text)
-{
-    showErrorBox(owner, QString::fromLatin1(caption), QString::fromLatin1(text));
-}
 }  // namespace
-
-void fillDevicePasswordList()
-{
-    if (advancedPageWindow)
-        advancedPageWindow->fillDevicePasswordList();
-}
 
 AdvancedPage::AdvancedPage(QWidget* parent)
     : QWidget(parent), addButton_(new QPushButton(QStringLiteral("Add"), this)),
@@ -145,29 +128,39 @@ AdvancedPage::~AdvancedPage()
         advancedPageWindow = nullptr;
 }
 
-void AdvancedPage::activate()
-{
-    networkPasswordEdit_->setText(profileFieldText(profiles[selectedAdapter].networkPassword));
-}
+void AdvancedPage::activate() { networkPasswordEdit_->setText(profileFieldText(session::networkPassword().c_str())); }
 
 void AdvancedPage::reset() { endSessionOnReset(); }
 
 void AdvancedPage::add()
 {
-    if (addDevicePassword())
-        setAllDevices();
+    QByteArray device = passwordFieldBytes(devicePasswordEdit_);
+    QByteArray network = passwordFieldBytes(networkPasswordEdit_);
+    session::AddResult result;
+    {
+        WaitCursor wait;
+        result = session::add(std::string_view(device.constData(), static_cast<size_t>(device.size())),
+                              std::string_view(network.constData(), static_cast<size_t>(network.size())));
+    }
+    if (result.added) {
+        devicePasswordEdit_->clear();
+        showStatuses(result);
+        clearNetworkList();
+        showOutcomeBox(this, result);
+        return;
+    }
+    showOutcomeBox(this, result);
+    // A text too long for the field's rules is left as typed.
+    bool tooLong = device.size() > passwordMaxLength;
+    if (result.box != session::Box::invalidNetworkPassword && !(result.box == session::Box::invalidDevicePassword && tooLong))
+        devicePasswordEdit_->selectAll();
 }
 
 void AdvancedPage::drawRows()
 {
-    const NetworkProfile& profile = profiles[selectedAdapter];
-    for (int i = 0; i < devicePasswordsPerProfile; ++i) {
-        const char* password = profile.devicePasswords[i].password;
-        if (password[0] == 0)
-            continue;
-        auto* item = new QTreeWidgetItem;
-        item->setText(0, profileFieldText(password));
-        passwordList_->insertTopLevelItem(std::min(i, passwordList_->topLevelItemCount()), item);
+    for (const session::DeviceStatus& d : session::devicePasswords()) {
+        auto* item = new QTreeWidgetItem(passwordList_);
+        item->setText(0, QString::fromLatin1(d.password.data(), static_cast<qsizetype>(d.password.size())));
     }
 }
 
@@ -177,124 +170,36 @@ void AdvancedPage::fillDevicePasswordList()
     drawRows();
 }
 
-bool AdvancedPage::addDevicePassword()
-{
-    busy = 1;
-    QByteArray text = passwordFieldBytes(devicePasswordEdit_);
-    if (text.size() > passwordMaxLength) {
-        showBox(this, invalidDevicePasswordCaption, invalidDevicePasswordText);
-        busy = 0;
-        return false;
-    }
-    char password[passwordFieldSize] = {};
-    std::memcpy(password, text.constData(), static_cast<size_t>(text.size()));
-    if (!checkPassword(password)) {
-        showBox(this, invalidDevicePasswordCaption, invalidDevicePasswordText);
-        devicePasswordEdit_->selectAll();
-        busy = 0;
-        return false;
-    }
-    if (hasDevicePassword(password)) {
-        showBox(this, duplicatePasswordCaption, duplicatePasswordText);
-        devicePasswordEdit_->selectAll();
-        busy = 0;
-        return false;
-    }
-    // Refused before any exchange, so that no entry in use is ever overwritten.
-    int slot = firstFreeDevicePassword();
-    if (slot < 0) {
-        showBox(this, listFullCaption, listFullText);
-        devicePasswordEdit_->selectAll();
-        busy = 0;
-        return false;
-    }
-
-    uint8_t deviceKey[keyLength];
-    std::memcpy(deviceKey, deriveKey(password), keyLength);
-    uint8_t temporaryKey[keyLength];
-    makeRandomKey(temporaryKey);
-    uint8_t responder[mme::macSize];
-    NetworkProfile& profile = profiles[selectedAdapter];
-    if (findRemoteDevice(deviceKey, temporaryKey, responder)) {
-        DevicePasswordEntry& entry = profile.devicePasswords[slot];
-        std::memcpy(entry.password, password, sizeof password);
-        std::memcpy(entry.remoteMac, responder, sizeof responder);
-        auto* item = new QTreeWidgetItem;
-        item->setText(0, profileFieldText(entry.password));
-        passwordList_->insertTopLevelItem(std::min(slot, passwordList_->topLevelItemCount()), item);
-        devicePasswordEdit_->clear();
-        busy = 0;
-        return true;  // saved by the Set All that follows
-    }
-
-    char networkPassword[passwordFieldSize];
-    storedPassword(profile.networkPassword, networkPassword);
-    uint8_t networkKey[keyLength];
-    std::memcpy(networkKey, deriveKey(networkPassword), keyLength);
-    restoreLocalKeys(networkKey);
-    showBox(this, noResponseCaption, noResponseText);
-    devicePasswordEdit_->selectAll();
-    busy = 0;
-    return false;
-}
-
 void AdvancedPage::setAllDevices()
 {
-    busy = 1;
     QByteArray text = passwordFieldBytes(networkPasswordEdit_);
-    if (text.size() > passwordMaxLength) {
-        showBox(this, invalidNetworkPasswordCaption, invalidNetworkPasswordText);
-        busy = 0;
+    session::SetAllResult result;
+    {
+        WaitCursor wait;
+        result = session::setAll(std::string_view(text.constData(), static_cast<size_t>(text.size())));
+    }
+    if (result.box == session::Box::invalidNetworkPassword) {
+        showOutcomeBox(this, result);
         return;
     }
-    char password[passwordFieldSize] = {};
-    std::memcpy(password, text.constData(), static_cast<size_t>(text.size()));
-    if (!checkPassword(password)) {
-        showBox(this, invalidNetworkPasswordCaption, invalidNetworkPasswordText);
-        busy = 0;
-        return;
+    showStatuses(result);
+    clearNetworkList();
+    showOutcomeBox(this, result);
+}
+
+void AdvancedPage::showStatuses(const session::SetAllResult& result)
+{
+    passwordList_->clear();
+    for (const session::DeviceStatus& d : result.devices) {
+        auto* item = new QTreeWidgetItem(passwordList_);
+        item->setText(0, QString::fromLatin1(d.password.data(), static_cast<qsizetype>(d.password.size())));
+        item->setText(1, QString::fromLatin1(d.ok ? statusOk : statusFail));
     }
-
-    int a = selectedAdapter;
-    NetworkProfile& profile = profiles[a];
-    std::memcpy(profile.networkPassword, password, sizeof password);
-    uint8_t networkKey[keyLength];
-    std::memcpy(networkKey, deriveKey(profile.networkPassword), keyLength);
-    setKey(a, adapters[a].ownMac, mme::broadcastMac, 1, networkKey, 0x01, false, false);
-
-    for (int i = 0; i < passwordList_->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* item = passwordList_->topLevelItem(i);
-        item->setText(1, QString());
-        char devicePassword[rowTextSize];
-        rowText(item, devicePassword);
-        bool ok = false;
-        // A row without an entry (the table changed under the list) cannot be reached.
-        int index = findDevicePassword(devicePassword);
-        if (index >= 0) {
-            DevicePasswordEntry& entry = profile.devicePasswords[index];
-            entry.networkKeySet = 0;
-            uint8_t deviceKey[keyLength];
-            std::memcpy(deviceKey, deriveKey(devicePassword), keyLength);
-            ok = setRemoteKey(deviceKey, networkKey, entry.remoteMac);
-            if (ok) {
-                entry.networkKeySet = 1;
-                saveProfiles();
-            }
-        }
-        item->setText(1, QString::fromLatin1(ok ? statusOk : statusFail));
-    }
-
-    restoreLocalKeys(networkKey);
-    // The local device is on the new key now; without this save a list with no
-    // device that took it would leave the old password in the file.
-    saveProfiles();
-    startBackgroundScan();
 }
 
 void AdvancedPage::removeSelected()
 {
-    busy = 1;
-    NetworkProfile& profile = profiles[selectedAdapter];
+    std::vector<std::string> passwords;
     // Bottom up, so that deleting a row moves none still to be looked at.
     for (int j = passwordList_->topLevelItemCount() - 1; j >= 0; --j) {
         QTreeWidgetItem* item = passwordList_->topLevelItem(j);
@@ -303,25 +208,7 @@ void AdvancedPage::removeSelected()
         char text[rowTextSize];
         rowText(item, text);
         delete item;
-        int index = findDevicePassword(text);
-        // Only the password frees the entry; remoteMac and networkKeySet stay.
-        if (index >= 0)
-            std::memset(profile.devicePasswords[index].password, 0, passwordFieldSize);
+        passwords.emplace_back(text);
     }
-    saveProfiles();
-    busy = 0;
-}
-
-void AdvancedPage::restoreLocalKeys(const uint8_t* networkKey)
-{
-    uint8_t ownKey[keyLength];
-    std::memcpy(ownKey, referenceBlock + mme::blockRestoreKey, keyLength);
-    setLocalKeys(ownKey, networkKey);
-}
-
-void AdvancedPage::startBackgroundScan()
-{
-    clearNetworkList();
-    busy = 0;
-    beginNetworkScan();
+    showOutcomeBox(this, session::remove(passwords));
 }

@@ -1,6 +1,8 @@
 #pragma once
 // Remote devices known by the device password on their label: find them,
 // forget them, and put them all on the network key of the page's field.
+#include "session/session.h"
+
 #include <QWidget>
 
 #include <cstdint>
@@ -9,21 +11,16 @@ class QLineEdit;
 class QPushButton;
 class QTreeWidget;
 
-constexpr const char* invalidDevicePasswordCaption = "Invalid Password Entry";
-constexpr const char* invalidDevicePasswordText =
-    "The Device Password Entered is Invalid.\nPlease Enter a Valid Device Password";
-constexpr const char* duplicatePasswordCaption = "Duplicate Password Entry";
-constexpr const char* duplicatePasswordText =
-    "The Device Password Entered has already been added.\nPlease Enter Another Device Password";
-constexpr const char* noResponseCaption = "No Response From Device";
-constexpr const char* noResponseText = "A Device With The Entered Password Was Not Detected. \nPlease Verify The "
-                                       "Password and Check The Connection To Your Device.";
-constexpr const char* listFullCaption = "Device Password List Full";
-constexpr const char* listFullText =
-    "The Device Password List holds 32 devices.\nPlease Remove a Device Password before adding another one.";
-
-constexpr const char* statusOk = "OK";
-constexpr const char* statusFail = "FAIL";
+using session::duplicatePasswordCaption;
+using session::duplicatePasswordText;
+using session::invalidDevicePasswordCaption;
+using session::invalidDevicePasswordText;
+using session::listFullCaption;
+using session::listFullText;
+using session::noResponseCaption;
+using session::noResponseText;
+using session::statusFail;
+using session::statusOk;
 
 class AdvancedPage : public QWidget {
     Q_OBJECT
@@ -44,8 +41,6 @@ public:
 
     // The rows again, from the selected profile.
     void fillDevicePasswordList();
-    // Finds the device behind the typed device password and lists it.
-    bool addDevicePassword();
     // The network password of the field to the local device and every listed one.
     void setAllDevices();
     void removeSelected();
@@ -55,13 +50,13 @@ public slots:
     void activate();
     // The sheet was cancelled.
     void reset();
+    // Finds the device behind the typed device password, lists it and runs Set All.
     void add();
 
 private:
     void drawRows();
-    // Restores the local device's own keys after the temporary ones of a search.
-    void restoreLocalKeys(const uint8_t* networkKey);
-    void startBackgroundScan();
+    // The rows with each device's OK or FAIL.
+    void showStatuses(const session::SetAllResult& result);
 
     QPushButton* addButton_;
     QLineEdit* networkPasswordEdit_;

@@ -1,26 +1,12 @@
 #include "ui/common.h"
 
-#include "link/link.h"
-#include "link/session.h"
-
 #include <QMessageBox>
-
-DevicePage* devicePageWindow = nullptr;
-NetworkPage* networkPageWindow = nullptr;
-AdvancedPage* advancedPageWindow = nullptr;
-ScanDialog* scanDialogWindow = nullptr;
 
 namespace {
 ErrorBoxHook errorBoxHook;
 }
 
-void endSessionOnReset()
-{
-    if (sessionOpen) {
-        closeAdapters();
-        sessionOpen = 0;
-    }
-}
+void endSessionOnReset() { session::end(); }
 
 void showErrorBox(QWidget* owner, const QString& caption, const QString& text)
 {
@@ -32,3 +18,12 @@ void showErrorBox(QWidget* owner, const QString& caption, const QString& text)
 }
 
 void setErrorBoxHook(ErrorBoxHook hook) { errorBoxHook = std::move(hook); }
+
+bool showOutcomeBox(QWidget* owner, const session::Outcome& outcome)
+{
+    if (outcome.box == session::Box::none)
+        return false;
+    showErrorBox(owner, QString::fromLatin1(session::boxCaption(outcome.box)),
+                 QString::fromLocal8Bit(session::boxMessage(outcome.box, outcome.saveError).c_str()));
+    return true;
+}

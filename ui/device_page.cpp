@@ -1,13 +1,13 @@
 #include "ui/device_page.h"
 
-#include "ui/common.h"
 #include "link/link.h"
-#include "netstate/monitor.h"
 #include "netstate/profiles.h"
-#include "link/session.h"
+#include "ui/common.h"
+#include "ui/looking_window.h"
 #include "ui/shell.h"
 #include "ui/text_fit.h"
-#include "platform/timers.h"
+#include "ui/wait_cursor.h"
+#include "ui/windows.h"
 
 #include <QHeaderView>
 #include <QLabel>
@@ -19,76 +19,7 @@
 #include <algorithm>
 #include <cstring>
 
-const char* const deviceTypeNames[deviceTypeNameCount] = {
-    "Orvane QM4410A",
-    "Orvane QM44 (USB)",
-    "Orvane QM44 (Router/AP)",
-    "Orvane QM44 (Ethernet)",
-    "Orvane QM4410B",
-};
-
-QString deviceTypeName(int deviceType)
-{
-    if (deviceType >= 0 && deviceType < deviceTypeNameCount)
-        return QString::fromLatin1(deviceTypeNames[deviceType]);
-    return QStringLiteral("Unknown device (type %1)").arg(deviceType);
-}
-
-void StepBar::setPos(int position)
-{
-    position_ = std::clamp(position, bar_->minimum(), bar_->maximum());
-    bar_->setValue(position_);
-}
-
-void StepBar::stepIt()
-{
-    int next = position_ + step_;
-    if (next > bar_->maximum())
-        next = bar_->minimum();
-    setPos(next);
-}
-
-void StepBar::setColour(const QColor& colour)
-{
-    colour_ = colour;
-    if (colour.isValid()) {
-        QPalette p = bar_->palette();
-        p.setColor(QPalette::Highlight, colour);
-        bar_->setPalette(p);
-    } else {
-        bar_->setPalette(QPalette());
-    }
-}
-
-int firstAdapterWithDevice()
-{
-    for (int a = 0; a < adapterCount; ++a)
-        if (adapters[a].devicePresent)
-            return a;
-    return 0;
-}
-
-void recordAdapterIdentities()
-{
-    for (int a = 0; a < adapterCount; ++a) {
-        NetworkProfile& p = profiles[a];
-        const AdapterEntry& e = adapters[a];
-        std::memcpy(p.adapterMac, e.ownMac, sizeof p.adapterMac);
-        if (e.devicePresent) {
-            p.localDevicePresent = 1;
-            p.localDeviceType = e.deviceType;
-            std::memcpy(p.localDeviceMac, e.deviceMac, sizeof p.localDeviceMac);
-        } else {
-            p.localDevicePresent = 0;
-        }
-    }
-}
-
-void fillDeviceList()
-{
-    if (devicePageWindow)
-        devicePageWindow->redrawDevices();
-}
+QString deviceTypeName(int deviceType) { return QString::fromStdString(session::deviceTypeName(deviceType)); }
 
 DevicePage::DevicePage(QWidget* parent)
     : QWidget(parent),
@@ -151,23 +82,14 @@ DevicePage::DevicePage(QWidget* parent)
     connect(connectButton_, &QPushButton::clicked, this, &DevicePage::connectDevice);
     connect(refreshButton_, &QPushButton::clicked, this, &DevicePage::refresh);
 
-    if (!startSession()) {
-        invalidConfiguration();
-        return;
-    }
-    selectedAdapter = firstAdapterWithDevice();
-    recordAdapterIdentities();
     deviceList_->setHeaderLabels({QStringLiteral("Device"), QStringLiteral("MAC address")});
     deviceList_->setColumnWidth(0, 148);
     deviceList_->setColumnWidth(1, 100);
-    busy = 0;
-    // Runs until the program ends; nothing keeps its identifier.
-    SetTimer(monitorIntervalMs, monitorTick);
-    fillDeviceList();
-    setStatusText(QString::fromLatin1(analyzingText));
-    beginNetworkScan();
+    session::StartResult start = session::start();
+    closeLookingWindow();
+    if (!showStart(start))
+        return;
     bar_.setStep(2);
-    progressActive = 1;
     selectAdapterRow();
 }
 
@@ -183,28 +105,40 @@ void DevicePage::setStatusText(const QString& text) { statusText_->setText(text)
 
 void DevicePage::setStateText()
 {
-    stateText_->setText(QString::fromLatin1(connectedPrefix) +
-                        QString::fromStdString(macText(adapters[selectedAdapter].deviceMac)));
+    int a = session::selected();
+    std::string mac = macText(adapters[a].deviceMac);
+    stateText_->setText(QString::fromLatin1(connectedPrefix) + QString::fromStdString(mac));
 }
 
 void DevicePage::redrawDevices()
 {
     setStateText();
     deviceList_->clear();
-    for (int a = 0; a < adapterCount; ++a) {
-        const AdapterEntry& e = adapters[a];
-        if (!e.devicePresent)
+    for (const session::AdapterInfo& info : session::adapterList()) {
+        if (!info.devicePresent)
             continue;
         auto* row = new QTreeWidgetItem(deviceList_);
-        row->setText(0, deviceTypeName(e.deviceType));
-        row->setText(1, QString::fromStdString(macText(e.deviceMac)));
+        row->setText(0, QString::fromStdString(info.typeName));
+        row->setText(1, QString::fromStdString(info.deviceMac));
     }
+}
+
+bool DevicePage::showStart(const session::StartResult& start)
+{
+    if (!start.started) {
+        showOutcomeBox(this, start);
+        endProgram(0);
+        return false;
+    }
+    fillDeviceList();
+    setStatusText(QString::fromLatin1(analyzingText));
+    return true;
 }
 
 void DevicePage::selectAdapterRow()
 {
     int row = 0;
-    for (int a = 0; a < selectedAdapter && a < adapterCount; ++a)
+    for (int a = 0; a < session::selected() && a < adapterCount; ++a)
         row += adapters[a].devicePresent ? 1 : 0;
     if (QTreeWidgetItem* item = deviceList_->topLevelItem(row)) {
         deviceList_->setCurrentItem(item);
@@ -231,20 +165,20 @@ void DevicePage::connectDevice()
 {
     // Rows stand for the adapters whose profile has a local device, in order.
     int row = 0;
+    int chosen = -1;
     for (int a = 0; a < adapterCount; ++a) {
         if (!profiles[a].localDevicePresent)
             continue;
         QTreeWidgetItem* item = deviceList_->topLevelItem(row++);
         if (item && item->isSelected()) {
-            selectedAdapter = a;
+            chosen = a;
             break;
         }
     }
     resetBar();
+    session::connect(chosen);
     setStateText();
-    progressActive = 1;
     fillDevicePasswordList();
-    beginNetworkScan();
     setStatusText(QString::fromLatin1(analyzingText));
 }
 
@@ -255,25 +189,13 @@ void DevicePage::refresh()
     // The session start below holds the thread for seconds: show the text now.
     statusText_->repaint();
     resetBar();
-    closeAdapters();
-    if (!startSession()) {
-        invalidConfiguration();
-        return;
+    session::StartResult start;
+    {
+        WaitCursor wait;
+        start = session::refresh();
     }
-    progressActive = 0;
-    selectedAdapter = firstAdapterWithDevice();
-    recordAdapterIdentities();
-    fillDeviceList();
-    setStatusText(QString::fromLatin1(analyzingText));
+    if (!showStart(start))
+        return;
     fillDevicePasswordList();
-    beginNetworkScan();
     resetBar();
-    progressActive = 1;
-}
-
-void DevicePage::invalidConfiguration()
-{
-    showErrorBox(this, QString::fromLatin1(invalidConfigCaption), QString::fromLatin1(invalidConfigText));
-    closeAdapters();
-    endProgram(0);
 }

@@ -2,6 +2,8 @@
 // The start page: starts the session, lists the local powerline devices,
 // switches between them and shows the scan's progress and link quality.
 #include "netstate/stations.h"
+#include "session/session.h"
+#include "ui/step_bar.h"
 
 #include <QColor>
 #include <QWidget>
@@ -23,37 +25,14 @@ constexpr int refreshButton = 1068;
 constexpr int statusText = 1083;
 }  // namespace ctl
 
-constexpr int deviceTypeNameCount = 5;
-extern const char* const deviceTypeNames[deviceTypeNameCount];
 // The name of a device type; one without a name shows its number.
 QString deviceTypeName(int deviceType);
 
 constexpr const char* connectedPrefix = "Connected to ";
 constexpr const char* analyzingText = "Analyzing your powerline network, please wait....";
 constexpr const char* refreshingText = "Scanning for powerline network adapters, please wait....";
-constexpr const char* invalidConfigCaption = "Invalid Configuration";
-constexpr const char* invalidConfigText =
-    "Your Powerline hardware is not compatible with the RLA-7070 Utility.\nPlease check your device and connection.";
-
-// A progress bar with the platform's semantics: a step that passes the top
-// starts over from the bottom; a position above the range fills it.
-class StepBar {
-public:
-    explicit StepBar(QProgressBar* bar) : bar_(bar) {}
-    void setPos(int position);
-    void setStep(int step) { step_ = step; }
-    void stepIt();
-    int pos() const { return position_; }
-    int step() const { return step_; }
-    void setColour(const QColor& colour);  // invalid: the default colour
-    QColor colour() const { return colour_; }
-
-private:
-    QProgressBar* bar_;
-    int position_ = 0;
-    int step_ = 10;  // the platform's default step
-    QColor colour_;
-};
+using session::invalidConfigCaption;
+using session::invalidConfigText;
 
 class DevicePage : public QWidget {
     Q_OBJECT
@@ -79,8 +58,8 @@ private:
     void setStateText();
     void resetBar();
     void selectAdapterRow();
-    // Reports an unusable set of devices and ends the program.
-    void invalidConfiguration();
+    // After a session start: the rows, or the box that ends the program.
+    bool showStart(const session::StartResult& start);
 
     QLineEdit* stateText_;
     QTreeWidget* deviceList_;
@@ -90,10 +69,3 @@ private:
     QProgressBar* qualityBar_;
     StepBar bar_;
 };
-
-// Copies each adapter's identity and local device into its profile.
-void recordAdapterIdentities();
-// Redraws the Device page's state text and list; nothing while the page has no window.
-void fillDeviceList();
-// The lowest adapter with a local device, 0 when there is none.
-int firstAdapterWithDevice();

@@ -1,11 +1,11 @@
 #include "ui/network_page.h"
 
-#include "ui/common.h"
 #include "netstate/monitor.h"
-#include "netstate/profiles.h"
-#include "link/session.h"
+#include "session/session.h"
+#include "ui/common.h"
 #include "ui/shell.h"
 #include "ui/text_fit.h"
+#include "ui/windows.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -15,12 +15,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTreeWidget>
-
-void clearNetworkList()
-{
-    if (networkPageWindow)
-        networkPageWindow->clearRows();
-}
 
 NetworkPage::NetworkPage(QWidget* parent)
     : QWidget(parent), stationList_(new QTreeWidget(this)),
@@ -52,7 +46,7 @@ NetworkPage::NetworkPage(QWidget* parent)
     setTabOrder(stationList_, scanButton_);
     connect(scanButton_, &QPushButton::clicked, this, &NetworkPage::scanNetwork);
 
-    for (const StationRow& row : stationRows())
+    for (const StationRow& row : session::currentStations().stations)
         addRow(row);
 }
 
@@ -87,9 +81,8 @@ void NetworkPage::clearRows() { stationList_->clear(); }
 
 void NetworkPage::scanNetwork()
 {
-    clearStations(profiles[selectedAdapter]);
     clearRows();
-    beginNetworkScan();
+    session::beginScan();
     ScanDialog dialog(this);
     dialog.exec();
 }

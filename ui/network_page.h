@@ -1,7 +1,7 @@
 #pragma once
 // The remote stations of the selected adapter's network with their rates,
 // and the modal dialog that a user-started scan holds up until it ends.
-#include "ui/device_page.h"
+#include "ui/step_bar.h"
 #include "netstate/stations.h"
 
 #include <QDialog>

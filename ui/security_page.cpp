@@ -1,14 +1,11 @@
 #include "ui/security_page.h"
 
-#include "ui/text_fit.h"
-
-#include "ui/common.h"
-#include "mme/exchange.h"
-#include "link/link.h"
-#include "netstate/monitor.h"
 #include "keys/password.h"
 #include "netstate/profiles.h"
-#include "link/session.h"
+#include "ui/common.h"
+#include "ui/text_fit.h"
+#include "ui/wait_cursor.h"
+#include "ui/windows.h"
 
 #include <QLabel>
 #include <QGroupBox>
@@ -69,45 +66,40 @@ SecurityPage::SecurityPage(QWidget* parent)
     activate();
 }
 
-void SecurityPage::activate() { passwordEdit_->setText(profileFieldText(profiles[selectedAdapter].networkPassword)); }
+void SecurityPage::activate() { passwordEdit_->setText(profileFieldText(session::networkPassword().c_str())); }
 
 void SecurityPage::reset() { endSessionOnReset(); }
 
 bool SecurityPage::setLocal()
 {
     QByteArray text = passwordFieldBytes(passwordEdit_);
-    if (text.size() > passwordMaxLength) {
-        showErrorBox(this, QString::fromLatin1(invalidNetworkPasswordCaption),
-                     QString::fromLatin1(invalidNetworkPasswordText));
-        return false;
+    session::PasswordResult result;
+    {
+        WaitCursor wait;
+        result = session::setLocal(std::string_view(text.constData(), static_cast<size_t>(text.size())));
     }
-    char password[passwordFieldSize] = {};
-    std::memcpy(password, text.constData(), static_cast<size_t>(text.size()));
-    if (!checkPassword(password)) {
-        showErrorBox(this, QString::fromLatin1(invalidNetworkPasswordCaption),
-                     QString::fromLatin1(invalidNetworkPasswordText));
-        return false;
-    }
-
-    int a = selectedAdapter;
-    NetworkProfile& profile = profiles[a];
-    std::memcpy(profile.networkPassword, password, sizeof password);
-    uint8_t networkKey[keyLength];
-    std::memcpy(networkKey, deriveKey(profile.networkPassword), keyLength);
-    setKey(a, adapters[a].ownMac, mme::broadcastMac, 1, networkKey, 0x01, true, false);
-    saveProfiles();
-
-    // A background scan: the Network page's list stays empty until it ends.
-    clearNetworkList();
-    beginNetworkScan();
-    return true;
+    return showResult(result);
 }
 
 bool SecurityPage::restoreDefault()
 {
-    NetworkProfile& profile = profiles[selectedAdapter];
-    std::memset(profile.networkPassword, 0, sizeof profile.networkPassword);
-    std::strcpy(profile.networkPassword, defaultNetworkPassword);
-    passwordEdit_->setText(profileFieldText(profile.networkPassword));
-    return setLocal();
+    passwordEdit_->setText(QString::fromLatin1(defaultNetworkPassword));
+    session::PasswordResult result;
+    {
+        WaitCursor wait;
+        result = session::restoreDefault();
+    }
+    return showResult(result);
+}
+
+bool SecurityPage::showResult(const session::PasswordResult& result)
+{
+    if (result.box == session::Box::invalidNetworkPassword) {
+        showOutcomeBox(this, result);
+        return false;
+    }
+    // The background scan that followed starts from an empty list.
+    clearNetworkList();
+    showOutcomeBox(this, result);
+    return true;
 }

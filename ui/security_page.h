@@ -1,6 +1,8 @@
 #pragma once
 // The network password of the selected adapter: set it on the local device,
 // or go back to the default one.
+#include "session/session.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QWidget>
@@ -16,9 +18,8 @@ QByteArray passwordFieldBytes(const QLineEdit* edit);
 // A password field of a profile, at most 24 characters even without its NUL.
 QString profileFieldText(const char* field);
 
-constexpr const char* invalidNetworkPasswordCaption = "Invalid Password Entry";
-constexpr const char* invalidNetworkPasswordText =
-    "The Network Password Entered is Invalid.\nPlease Enter a Valid Network Password";
+using session::invalidNetworkPasswordCaption;
+using session::invalidNetworkPasswordText;
 
 class SecurityPage : public QWidget {
     Q_OBJECT
@@ -36,11 +37,14 @@ public slots:
     void activate();
     // The sheet was cancelled.
     void reset();
-    // False when the field was refused (after the box).
+    // False when the field was refused (after the box). A failed save has its
+    // own box; the key already sent stays.
     bool setLocal();
     bool restoreDefault();
 
 private:
+    bool showResult(const session::PasswordResult& result);
+
     QLineEdit* passwordEdit_;
     QPushButton* setLocalButton_;
     QPushButton* restoreDefaultButton_;

@@ -1,15 +1,17 @@
 #include "ui/shell.h"
 
+#include "link/session.h"
+#include "platform/instance.h"
+#include "session/session.h"
 #include "ui/about_page.h"
 #include "ui/advanced_page.h"
 #include "ui/common.h"
 #include "ui/device_page.h"
-#include "platform/instance.h"
-#include "ui/monitor_view.h"
+#include "ui/looking_window.h"
 #include "ui/network_page.h"
 #include "ui/qt_timers.h"
 #include "ui/security_page.h"
-#include "link/session.h"
+#include "ui/windows.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -83,7 +85,8 @@ PropertySheet::PropertySheet(QWidget* parent)
         tabs_->addTab(holder, QString::fromLatin1(tabCaptions[i]));
     }
 
-    setMonitorView(&monitorView);
+    session::setView(&monitorView);
+    session::setSlowStartHook(showLookingWindow);
     // The start page exists from the outset and starts the session.
     createPage(devicePageIndex);
     // The others are made when their tab is first selected.
@@ -102,7 +105,11 @@ PropertySheet::PropertySheet(QWidget* parent)
     connect(buttons_, &QDialogButtonBox::rejected, this, &PropertySheet::reject);
 }
 
-PropertySheet::~PropertySheet() { setMonitorView(nullptr); }
+PropertySheet::~PropertySheet()
+{
+    session::setView(nullptr);
+    session::setSlowStartHook(nullptr);
+}
 
 void PropertySheet::createPage(int index)
 {

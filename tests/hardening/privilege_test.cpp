@@ -8,7 +8,7 @@
 #include "link/link.h"
 #include "support/netns.h"
 #include "netstate/profiles.h"
-#include "scratch.h"
+#include "support/scratch.h"
 #include "link/session.h"
 #include "ui/shell.h"
 #include "support/tap.h"

@@ -3,7 +3,7 @@
 // random moments while it saves. The file on disk is always a whole table, the
 // old one or the new one.
 #include "netstate/profiles.h"
-#include "scratch.h"
+#include "support/scratch.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Every request as it leaves on the wire, against golden bytes.
-#include "fixture.h"
+#include "replies.h"
 #include "mme/requests.h"
 
 using namespace mmetest;

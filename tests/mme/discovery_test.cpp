@@ -1,5 +1,5 @@
 // Discovery of the local devices on the virtual clock, with scripted devices.
-#include "fixture.h"
+#include "replies.h"
 #include "mme/requests.h"
 #include "emulator/sim_attach.h"
 

@@ -1,6 +1,6 @@
 // Key-setting exchanges: the bytes sent, referenceBlock, the confirmation and
 // its log records, and the waits for a remote device's StationReply.
-#include "fixture.h"
+#include "replies.h"
 #include "mme/requests.h"
 #include "emulator/sim_attach.h"
 

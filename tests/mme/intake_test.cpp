@@ -1,6 +1,6 @@
 // Classification of received frames and receiveFrame's order and copies.
 #include "mme/classify.h"
-#include "fixture.h"
+#include "replies.h"
 #include "mme/requests.h"
 #include "zentrik/zentrik.h"
 

@@ -1,5 +1,5 @@
 // The 100 ms monitor on the virtual clock, its timers fired from the table.
-#include "fixture.h"
+#include "replies.h"
 #include "zentrik/zentrik.h"
 
 #include <functional>

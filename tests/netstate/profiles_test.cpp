@@ -1,6 +1,6 @@
 // The profile table, its file "wizard.data", the session start and the
 // device-password lookups.
-#include "fixture.h"
+#include "replies.h"
 #include "emulator/sim_attach.h"
 
 #include <dirent.h>

@@ -1,6 +1,6 @@
 // A whole session against the device model, without a user interface: start,
 // scan, a new network password, and a remote device brought onto it.
-#include "fixture.h"
+#include "replies.h"
 #include "keys/password.h"
 #include "emulator/sim_attach.h"
 

@@ -1,5 +1,5 @@
 // The remote-station table, the rate formula and the link-quality figure.
-#include "fixture.h"
+#include "replies.h"
 
 #include <cmath>
 #include <limits>

@@ -1,31 +1,38 @@
 #include "ui/advanced_page.h"
-#include "page_fixture.h"
+#include "support/sim_sheet.h"
 
 #include "ui/common.h"
+#include "ui/windows.h"
+#include "emulator/model.h"
 #include "frames/frame.h"
+#include "ui/security_page.h"
 #include "link/link.h"
 #include "netstate/monitor.h"
 #include "netstate/profiles.h"
 #include "link/session.h"
 
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
 using namespace mme;
+using namespace simsystem;
 
 namespace {
 
-class AdvancedPageTest : public PageTest {
+class AdvancedPageTest : public simsystem::SimSheetTest {
 protected:
     void SetUp() override
     {
-        PageTest::SetUp();
+        SimSheetTest::SetUp();
+        startHome();
         if (HasFatalFailure())
             return;
         makePage();
@@ -33,7 +40,7 @@ protected:
     void TearDown() override
     {
         page.reset();
-        PageTest::TearDown();
+        SimSheetTest::TearDown();
     }
 
     void makePage()
@@ -90,7 +97,7 @@ protected:
 TEST_F(AdvancedPageTest, AddFindsTheDevicesAndPutsThemOnTheNetwork)
 {
     const Key networkKey = derivedKey("TideWell");
-    ASSERT_NE(station(neighbourFour).networkKey, networkKey);
+    ASSERT_NE(remote(neighbourFour).networkKey, networkKey);
     ASSERT_FALSE(stationListed(neighbourFour));
 
     QTest::keyClicks(deviceEdit, QString::fromLatin1(neighbourFourPassword).toLower());
@@ -106,7 +113,7 @@ TEST_F(AdvancedPageTest, AddFindsTheDevicesAndPutsThemOnTheNetwork)
     EXPECT_EQ(std::memcmp(first.remoteMac, neighbourFour.data(), 6), 0);
     EXPECT_EQ(first.networkKeySet, 1);
     EXPECT_STREQ(savedProfile(0).devicePasswords[0].password, neighbourFourPassword);
-    EXPECT_EQ(station(neighbourFour).networkKey, networkKey);
+    EXPECT_EQ(remote(neighbourFour).networkKey, networkKey);
     EXPECT_EQ(localDevice().key1, networkKey);
     EXPECT_FALSE(localDevice().provisional);
     EXPECT_EQ(localDevice().key0, localDevice().deviceKey);
@@ -119,11 +126,11 @@ TEST_F(AdvancedPageTest, AddFindsTheDevicesAndPutsThemOnTheNetwork)
     EXPECT_EQ(column(0), (QStringList{neighbourFourPassword, neighbourFivePassword}));
     EXPECT_EQ(column(1), (QStringList{statusOk, statusOk}));
     EXPECT_EQ(std::memcmp(profiles[0].devicePasswords[1].remoteMac, neighbourFive.data(), 6), 0);
-    EXPECT_EQ(station(neighbourFive).networkKey, networkKey);
+    EXPECT_EQ(remote(neighbourFive).networkKey, networkKey);
     EXPECT_EQ(busy, 0);
 
     // The scan that follows now hears both of them.
-    runMonitor(6000);
+    run(6000);
     EXPECT_TRUE(stationListed(neighbourFour));
     EXPECT_TRUE(stationListed(neighbourFive));
     EXPECT_TRUE(stationListed(homeStationOne));
@@ -145,6 +152,52 @@ TEST_F(AdvancedPageTest, NoAnswerLeavesTheLocalDeviceOnTheNetworkKey)
     EXPECT_EQ(localDevice().key0, localDevice().deviceKey);
     EXPECT_FALSE(localDevice().provisional);
     EXPECT_EQ(busy, 0);
+}
+
+TEST_F(AdvancedPageTest, AddWithAnInvalidNetworkPasswordSendsNothing)
+{
+    const Key networkKey = derivedKey("TideWell");
+    // "abc", and the empty field that a short "wizard.data" leaves.
+    for (const QString& field : {QStringLiteral("abc"), QString()}) {
+        SCOPED_TRACE(field.toStdString());
+        boxes.clear();
+        networkEdit->setText(field);
+        deviceEdit->setText(QString::fromLatin1(neighbourFourPassword));
+        click(addButton);
+
+        expectOnlyBox(invalidNetworkPasswordCaption, invalidNetworkPasswordText);
+        EXPECT_TRUE(zsim::sentFrames().empty());
+        EXPECT_EQ(list->topLevelItemCount(), 0);
+        EXPECT_EQ(deviceEdit->text(), QString::fromLatin1(neighbourFourPassword));
+        // The device's block still holds the network key: its network is still there.
+        EXPECT_EQ(std::memcmp(localDevice().eeprom.data() + blockKey, networkKey.data(), keySize), 0);
+        EXPECT_EQ(localDevice().key1, networkKey);
+    }
+    run(6000);
+    EXPECT_TRUE(stationListed(homeStationOne));
+}
+
+TEST_F(AdvancedPageTest, TheWaitCursorShowsWhileAnExchangeHoldsThePage)
+{
+    // Every frame the page sends goes out under the wait cursor; the emulator answers as before.
+    std::vector<bool> waiting;
+    zsim::setSendHook([this, &waiting](int adapter, const uint8_t* frame, size_t length) {
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        waiting.push_back(cursor && cursor->shape() == Qt::WaitCursor);
+        for (const emu::Reply& r : network.handle(adapter, frame, length))
+            zsim::deliver(adapter, r.bytes, r.delayMs);
+    });
+    deviceEdit->setText(QString::fromLatin1(neighbourFourPassword));
+    click(addButton);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(column(1), QStringList{statusOk});
+    size_t addFrames = waiting.size();
+    EXPECT_GT(addFrames, 5u);
+    seed(1, "ZZZZ-YYYY-XXXX", neighbourFive);
+    click(setAllButton);
+    EXPECT_GT(waiting.size(), addFrames);
+    EXPECT_EQ(std::count(waiting.begin(), waiting.end(), false), 0);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << "gone once the page is free";
 }
 
 TEST_F(AdvancedPageTest, RefusedDevicePasswordsSendNothing)
@@ -191,8 +244,8 @@ TEST_F(AdvancedPageTest, SetAllReportsEachDevice)
     seed(0, neighbourFourPassword, neighbourFour, 0);
     seed(1, neighbourFivePassword, neighbourFive, 1);
     page->fillDevicePasswordList();
-    station(neighbourFive).silent = true;  // unplugged since it was added
-    const Key fiveBefore = station(neighbourFive).networkKey;
+    remote(neighbourFive).silent = true;  // unplugged since it was added
+    const Key fiveBefore = remote(neighbourFive).networkKey;
 
     networkEdit->setText(QStringLiteral("Our-New-Network"));
     click(setAllButton);
@@ -203,8 +256,8 @@ TEST_F(AdvancedPageTest, SetAllReportsEachDevice)
     EXPECT_STREQ(profiles[0].networkPassword, "Our-New-Network");
     EXPECT_EQ(profiles[0].devicePasswords[0].networkKeySet, 1);
     EXPECT_EQ(profiles[0].devicePasswords[1].networkKeySet, 0);
-    EXPECT_EQ(station(neighbourFour).networkKey, key);
-    EXPECT_EQ(station(neighbourFive).networkKey, fiveBefore);
+    EXPECT_EQ(remote(neighbourFour).networkKey, key);
+    EXPECT_EQ(remote(neighbourFive).networkKey, fiveBefore);
     EXPECT_EQ(localDevice().key1, key);
     EXPECT_FALSE(localDevice().provisional);
     // Saved after the device that took the key.

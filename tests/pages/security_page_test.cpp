@@ -1,6 +1,7 @@
-#include "page_fixture.h"
+#include "support/sim_sheet.h"
 #include "ui/security_page.h"
 
+#include "support/scratch.h"
 #include "ui/common.h"
 #include "frames/frame.h"
 #include "link/link.h"
@@ -11,18 +12,23 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
 using namespace mme;
+using namespace simsystem;
 
 namespace {
 
-class SecurityPageTest : public PageTest {
+class SecurityPageTest : public simsystem::SimSheetTest {
 protected:
     void SetUp() override
     {
-        PageTest::SetUp();
+        SimSheetTest::SetUp();
+        startHome();
         if (HasFatalFailure())
             return;
         page = std::make_unique<SecurityPage>();
@@ -35,7 +41,7 @@ protected:
     void TearDown() override
     {
         page.reset();
-        PageTest::TearDown();
+        SimSheetTest::TearDown();
     }
 
     void typeInto(const QString& text)
@@ -146,6 +152,32 @@ TEST_F(SecurityPageTest, RestoreDefaultReturnsToTideWell)
     EXPECT_EQ(localDevice().key1, derivedKey("TideWell"));
     EXPECT_EQ(fileText("plc.log").find("**SETNEK**"), std::string::npos);
     EXPECT_EQ(busy, 0);
+}
+
+TEST_F(SecurityPageTest, AFailedSaveShowsABoxWithTheReasonAndKeepsTheKeySent)
+{
+    scratch::Directory dir("brennic-page-readonly");
+    ASSERT_TRUE(dir.ok());
+    ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
+    const Key key = derivedKey("Private-Net-42");
+
+    // Root writes anywhere: the child turns into nobody first.
+    scratch::ChildResult r = scratch::runChild([&] {
+        if (!scratch::dropPrivileges() || chdir(dir.path().c_str()) != 0)
+            return 10;
+        typeInto(QStringLiteral("Private-Net-42"));
+        QTest::mouseClick(setLocalButton, Qt::LeftButton);
+        if (localDevice().key1 != key || setKeyFrames().size() != 1)
+            return 11;  // the key went out all the same
+        if (boxes.size() != 1 || boxes[0].owner != page.get() ||
+            boxes[0].caption != QString::fromLatin1(session::saveFailedCaption))
+            return 12;
+        if (!boxes[0].text.startsWith(QString::fromLatin1(session::saveFailedText)) ||
+            !boxes[0].text.endsWith(QString::fromLocal8Bit(std::strerror(EACCES))))
+            return 13;
+        return busy == 0 ? 0 : 14;
+    });
+    EXPECT_TRUE(r.exited(0)) << "status " << r.status << ", stderr: " << r.errorText;
 }
 
 TEST_F(SecurityPageTest, ActivateShowsTheStoredPasswordOfTheSelectedProfile)

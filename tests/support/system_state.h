@@ -1,34 +1,24 @@
 #pragma once
 // Puts the system's process-wide tables and flags back as a fresh process has
 // them, so that every test starts from program start whatever ran before it.
-#include "mme/exchange.h"
-#include "mme/intake.h"
-#include "link/link.h"
-#include "netstate/monitor.h"
-#include "netstate/profiles.h"
+// Each library resets what it owns.
 #include "link/session.h"
+#include "mme/exchange.h"
+#include "netstate/monitor.h"
 #include "platform/timers.h"
-
-#include <cstring>
+#include "session/session.h"
 
 namespace testsupport {
 
 inline void resetSystemState()
 {
-    closeAdapters();
+    // Highest first: the session still holds the monitor's view and the adapters.
+    session::resetSessionState();
+    resetNetstateState();
+    resetMmeState();
+    resetLinkState();
+    platform::setTimerBackend(nullptr);
     platform::clearTimers();
-    setMonitorView(nullptr);
-    std::memset(adapters, 0, sizeof adapters);
-    std::memset(profiles, 0, sizeof profiles);
-    std::memset(referenceBlock, 0, sizeof referenceBlock);
-    selfAddressedSeen = 0;
-    selectedAdapter = 0;
-    busy = 1;  // as at program start, until a session has started
-    sessionOpen = 0;
-    monitorTicks = 0;
-    monitorSecond = 0;
-    progressActive = 0;
-    scanTimerId = 0;
 }
 
 }  // namespace testsupport

@@ -2,6 +2,7 @@
 // the emulator's home network on the simulated driver and the virtual clock.
 // Usage: ui_screenshots OUTPUT_DIR
 #include "ui/common.h"
+#include "ui/windows.h"
 #include "ui/device_page.h"
 #include "emulator/model.h"
 #include "netstate/monitor.h"

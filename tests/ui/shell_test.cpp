@@ -1,4 +1,15 @@
-#include "ui_fixture.h"
+#include "support/sim_sheet.h"
+
+#include "link/link.h"
+#include "link/session.h"
+#include "netstate/monitor.h"
+#include "netstate/profiles.h"
+#include "platform/simclock.h"
+#include "platform/timers.h"
+#include "ui/device_page.h"
+#include "ui/network_page.h"
+#include "ui/windows.h"
+#include "zentrik/sim.h"
 
 #include "ui/about_page.h"
 #include "platform/instance.h"
@@ -19,7 +30,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using namespace uitest;
+using namespace simsystem;
+using SheetTest = SimSheetTest;
 
 TEST_F(SheetTest, SheetHasFiveTabsOkCancelAndNoHelpButton)
 {

@@ -1,4 +1,17 @@
-#include "ui_fixture.h"
+#include "support/sim_sheet.h"
+
+#include "link/link.h"
+#include "link/session.h"
+#include "netstate/monitor.h"
+#include "netstate/profiles.h"
+#include "platform/simclock.h"
+#include "platform/timers.h"
+#include "ui/device_page.h"
+#include "ui/looking_window.h"
+#include "ui/network_page.h"
+#include "ui/windows.h"
+#include "zentrik/sim.h"
+#include "emulator/model.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -8,7 +21,8 @@
 #include <QTest>
 #include <QTimer>
 
-using namespace uitest;
+using namespace simsystem;
+using SheetTest = SimSheetTest;
 
 namespace {
 const char* const localMac = "02:b7:1c:10:1d:01";
@@ -54,7 +68,7 @@ TEST_F(SheetTest, OneDeviceIsListedSelectedAndConnected)
     EXPECT_EQ(p.localDeviceType, 1);
     EXPECT_EQ(macText(p.localDeviceMac), localMac);
     EXPECT_EQ(macText(p.adapterMac), "02:b7:1c:00:00:01");
-    EXPECT_TRUE(errorBoxes.empty());
+    EXPECT_TRUE(boxes.empty());
     EXPECT_TRUE(exitCodes.empty());
 }
 
@@ -125,11 +139,7 @@ TEST_F(SheetTest, DeviceTypesWithoutANameShowTheirNumber)
 
 TEST_F(SheetTest, OnlyTheSecondAdapterEquipped)
 {
-    std::string error;
-    ASSERT_TRUE(emu::loadScenario(std::string(SCENARIO_DIR) + "/two-adapters.json", network, &error)) << error;
-    network.adapter(0).device.faults.silent = true;
-    emu::addSimAdapters(network);
-    emu::attachToSimDriver(network);
+    load("two-adapters.json", [](emu::Network& n) { n.adapter(0).device.faults.silent = true; });
     open();
     auto* list = child<QTreeWidget>("deviceList");
     ASSERT_EQ(list->topLevelItemCount(), 1);
@@ -188,20 +198,42 @@ TEST_F(SheetTest, ConnectSwitchesAdapterAndRestartsTheScan)
 
 TEST_F(SheetTest, UnusableHardwareReportsAndEnds)
 {
-    for (const char* scenario : {"silent.json", "unsupported-type.json"}) {
-        SCOPED_TRACE(scenario);
+    struct Case {
+        const char* scenario;
+        bool slow;  // discovery runs all its probe windows
+    };
+    for (const Case c : {Case{"silent.json", true}, Case{"unsupported-type.json", false}}) {
+        SCOPED_TRACE(c.scenario);
         zsim::reset();
         network.clear();
-        errorBoxes.clear();
+        boxes.clear();
         exitCodes.clear();
         busy = 1;
-        load(scenario);
+        load(c.scenario);
+        // When each probe went out, and whether the looking window was up then.
+        std::vector<std::pair<uint32_t, bool>> probes;
+        zsim::setSendHook([this, &probes](int adapter, const uint8_t* frame, size_t length) {
+            probes.emplace_back(simclock::now(), lookingWindow() && lookingWindow()->isVisible());
+            for (const emu::Reply& r : network.handle(adapter, frame, length))
+                zsim::deliver(adapter, r.bytes, r.delayMs);
+        });
+        bool lookingAtBox = true;
+        setErrorBoxHook([this, &lookingAtBox](QWidget* owner, const QString& caption, const QString& text) {
+            lookingAtBox = lookingWindow() != nullptr;
+            boxes.push_back({owner, caption, text});
+        });
+        uint32_t began = simclock::now();
         open();
-        ASSERT_EQ(errorBoxes.size(), 1u);
-        EXPECT_EQ(errorBoxes[0].caption, "Invalid Configuration");
-        EXPECT_EQ(errorBoxes[0].text, "Your Powerline hardware is not compatible with the RLA-7070 Utility.\n"
+        EXPECT_FALSE(lookingAtBox) << "gone before the box";
+        ASSERT_FALSE(probes.empty());
+        for (const auto& [at, looking] : probes)
+            EXPECT_EQ(looking, c.slow && at - began >= session::slowStartMs) << "probe at " << at - began << " ms";
+        EXPECT_EQ(probes.back().second, c.slow);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].caption, "Invalid Configuration");
+        EXPECT_EQ(boxes[0].text, "Your Powerline hardware is not compatible with the RLA-7070 Utility.\n"
                                       "Please check your device and connection.");
-        EXPECT_EQ(errorBoxes[0].owner, devicePageWindow);
+        EXPECT_EQ(boxes[0].owner, devicePageWindow);
         EXPECT_EQ(exitCodes, std::vector<int>{0});
         EXPECT_EQ(zsim::openHandleCount(), 0);
         EXPECT_EQ(sessionOpen, 0);
@@ -221,7 +253,7 @@ TEST_F(SheetTest, RefreshStartsOverAndEndsWhenNothingUsableRemains)
     auto* list = child<QTreeWidget>("deviceList");
 
     child<QPushButton>("refreshButton")->click();
-    EXPECT_TRUE(errorBoxes.empty());
+    EXPECT_TRUE(boxes.empty());
     ASSERT_EQ(list->topLevelItemCount(), 1);
     EXPECT_TRUE(list->selectedItems().isEmpty());
     EXPECT_EQ(child<QLabel>("statusText")->text(), "Analyzing your powerline network, please wait....");
@@ -238,8 +270,8 @@ TEST_F(SheetTest, RefreshStartsOverAndEndsWhenNothingUsableRemains)
 
     network.adapter(0).device.faults.silent = true;
     child<QPushButton>("refreshButton")->click();
-    ASSERT_EQ(errorBoxes.size(), 1u);
-    EXPECT_EQ(errorBoxes[0].caption, "Invalid Configuration");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "Invalid Configuration");
     EXPECT_EQ(exitCodes, std::vector<int>{0});
     EXPECT_EQ(zsim::openHandleCount(), 0);
 }

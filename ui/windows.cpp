@@ -1,8 +1,31 @@
-#include "ui/monitor_view.h"
+#include "ui/windows.h"
 
-#include "ui/common.h"
+#include "ui/advanced_page.h"
 #include "ui/device_page.h"
 #include "ui/network_page.h"
+
+DevicePage* devicePageWindow = nullptr;
+NetworkPage* networkPageWindow = nullptr;
+AdvancedPage* advancedPageWindow = nullptr;
+ScanDialog* scanDialogWindow = nullptr;
+
+void fillDeviceList()
+{
+    if (devicePageWindow)
+        devicePageWindow->redrawDevices();
+}
+
+void clearNetworkList()
+{
+    if (networkPageWindow)
+        networkPageWindow->clearRows();
+}
+
+void fillDevicePasswordList()
+{
+    if (advancedPageWindow)
+        advancedPageWindow->fillDevicePasswordList();
+}
 
 void UiMonitorView::stepProgressBars()
 {

@@ -1,0 +1,15 @@
+#include "netstate/monitor.h"
+#include "netstate/profiles.h"
+
+#include <cstring>
+
+void resetNetstateState()
+{
+    std::memset(profiles, 0, sizeof profiles);
+    startAdapterCount = 0;
+    setMonitorView(nullptr);
+    monitorTicks = 0;
+    monitorSecond = 0;
+    progressActive = 0;
+    scanTimerId = 0;
+}

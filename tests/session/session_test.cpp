@@ -1,0 +1,317 @@
+// The workflows of the session layer against the emulated home network, driven
+// as a caller without an event loop drives them: a call, then service() every
+// 100 ms of virtual time.
+#include "session/session.h"
+
+#include "emulator/sim_attach.h"
+#include "frames/frame.h"
+#include "keys/password.h"
+#include "link/link.h"
+#include "link/session.h"
+#include "mme/exchange.h"
+#include "netstate/profiles.h"
+#include "platform/simclock.h"
+#include "support/scratch.h"
+#include "support/sim_system.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace simsystem;
+
+namespace {
+
+const Key tideWellKey = derivedKey("TideWell");
+
+class SessionTest : public SimSystemTest {
+protected:
+    void SetUp() override
+    {
+        SimSystemTest::SetUp();
+        slowStarts = 0;
+        session::setSlowStartHook([] { ++slowStarts; });
+    }
+
+    // Starts on home.json and waits for the first scan, as brennicctl does.
+    session::StartResult startHomeSession()
+    {
+        load("home.json");
+        simclock::setPollCost(1000);
+        session::StartResult start = session::start();
+        simclock::setPollCost(100);
+        if (start.started) {
+            EXPECT_TRUE(serviceUntilScanEnds());
+        }
+        zsim::clearSent();
+        return start;
+    }
+
+    // service() every 100 ms until a scan more has ended; false after 11 s without.
+    static bool serviceUntilScanEnds()
+    {
+        int before = session::scansFinished();
+        for (uint32_t t = 0; t < 11000 && session::scansFinished() == before; t += monitorIntervalMs) {
+            simclock::advance(monitorIntervalMs);
+            session::service();
+        }
+        return session::scansFinished() > before && !session::scanRunning();
+    }
+
+    // The network key the local device's parameter block holds.
+    Key blockNetworkKey() const
+    {
+        Key key;
+        std::memcpy(key.data(), network.adapter(0).device.eeprom.data() + mme::blockKey, key.size());
+        return key;
+    }
+
+    static std::vector<std::string> stationMacs(const session::ScanResult& scan)
+    {
+        std::vector<std::string> macs;
+        for (const StationRow& row : scan.stations)
+            macs.push_back(row.mac);
+        return macs;
+    }
+
+    static inline int slowStarts = 0;
+};
+
+const std::vector<std::string> homeStations = {"02:b7:1c:20:00:01", "02:b7:1c:20:00:02", "02:b7:1c:20:00:03"};
+
+TEST_F(SessionTest, StartFindsTheDevicesAndScansWithoutAnEventLoop)
+{
+    session::StartResult start = startHomeSession();
+    ASSERT_TRUE(start.started);
+    EXPECT_EQ(start.box, session::Box::none);
+    EXPECT_EQ(start.selected, 0);
+    ASSERT_EQ(start.adapters.size(), 1u);
+    const session::AdapterInfo& a = start.adapters[0];
+    EXPECT_EQ(a.name, "plc0");
+    EXPECT_EQ(a.mac, "02:b7:1c:00:00:01");
+    EXPECT_TRUE(a.devicePresent);
+    EXPECT_EQ(a.deviceType, 1);
+    EXPECT_EQ(a.typeName, "Orvane QM44 (USB)");
+    EXPECT_EQ(a.deviceMac, "02:b7:1c:10:1d:01");
+    EXPECT_EQ(session::adapterByName("plc0"), 0);
+    EXPECT_EQ(session::adapterByName("plc"), -1);
+    EXPECT_EQ(busy, 0);
+    EXPECT_EQ(slowStarts, 0) << "the device answered the first probe";
+
+    // The first scan ended on the link-statistics reply, long before its 10 s.
+    const session::ScanResult& scan = session::lastScan();
+    EXPECT_EQ(stationMacs(scan), homeStations);
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%.2f", rateFromLinkValue(400));
+    EXPECT_EQ(scan.stations[2].rate, rate);
+    EXPECT_EQ(scan.average, (rateFromLinkValue(20) + rateFromLinkValue(50) + rateFromLinkValue(400)) / 3);
+    EXPECT_STREQ(scan.quality.ratingText, "Link Quality: Excellent");
+
+    // A scan of its own, and another after the device has gone silent: that one ends at 10 s, empty.
+    session::beginScan();
+    EXPECT_TRUE(session::scanRunning());
+    ASSERT_TRUE(serviceUntilScanEnds());
+    EXPECT_EQ(stationMacs(session::lastScan()), homeStations);
+    network.adapter(0).device.faults.silent = true;
+    uint32_t began = simclock::now();
+    session::beginScan();
+    ASSERT_TRUE(serviceUntilScanEnds());
+    EXPECT_GE(simclock::now() - began, scanTimeoutMs);
+    EXPECT_TRUE(session::lastScan().stations.empty());
+    EXPECT_STREQ(session::lastScan().quality.ratingText, "Link Quality: Poor");
+
+    // Refresh: the adapters closed and opened again, the same start sequence.
+    network.adapter(0).device.faults.silent = false;
+    session::StartResult again = session::refresh();
+    ASSERT_TRUE(again.started);
+    EXPECT_EQ(again.adapters.size(), 1u);
+    ASSERT_TRUE(serviceUntilScanEnds());
+    EXPECT_EQ(stationMacs(session::lastScan()), homeStations);
+
+    session::end();
+    EXPECT_EQ(adapterCount, 0);
+    EXPECT_EQ(sessionOpen, 0);
+}
+
+TEST_F(SessionTest, StartWithoutADeviceOrAdapterCallsForTheBox)
+{
+    load("home.json", [](emu::Network& n) { n.adapter(0).device.faults.silent = true; });
+    busy = 0;
+    session::StartResult start = session::start();
+    EXPECT_FALSE(start.started);
+    EXPECT_FALSE(start.noAdapter);
+    EXPECT_EQ(start.box, session::Box::invalidConfiguration);
+    EXPECT_STREQ(session::boxCaption(start.box), "Invalid Configuration");
+    EXPECT_EQ(adapterCount, 0) << "closed again";
+    EXPECT_EQ(busy, 1) << "the monitor stays idle without a session";
+    // Discovery took its five windows, 4.25 s: the caller was told once, after half a second.
+    EXPECT_EQ(slowStarts, 1);
+
+    emu::detachFromSimDriver();
+    zsim::reset();
+    start = session::start();
+    EXPECT_FALSE(start.started);
+    EXPECT_TRUE(start.noAdapter);
+    EXPECT_EQ(start.box, session::Box::invalidConfiguration);
+}
+
+TEST_F(SessionTest, SetLocalAndRestoreDefault)
+{
+    ASSERT_TRUE(startHomeSession().started);
+
+    // Refused texts send nothing and store nothing.
+    for (std::string_view refused : {std::string_view("abc"), std::string_view(""),
+                                     std::string_view("twenty-five-characters-xx"), std::string_view("tab\there"),
+                                     std::string_view("nul\0byte", 8)}) {
+        session::PasswordResult r = session::setLocal(refused);
+        EXPECT_EQ(r.box, session::Box::invalidNetworkPassword) << refused;
+        EXPECT_FALSE(r.sent);
+        EXPECT_FALSE(r.saveTried);
+    }
+    EXPECT_TRUE(zsim::sentFrames().empty());
+    EXPECT_EQ(session::networkPassword(), "TideWell");
+
+    session::PasswordResult r = session::setLocal("Harbour-Light-9");
+    EXPECT_EQ(r.box, session::Box::none);
+    EXPECT_TRUE(r.sent);
+    EXPECT_TRUE(r.confirmed);
+    EXPECT_TRUE(r.saveTried && r.saved);
+    EXPECT_EQ(localDevice().key1, derivedKey("Harbour-Light-9"));
+    EXPECT_EQ(session::networkPassword(), "Harbour-Light-9");
+    EXPECT_STREQ(savedProfile(0).networkPassword, "Harbour-Light-9");
+    // The background scan finds nobody on the new network.
+    EXPECT_TRUE(session::scanRunning());
+    ASSERT_TRUE(serviceUntilScanEnds());
+    EXPECT_TRUE(session::lastScan().stations.empty());
+
+    r = session::restoreDefault();
+    EXPECT_TRUE(r.confirmed);
+    EXPECT_EQ(localDevice().key1, tideWellKey);
+    EXPECT_EQ(session::networkPassword(), "TideWell");
+    ASSERT_TRUE(serviceUntilScanEnds());
+    EXPECT_EQ(stationMacs(session::lastScan()), homeStations);
+
+    // A device that takes the key but never shows it in its block: sent, not confirmed.
+    localDevice().faults.neverConfirms = true;
+    r = session::setLocal("Harbour-Light-9");
+    EXPECT_TRUE(r.sent);
+    EXPECT_FALSE(r.confirmed);
+    EXPECT_TRUE(r.saved);
+}
+
+TEST_F(SessionTest, AddSetAllAndRemove)
+{
+    ASSERT_TRUE(startHomeSession().started);
+
+    session::AddResult r = session::add(neighbourFourPassword, "TideWell");
+    ASSERT_EQ(r.box, session::Box::none);
+    EXPECT_TRUE(r.added);
+    EXPECT_EQ(r.index, 0);
+    EXPECT_EQ(r.mac, "02:b7:1c:20:00:04");
+    ASSERT_EQ(r.devices.size(), 1u);
+    EXPECT_TRUE(r.devices[0].ok);
+    EXPECT_TRUE(r.devices[0].keySet);
+    EXPECT_TRUE(r.saved);
+    EXPECT_EQ(remote(neighbourFour).networkKey, tideWellKey);
+    // The local device is back on its own key and the network key.
+    EXPECT_EQ(localDevice().key0, localDevice().deviceKey);
+    EXPECT_EQ(localDevice().key1, tideWellKey);
+    EXPECT_FALSE(localDevice().provisional);
+    ASSERT_TRUE(serviceUntilScanEnds());
+    EXPECT_EQ(session::lastScan().stations.size(), 4u);
+
+    // The same password again, and one no device answers.
+    EXPECT_EQ(session::add(neighbourFourPassword, "TideWell").box, session::Box::duplicatePassword);
+    EXPECT_EQ(session::add("ABCD-EFGH-IJKL", "TideWell").box, session::Box::noResponse);
+    EXPECT_EQ(session::add("ab", "TideWell").box, session::Box::invalidDevicePassword);
+    EXPECT_EQ(localDevice().key1, tideWellKey);
+    EXPECT_EQ(localDevice().key0, localDevice().deviceKey);
+
+    // Set All: the listed device that no longer answers is FAIL, the other OK.
+    seed(1, neighbourFivePassword, neighbourFive);
+    remote(neighbourFive).silent = true;
+    session::SetAllResult all = session::setAll("Harbour-Light-9");
+    ASSERT_EQ(all.devices.size(), 2u);
+    EXPECT_EQ(all.devices[0].password, neighbourFourPassword);
+    EXPECT_TRUE(all.devices[0].ok);
+    EXPECT_FALSE(all.devices[1].ok);
+    EXPECT_FALSE(all.devices[1].keySet);
+    EXPECT_EQ(remote(neighbourFour).networkKey, derivedKey("Harbour-Light-9"));
+    EXPECT_EQ(localDevice().key1, derivedKey("Harbour-Light-9"));
+    EXPECT_EQ(session::setAll("abc").box, session::Box::invalidNetworkPassword);
+
+    session::RemoveResult removed = session::remove({neighbourFivePassword, "NOT-LISTED"});
+    EXPECT_EQ(removed.removed, 1);
+    EXPECT_TRUE(removed.saved);
+    ASSERT_EQ(session::devicePasswords().size(), 1u);
+    EXPECT_EQ(session::devicePasswords()[0].password, neighbourFourPassword);
+    EXPECT_EQ(savedProfile(0).devicePasswords[1].password[0], 0);
+
+    // Full: refused before any exchange.
+    for (int i = 1; i < devicePasswordsPerProfile; ++i)
+        seed(i, ("FILL-" + std::to_string(i)).c_str(), neighbourFive);
+    zsim::clearSent();
+    EXPECT_EQ(session::add(neighbourFivePassword, "TideWell").box, session::Box::listFull);
+    EXPECT_TRUE(zsim::sentFrames().empty());
+}
+
+TEST_F(SessionTest, AddWithABadNetworkPasswordLeavesTheDeviceOnItsNetwork)
+{
+    ASSERT_TRUE(startHomeSession().started);
+    ASSERT_EQ(blockNetworkKey(), tideWellKey);
+
+    // "abc", and the empty field a short "wizard.data" leaves: refused before the search.
+    for (const char* field : {"abc", ""}) {
+        session::AddResult r = session::add(neighbourFourPassword, field);
+        EXPECT_EQ(r.box, session::Box::invalidNetworkPassword) << field;
+        EXPECT_FALSE(r.added);
+        EXPECT_TRUE(zsim::sentFrames().empty()) << field;
+    }
+    EXPECT_TRUE(session::devicePasswords().empty());
+    EXPECT_EQ(localDevice().key1, tideWellKey);
+    EXPECT_EQ(blockNetworkKey(), tideWellKey);
+
+    // A search that ends without an answer puts the local device back on the stored key.
+    session::AddResult r = session::add("ABCD-EFGH-IJKL", "TideWell");
+    EXPECT_EQ(r.box, session::Box::noResponse);
+    EXPECT_EQ(localDevice().key1, tideWellKey);
+    EXPECT_EQ(blockNetworkKey(), tideWellKey);
+    EXPECT_FALSE(localDevice().provisional);
+    session::beginScan();
+    ASSERT_TRUE(serviceUntilScanEnds());
+    EXPECT_EQ(stationMacs(session::lastScan()), homeStations);
+}
+
+TEST_F(SessionTest, AFailedSaveSaysWhyAndKeepsTheKeySent)
+{
+    scratch::Directory dir("brennic-session-readonly");
+    ASSERT_TRUE(dir.ok());
+    ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
+    ASSERT_TRUE(startHomeSession().started);
+
+    // Root writes anywhere: the child turns into nobody first.
+    scratch::ChildResult child = scratch::runChild([&] {
+        if (!scratch::dropPrivileges() || chdir(dir.path().c_str()) != 0)
+            return 10;
+        session::PasswordResult r = session::setLocal("Harbour-Light-9");
+        if (!r.sent || !r.confirmed || localDevice().key1 != derivedKey("Harbour-Light-9"))
+            return 11;
+        if (r.box != session::Box::saveFailed || r.saved || r.saveError != std::strerror(EACCES))
+            return 12;
+        if (session::boxMessage(r.box, r.saveError).find(std::strerror(EACCES)) == std::string::npos)
+            return 13;
+        seed(0, neighbourFivePassword, neighbourFive);
+        session::RemoveResult removed = session::remove({neighbourFivePassword});
+        if (removed.removed != 1 || removed.box != session::Box::saveFailed)
+            return 14;
+        session::SetAllResult all = session::setAll("TideWell");
+        return all.box == session::Box::saveFailed && !all.saved ? 0 : 15;
+    });
+    EXPECT_TRUE(child.exited(0)) << "status " << child.status << ", stderr: " << child.errorText;
+}
+
+}  // namespace
