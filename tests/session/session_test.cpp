@@ -203,6 +203,23 @@ TEST_F(SessionTest, SetLocalAndRestoreDefault)
     EXPECT_TRUE(r.saved);
 }
 
+// A command run straight after the start: the monitor has not yet asked for
+// the device's block, and the key is confirmed against the one discovery read.
+TEST_F(SessionTest, SetLocalStraightAfterTheStartIsConfirmed)
+{
+    load("home.json");
+    simclock::setPollCost(1000);
+    ASSERT_TRUE(session::start().started);
+    simclock::setPollCost(100);
+    EXPECT_EQ(std::memcmp(referenceBlock, localDevice().eeprom.data(), sizeof referenceBlock), 0);
+
+    session::PasswordResult r = session::setLocal("Harbour-Light-9");
+    EXPECT_TRUE(r.sent);
+    EXPECT_TRUE(r.confirmed);
+    EXPECT_EQ(localDevice().key1, derivedKey("Harbour-Light-9"));
+    EXPECT_TRUE(logEvents().empty()) << fileText("plc.log");
+}
+
 TEST_F(SessionTest, AddSetAllAndRemove)
 {
     ASSERT_TRUE(startHomeSession().started);
