@@ -362,6 +362,9 @@ int linkHelperMain()
         Request r;
         if (static_cast<size_t>(n) > sizeof request || !parseRequest(request, static_cast<size_t>(n), &r)) {
             ++refused;
+            // Whoever waits for an answer gets one; a refused frame has none.
+            if (request[0] != opSend && !reply(EINVAL, 0))
+                break;
             continue;
         }
         if (!serve(r))
