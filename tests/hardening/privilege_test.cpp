@@ -5,7 +5,7 @@
 // user of the group runs brennic against plcsim with a style plugin of their
 // own: the device is found, the plugin holds no capability and brennic owns no
 // packet socket; a user outside the group is told how to join it; and brennic
-// given the capability itself refuses to start.
+// or pelmora given the capability itself refuses to start.
 #include "ui/common.h"
 #include "ui/device_page.h"
 #include "support/fd_text.h"
@@ -210,6 +210,20 @@ TEST(Privilege, OnlyTheHelperHoldsTheCapabilityAndOnlyTheGroupMayStartIt)
                                              "capability belongs on brennic-link: sudo setcap cap_net_raw+ep ") +
                                      BRENNIC_LINK_INSTALLED_PATH + "\n");
     EXPECT_EQ(capable.report, "");
+
+    // pelmora likewise.
+    ASSERT_TRUE(copyProgram(PELMORA_PATH, dir.file("pelmora"), 0, 0755));
+    ASSERT_TRUE(giveRawCapability(dir.file("pelmora")));
+    std::string pelmora = dir.file("pelmora");
+    scratch::ChildResult prompt = scratch::runChild([&] {
+        if (!scratch::dropPrivileges())
+            return 3;
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        execl(pelmora.c_str(), "pelmora", static_cast<char*>(nullptr));
+        return 127;
+    });
+    EXPECT_TRUE(prompt.exited(1)) << prompt.status;
+    EXPECT_EQ(prompt.errorText, "pelmora: refusing to run with file capabilities or setuid; it needs neither\n");
 }
 
 }  // namespace
