@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -157,15 +158,20 @@ int openAdapter(Adapter& a, const char* name, int* ringFd)
 bool pump(Adapter& a)
 {
     for (;;) {
+        auto* header = a.kernelRing
+                           ? reinterpret_cast<tpacket2_hdr*>(a.kernelRing + size_t{a.kernelNext} * kernelFrameSize)
+                           : nullptr;
+        std::optional<std::atomic_ref<__u32>> status;
+        if (header) {
+            status.emplace(header->tp_status);
+            if ((status->load(std::memory_order_acquire) & TP_STATUS_USER) == 0)
+                return false;
+        }
         if (sharedStatus(a, a.sharedNext).load(std::memory_order_acquire) != slotFree)
             return true;
         uint8_t* slot = a.shared + a.sharedNext * slotSize;
         size_t length = 0;
-        if (a.kernelRing) {
-            auto* header = reinterpret_cast<tpacket2_hdr*>(a.kernelRing + size_t{a.kernelNext} * kernelFrameSize);
-            std::atomic_ref<__u32> status(header->tp_status);
-            if ((status.load(std::memory_order_acquire) & TP_STATUS_USER) == 0)
-                return false;
+        if (header) {
             auto* base = reinterpret_cast<const uint8_t*>(header);
             sockaddr_ll from{};
             std::memcpy(&from, base + TPACKET_ALIGN(sizeof(tpacket2_hdr)), sizeof from);
@@ -174,7 +180,7 @@ bool pump(Adapter& a)
             bool take = from.sll_pkttype != PACKET_OUTGOING;
             if (take)
                 std::memcpy(slot + slotFrame, base + offset, length);
-            status.store(TP_STATUS_KERNEL, std::memory_order_release);
+            status->store(TP_STATUS_KERNEL, std::memory_order_release);
             a.kernelNext = (a.kernelNext + 1) * kernelFrameSize < a.kernelBytes ? a.kernelNext + 1 : 0;
             if (!take)
                 continue;
