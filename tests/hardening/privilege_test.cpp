@@ -4,8 +4,9 @@
 // Configuration". With brennic-link installed as the package installs it, a
 // user of the group runs brennic against plcsim with a style plugin of their
 // own: the device is found, the plugin holds no capability and brennic owns no
-// packet socket; a user outside the group is told how to join it; and brennic
-// or pelmora given the capability itself refuses to start.
+// packet socket; the helper ignores a loader preload; a user outside the group
+// is told how to join it; and brennic or pelmora given the capability itself
+// refuses to start.
 #include "ui/common.h"
 #include "ui/device_page.h"
 #include "support/fd_text.h"
@@ -29,6 +30,8 @@
 
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -193,6 +196,37 @@ TEST(Privilege, OnlyTheHelperHoldsTheCapabilityAndOnlyTheGroupMayStartIt)
     EXPECT_NE(member.report.find("CapPrm:\t0000000000000000\n"), std::string::npos) << member.report;
     EXPECT_NE(member.report.find("packetSockets=0\n"), std::string::npos) << member.report;
     EXPECT_NE(member.report.find("device=Orvane QM44"), std::string::npos) << member.report << member.errorText;
+
+    // The helper started by hand with a loader preload that would end it: as
+    // it holds a file capability, the loader ignores the preload, and it opens
+    // the emulator's interface for a member of the group.
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
+    std::string helperCopy = dir.file("brennic-link");
+    pid_t helper = fork();
+    if (helper == 0) {
+        gid_t groups[] = {powerlineGroup};
+        if (setgroups(1, groups) != 0 || setgid(scratch::nobody) != 0 || setuid(scratch::nobody) != 0 ||
+            dup2(pair[1], 3) != 3)
+            _exit(3);
+        char* const argv[] = {const_cast<char*>("brennic-link"), nullptr};
+        char preload[] = "LD_PRELOAD=" EXIT_ON_LOAD_PATH;
+        char* const envp[] = {preload, nullptr};
+        execve(helperCopy.c_str(), argv, envp);
+        _exit(127);
+    }
+    close(pair[1]);
+    const uint8_t open[] = {1, 0, 0, 0, 0, 0, 0, 0, 'p', 'l', 'c', '0'};
+    ASSERT_EQ(send(pair[0], open, sizeof open, MSG_NOSIGNAL), static_cast<ssize_t>(sizeof open));
+    pollfd answer{pair[0], POLLIN, 0};
+    uint32_t words[2] = {~0u, 0};
+    ASSERT_EQ(poll(&answer, 1, 2000), 1);
+    EXPECT_EQ(recv(pair[0], words, sizeof words, 0), static_cast<ssize_t>(sizeof words));
+    EXPECT_EQ(words[0], 0u) << std::strerror(static_cast<int>(words[0]));
+    close(pair[0]);
+    int helperStatus = -1;
+    waitpid(helper, &helperStatus, 0);
+    EXPECT_TRUE(WIFEXITED(helperStatus) && WEXITSTATUS(helperStatus) == 0) << helperStatus;
 
     // Outside it: the group and the command that joins it, then "Invalid Configuration".
     BrennicRun outsider = runAsNobody(dir, false);
