@@ -353,7 +353,9 @@ int run(int argc, char** argv)
     }
     // The privilege belongs to the packet helper; this program never holds one.
     if (getauxval(AT_SECURE) != 0) {
-        error("refusing to run with file capabilities or setuid; it needs neither");
+        error(std::string("refusing to run with file capabilities or setuid; the capability belongs on "
+                          "brennic-link: sudo setcap cap_net_raw+ep ") +
+              BRENNIC_LINK_INSTALLED_PATH);
         return exitError;
     }
 

@@ -258,6 +258,34 @@ TEST(Privilege, OnlyTheHelperHoldsTheCapabilityAndOnlyTheGroupMayStartIt)
     });
     EXPECT_TRUE(prompt.exited(1)) << prompt.status;
     EXPECT_EQ(prompt.errorText, "pelmora: refusing to run with file capabilities or setuid; it needs neither\n");
+
+    // brennicctl run by a member of the group reaches the device through the
+    // helper beside it, holding nothing itself; given the capability, it refuses as brennic does.
+    ASSERT_TRUE(copyProgram(BRENNICCTL_PATH, dir.file("brennicctl"), 0, 0755));
+    std::string ctl = dir.file("brennicctl");
+    std::string home = dir.file("home");
+    auto runCtl = [&] {
+        return scratch::runChild([&] {
+            gid_t groups[] = {powerlineGroup};
+            if (setgroups(1, groups) != 0 || setgid(scratch::nobody) != 0 || setuid(scratch::nobody) != 0 ||
+                chdir(home.c_str()) != 0 || dup2(STDERR_FILENO, STDOUT_FILENO) != STDOUT_FILENO)
+                return 3;
+            setenv("XDG_RUNTIME_DIR", home.c_str(), 1);
+            execl(ctl.c_str(), "brennicctl", "adapters", static_cast<char*>(nullptr));
+            return 127;
+        });
+    };
+    scratch::ChildResult ctlMember = runCtl();
+    EXPECT_TRUE(ctlMember.exited(0)) << ctlMember.status << ctlMember.errorText;
+    EXPECT_NE(ctlMember.errorText.find("plc0     02:b7:1c:00:00:01  02:b7:1c:10:1d:01  Orvane QM44 (USB)\n"),
+              std::string::npos)
+        << ctlMember.errorText;
+    ASSERT_TRUE(giveRawCapability(ctl));
+    scratch::ChildResult ctlCapable = runCtl();
+    EXPECT_TRUE(ctlCapable.exited(1)) << ctlCapable.status;
+    EXPECT_EQ(ctlCapable.errorText, std::string("brennicctl: refusing to run with file capabilities or setuid; the "
+                                                "capability belongs on brennic-link: sudo setcap cap_net_raw+ep ") +
+                                        BRENNIC_LINK_INSTALLED_PATH + "\n");
 }
 
 }  // namespace
