@@ -41,7 +41,7 @@ void error(const std::string& text) { std::fprintf(stderr, "brennicctl: %s\n", t
 
 void emit(const Context& ctx, const Json& doc)
 {
-    std::fprintf(ctx.out, "%s\n", ctx.inv.command == Command::watch ? doc.dump().c_str() : doc.dump(2).c_str());
+    std::fprintf(ctx.out, "%s\n", documentText(doc, ctx.inv.command == Command::watch).c_str());
     std::fflush(ctx.out);
 }
 

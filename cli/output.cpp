@@ -23,6 +23,12 @@ void Table::print(std::FILE* out) const
     }
 }
 
+std::string documentText(const Json& doc, bool oneLine)
+{
+    // An interface name need not be UTF-8: stray bytes are replaced, not thrown on.
+    return doc.dump(oneLine ? -1 : 2, ' ', false, Json::error_handler_t::replace);
+}
+
 std::string qualityWord(const LinkQuality& quality)
 {
     std::string text = quality.ratingText ? quality.ratingText : "";

@@ -24,6 +24,9 @@ private:
     std::vector<std::vector<std::string>> rows_;
 };
 
+// The document indented, or on one line; never throws.
+std::string documentText(const Json& doc, bool oneLine);
+
 // "Poor", "Fair" or "Excellent".
 std::string qualityWord(const LinkQuality& quality);
 

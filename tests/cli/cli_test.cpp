@@ -2,6 +2,7 @@
 // a child against plcsim through the kernel, in a private network namespace
 // of the test's own. Real time there: every wait is bounded.
 #include "cli/cli.h"
+#include "cli/output.h"
 #include "e2e/plcsim_process.h"
 #include "emulator/model.h"
 #include "netstate/profiles.h"
@@ -107,6 +108,46 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommandAndBadUsageRefused)
     ASSERT_TRUE(cli::parseArguments({"devices", "remove", "-h"}, &inv, &error));
     EXPECT_TRUE(inv.help);
     EXPECT_NE(cli::helpText(inv.command).find("devices remove MAC|INDEX"), std::string::npos);
+}
+
+TEST(Output, ColumnsAlignAndJsonKeepsItsShape)
+{
+    std::vector<session::AdapterInfo> adapters(2);
+    adapters[0].name = "eth0";
+    adapters[0].mac = "00:50:8b:00:00:01";
+    adapters[1].name = "enx\xff";  // a name need not be UTF-8
+    adapters[1].mac = "00:50:8b:00:00:02";
+    adapters[1].devicePresent = true;
+    adapters[1].deviceMac = "02:b7:1c:10:1d:01";
+    adapters[1].deviceType = 9;
+    adapters[1].typeName = session::deviceTypeName(9);
+
+    char* text = nullptr;
+    size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
+    ASSERT_NE(out, nullptr);
+    cli::printAdapters(out, adapters);
+    std::fclose(out);
+    EXPECT_EQ(std::string(text, size), "ADAPTER  MAC                DEVICE             TYPE\n"
+                                       "eth0     00:50:8b:00:00:01  -                  -\n"
+                                       "enx\xff     00:50:8b:00:00:02  02:b7:1c:10:1d:01  Unknown device (type 9)\n");
+    std::free(text);
+
+    Json doc = Json::parse(cli::documentText(cli::adaptersJson(adapters), true));
+    EXPECT_TRUE(doc["adapters"][0]["device"].is_null());
+    EXPECT_EQ(doc["adapters"][1]["name"], "enx\xef\xbf\xbd");  // U+FFFD
+    EXPECT_EQ(doc["adapters"][1]["device"]["typeName"], "Unknown device (type 9)");
+
+    session::ScanResult scan;
+    scan.stations = {{"02:b7:1c:20:00:01", "*", 0.0}, {"02:b7:1c:20:00:02", "1.23", 1.2314622314622319}};
+    scan.average = 1.2314622314622319;
+    scan.quality = linkQualityFor(scan.average);
+    std::string line = cli::documentText(cli::scanJson("plc0", scan), true);
+    EXPECT_EQ(line.find('\n'), std::string::npos);
+    EXPECT_EQ(Json::parse(line),
+              Json::parse(R"({"adapter":"plc0","stations":[{"mac":"02:b7:1c:20:00:01","rateMbps":null},)"
+                          R"({"mac":"02:b7:1c:20:00:02","rateMbps":1.2314622314622319}],)"
+                          R"("averageMbps":1.2314622314622319,"quality":"Fair"})"));
 }
 
 struct Child {
