@@ -192,6 +192,51 @@ TEST(WorkingFiles, NeverFollowedBlockedOnOrLeaked)
     }
 }
 
+// A child that runs `take` and then holds what it took until release() is
+// called; `took` is what `take` returned.
+class Holder {
+public:
+    explicit Holder(const std::function<bool()>& take)
+    {
+        int ready[2], hold[2];
+        if (pipe(ready) != 0 || pipe(hold) != 0)
+            return;
+        std::fflush(nullptr);
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(ready[0]);
+            close(hold[1]);
+            char c = take() ? 'y' : 'n';
+            (void)!write(ready[1], &c, 1);
+            (void)!read(hold[0], &c, 1);
+            _exit(0);
+        }
+        close(ready[1]);
+        close(hold[0]);
+        char c = 0;
+        (void)!read(ready[0], &c, 1);
+        close(ready[0]);
+        took = c == 'y';
+        release_ = hold[1];
+    }
+    ~Holder() { release(); }
+    void release()
+    {
+        if (release_ >= 0)
+            close(release_);
+        release_ = -1;
+        if (pid_ > 0)
+            waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+    bool took = false;
+
+private:
+    pid_t pid_ = -1;
+    int release_ = -1;
+};
+
 // A lock another user holds in every place that user can reach: an
 // XDG_RUNTIME_DIR of theirs, and the fallback folder they made first (as a
 // directory, and as a symlink to one of theirs).
@@ -207,40 +252,21 @@ TEST(InstanceLock, AnotherUsersLockNeverStopsThisUsersCopy)
     ASSERT_EQ(chmod(theirs.path().c_str(), 0700), 0);
 
     for (bool asSymlink : {false, true}) {
-        // The other user takes every lock file it can make, and holds them.
-        int ready[2], release[2];
-        ASSERT_EQ(pipe(ready), 0);
-        ASSERT_EQ(pipe(release), 0);
-        std::fflush(nullptr);
-        pid_t holder = fork();
-        ASSERT_GE(holder, 0);
-        if (holder == 0) {
-            close(ready[0]);
-            close(release[1]);
+        Holder other([&] {
             if (!scratch::dropPrivileges())
-                _exit(1);
+                return false;
             bool made = asSymlink ? symlink(theirs.path().c_str(), fallback.c_str()) == 0
                                   : mkdir(fallback.c_str(), 0777) == 0 && chmod(fallback.c_str(), 0777) == 0;
-            std::vector<int> held;
             std::vector<std::string> dirs{theirs.path()};
             if (!asSymlink)
                 dirs.push_back(fallback);
             for (const std::string& dir : dirs) {
-                int fd = open((dir + "/" + name + ".lock").c_str(), O_RDWR | O_CREAT, 0666);
+                const int fd = open((dir + "/" + name + ".lock").c_str(), O_RDWR | O_CREAT, 0666);
                 made = made && fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
-                held.push_back(fd);
             }
-            char c = made ? 'y' : 'n';
-            (void)!write(ready[1], &c, 1);
-            (void)!read(release[0], &c, 1);
-            _exit(0);
-        }
-        close(ready[1]);
-        close(release[0]);
-        char c = 0;
-        (void)!read(ready[0], &c, 1);
-        close(ready[0]);
-        EXPECT_EQ(c, 'y') << "the other user could not set its locks up";
+            return made;
+        });
+        EXPECT_TRUE(other.took) << "the other user could not set its locks up";
 
         scratch::ChildResult r = scratch::runChild([&] {
             setenv("XDG_RUNTIME_DIR", theirs.path().c_str(), 1);
@@ -248,38 +274,18 @@ TEST(InstanceLock, AnotherUsersLockNeverStopsThisUsersCopy)
         });
         EXPECT_TRUE(r.exited(0)) << (asSymlink ? "symlink" : "directory") << ": status " << r.status << ", "
                                  << r.errorText;
-        close(release[1]);
-        waitpid(holder, nullptr, 0);
+        other.release();
         std::filesystem::remove_all(fallback);
     }
 
     // Without a runtime directory, the user's own 0700 fallback holds the lock
     // for one copy at a time.
     unsetenv("XDG_RUNTIME_DIR");
-    int release[2];
-    ASSERT_EQ(pipe(release), 0);
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    std::fflush(nullptr);
-    pid_t first = fork();
-    if (first == 0) {
-        close(release[1]);
-        close(ready[0]);
-        char c = platform::acquireInstanceLock(name.c_str()) ? 'y' : 'n';
-        (void)!write(ready[1], &c, 1);
-        (void)!read(release[0], &c, 1);
-        _exit(0);
-    }
-    close(release[0]);
-    close(ready[1]);
-    char c = 0;
-    (void)!read(ready[0], &c, 1);
-    close(ready[0]);
-    EXPECT_EQ(c, 'y');
+    Holder first([&] { return platform::acquireInstanceLock(name.c_str()); });
+    EXPECT_TRUE(first.took);
     scratch::ChildResult second = scratch::runChild([&] { return platform::acquireInstanceLock(name.c_str()) ? 0 : 1; });
     EXPECT_TRUE(second.exited(1)) << "a second copy ran beside the first";
-    close(release[1]);
-    waitpid(first, nullptr, 0);
+    first.release();
     struct stat st{};
     if (lstat(fallback.c_str(), &st) == 0) {
         EXPECT_TRUE(S_ISDIR(st.st_mode));
