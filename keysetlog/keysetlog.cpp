@@ -311,3 +311,10 @@ void flushKeySetLog()
 }
 
 void startKeySetLogCycle() { blankSeenCount = 0; }
+
+void resetKeySetLogState()
+{
+    holding = false;
+    heldTotal = 0;
+    blankSeenCount = 0;
+}

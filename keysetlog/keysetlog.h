@@ -45,3 +45,6 @@ void flushKeySetLog();
 void startKeySetLogCycle();
 
 constexpr int keySetLogBlankPerCycle = 4;
+
+// Puts the held records and the cycle's blank-block sources back as a fresh process has them.
+void resetKeySetLogState();

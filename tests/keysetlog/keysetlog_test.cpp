@@ -370,6 +370,20 @@ TEST_F(KeySetLog, HeldBlankBlocksAreLimitedPerStationAndCycle)
     lines = withoutTimes(readFile("plc.log"));
     EXPECT_EQ(lines.size(), size_t(2 * (keySetLogBlankPerCycle - 1)));
     EXPECT_EQ(lines.back(), "**EEPROM**" + blockText(0));
+
+    // The reset of a fresh process: nothing held any more, every station admitted again.
+    holdKeySetLog();
+    appendKeySetLog(logSetNek, 3, paramReply(1, 0x50).data());
+    resetKeySetLogState();
+    std::remove("plc.log");
+    appendKeySetLog(logSetNek, 1, paramReply(1, 0x51).data());
+    holdKeySetLog();
+    appendKeySetLog(logEeprom, 0, blankE.data());
+    flushKeySetLog();
+    lines = withoutTimes(readFile("plc.log"));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[1], "**SETNEK**Retry=1" + blockText(0x51));
+    EXPECT_EQ(lines[3], "**EEPROM**" + blockText(0));
     startKeySetLogCycle();
 }
 
