@@ -1,6 +1,7 @@
 #include "cli/secret.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <termios.h>
@@ -12,6 +13,10 @@ namespace {
 // Longer than any password the rules allow, so that an overlong one is refused, not cut.
 constexpr size_t maxLine = 256;
 
+volatile std::sig_atomic_t promptSignal = 0;
+
+void onPromptSignal(int signal) { promptSignal = signal; }
+
 std::optional<std::string> readLine(int fd)
 {
     std::string line;
@@ -19,8 +24,10 @@ std::optional<std::string> readLine(int fd)
     bool any = false;
     for (;;) {
         ssize_t n = read(fd, &c, 1);
-        if (n < 0 && errno == EINTR)
+        if (n < 0 && errno == EINTR && !promptSignal)
             continue;
+        if (promptSignal)
+            return std::nullopt;
         if (n <= 0)
             break;
         any = true;
@@ -62,12 +69,28 @@ private:
     bool active_ = false;
 };
 
+// Ctrl-C at the prompt ends the program as it would anyway, but with echo back on.
 std::optional<std::string> prompted(const char* prompt)
 {
     std::fprintf(stderr, "%s", prompt);
     std::fflush(stderr);
-    NoEcho quiet(STDIN_FILENO);
-    return readLine(STDIN_FILENO);
+    struct sigaction action {}, oldInt {}, oldTerm {};
+    action.sa_handler = onPromptSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &oldInt);
+    sigaction(SIGTERM, &action, &oldTerm);
+    std::optional<std::string> line;
+    {
+        NoEcho quiet(STDIN_FILENO);
+        line = readLine(STDIN_FILENO);
+    }
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGTERM, &oldTerm, nullptr);
+    if (promptSignal) {
+        std::fputs("\n", stderr);
+        raise(promptSignal);
+    }
+    return line;
 }
 }  // namespace
 
