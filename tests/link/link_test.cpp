@@ -87,18 +87,66 @@ TEST_F(LinkTest, EnumerationFailuresLeaveNoGaps)
     add("size-zero-ok", 5);
     add(std::string(100, 'n').c_str(), 6);
     add(std::string(101, 'L').c_str(), 7);
+    add("reports-more", 8);
     zsim::setOpenFails(0, true);
     zsim::setNameMode(2, zsim::NameMode::fails);
     zsim::setNameMode(3, zsim::NameMode::secondSizeZero);
     zsim::setNameMode(4, zsim::NameMode::sizeQueryZero);
+    // Terminating the name at the size the second call reports would write past the buffer.
+    zsim::setNameMode(7, zsim::NameMode::secondSizeLarger);
 
     ASSERT_EQ(openAdapters(), 1);
-    ASSERT_EQ(adapterCount, 3);
+    ASSERT_EQ(adapterCount, 4);
     EXPECT_STREQ(adapters[0].name, "good-a");
     EXPECT_STREQ(adapters[1].name, "size-zero-ok");
     EXPECT_EQ(std::strlen(adapters[2].name), 100u);  // 100 characters fit, 101 do not
+    EXPECT_STREQ(adapters[3].name, "reports-more");
     EXPECT_EQ(adapters[1].ownMac[5], 5);
     EXPECT_FALSE(zsim::isOpen(6));
+}
+
+TEST_F(LinkTest, AdapterWhoseAddressCannotBeReadIsLeftOut)
+{
+    add("eth0", 1);
+    add("eth1", 2);
+    add("eth2", 3);
+    struct Case {
+        int failing;
+        const char* names[2];
+        uint8_t macs[2];
+    } cases[] = {
+        {0, {"eth1", "eth2"}, {2, 3}},
+        {1, {"eth0", "eth2"}, {1, 3}},  // eth1 must not take eth0's address
+        {2, {"eth0", "eth1"}, {1, 2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failing);
+        closeAdapters();
+        for (int i = 0; i < 3; ++i)
+            zsim::setMacQueryFails(i, i == c.failing);
+        ASSERT_EQ(openAdapters(), 1);
+        ASSERT_EQ(adapterCount, 2);
+        EXPECT_FALSE(zsim::isOpen(c.failing));
+        EXPECT_EQ(zsim::postedReads(c.failing), 0);
+        for (int a = 0; a < 2; ++a) {
+            EXPECT_STREQ(adapters[a].name, c.names[a]);
+            EXPECT_EQ(adapters[a].ownMac[5], c.macs[a]);
+            int simIndex = zsim::adapterOfHandle(adapters[a].handle);
+            EXPECT_EQ(simIndex, adapters[a].name[3] - '0');
+            EXPECT_EQ(zsim::postedReads(simIndex), receiveSlotsPerAdapter);
+            EXPECT_TRUE(zsim::promiscuous(simIndex));
+        }
+        EXPECT_EQ(platform::openEventCount(), 2 * 512 + 2 + 1);
+    }
+    // Every query failing: no adapter, so no device is looked for.
+    closeAdapters();
+    for (int i = 0; i < 3; ++i)
+        zsim::setMacQueryFails(i, true);
+    ASSERT_EQ(openAdapters(), 1);
+    EXPECT_EQ(adapterCount, 0);
+    EXPECT_EQ(zsim::openHandleCount(), 0);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(adapters[i].ownMac[5], 0) << i;
 }
 
 TEST_F(LinkTest, EmptyOrFailedEnumeration)
