@@ -96,8 +96,7 @@ void clearStations(NetworkProfile& profile)
 void loadProfiles()
 {
     FILE* file = std::fopen(profileFileName, "rb");
-    // A directory opens for reading here but not on the platform the file
-    // format comes from: it counts as no file.
+    // fopen succeeds on a directory; one named "wizard.data" counts as no file.
     struct stat st;
     if (file && (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode))) {
         std::fclose(file);
