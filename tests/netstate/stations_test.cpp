@@ -40,9 +40,15 @@ TEST_F(StationsTest, RateSamplesToTheLastBit)
         rates(linkStatsReply({{station(1), c.v}}));
         EXPECT_EQ(table()[0].rateMbps, c.rate) << c.v;
     }
-    // No linkValue gives exactly 0.0, the mark of "no estimate".
-    for (uint32_t v = 0; v <= 0xFFFF; ++v)
-        ASSERT_NE(rateFromLinkValue(static_cast<uint16_t>(v)), 0.0) << v;
+    for (uint32_t v = 0; v <= 0xFFFF; ++v) {
+        double rate = rateFromLinkValue(static_cast<uint16_t>(v));
+        // Every product rounded on its own: the volatile keeps this side from
+        // being fused into a multiply-add, whatever this file is built with.
+        volatile double second = v * 0.023809523809523808 * 1.1434511434511434;
+        ASSERT_EQ(rate, second - 0.12978912978912938) << v;
+        // No linkValue gives exactly 0.0, the mark of "no estimate".
+        ASSERT_NE(rate, 0.0) << v;
+    }
     // The link value is little-endian on the wire: bytes 00 01 are 256, not 1.
     std::memset(profiles, 0, sizeof profiles);
     use(0, station(1));
