@@ -16,6 +16,8 @@
 #include <QScreen>
 #include <QTreeWidget>
 
+#include <algorithm>
+
 void clearNetworkList()
 {
     if (networkPageWindow)
@@ -107,6 +109,8 @@ ScanDialog::ScanDialog(QWidget* owner)
 
     auto* text = new QLabel(QString::fromLatin1(scanDialogText), this);
     placeText(text, dluRect(16, 37, 154, 8));
+    // A wider face widens the text; the dialog keeps the same margin right of it.
+    setFixedSize(std::max(width(), text->geometry().right() + 1 + dluX(16)), height());
 
     auto* bar = findChild<QProgressBar*>();
     bar->setObjectName(QStringLiteral("scanBar"));
