@@ -1,6 +1,9 @@
 #include "ui_fixture.h"
 
+#include <QGuiApplication>
 #include <QLabel>
+#include <QMessageBox>
+#include <QScreen>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -210,6 +213,49 @@ TEST_F(SheetTest, UnusableHardwareReportsAndEnds)
         EXPECT_EQ(busy, 1);
         sheet.reset();
     }
+}
+
+// Boxes shown by the real message box: where each opens.
+TEST_F(SheetTest, BoxesOpenCentredOnTheScreenOrOnTheSheet)
+{
+    setErrorBoxHook(nullptr);
+    struct Seen {
+        QRect box;
+        QString caption;
+    };
+    std::vector<Seen> seen;
+    QTimer closer;
+    closer.setInterval(1);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            seen.push_back({box->frameGeometry(), box->windowTitle()});
+            box->accept();
+        }
+    });
+    closer.start();
+
+    // Before the sheet is shown: "Invalid Configuration" from the Device page.
+    load("silent.json");
+    open();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].caption, "Invalid Configuration");
+    QPoint screenCentre = QGuiApplication::primaryScreen()->availableGeometry().center();
+    EXPECT_LE((seen[0].box.center() - screenCentre).manhattanLength(), 2) << seen[0].box.x() << "," << seen[0].box.y();
+
+    // Once the sheet is on the screen, a box of one of its pages opens over it.
+    sheet.reset();
+    zsim::reset();
+    network.clear();
+    busy = 1;
+    load("home.json");
+    open();
+    sheet->move(20, 30);
+    sheet->show();
+    showErrorBox(sheet->page(devicePageIndex), QStringLiteral("Over the sheet"), QStringLiteral("text"));
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_LE((seen[1].box.center() - sheet->frameGeometry().center()).manhattanLength(), 2);
+    EXPECT_GT((seen[1].box.center() - screenCentre).manhattanLength(), 20);
+    closer.stop();
 }
 
 TEST_F(SheetTest, RefreshStartsOverAndEndsWhenNothingUsableRemains)
