@@ -6,6 +6,7 @@
 #include "link/session.h"
 #include "ui/shell.h"
 #include "ui/text_fit.h"
+#include "ui/window_hints.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -14,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -121,12 +123,33 @@ ScanDialog::ScanDialog(QWidget* owner)
     bar_.setPos(0);
     bar_.setStep(1);
     progressActive = 1;
+    allowMoveOnly(this);
 }
 
 ScanDialog::~ScanDialog()
 {
     if (scanDialogWindow == this)
         scanDialogWindow = nullptr;
+}
+
+void ScanDialog::endScan()
+{
+    done(0);
+    // Some window managers minimise the sheet with the dialog: the sheet comes back.
+    if (QWidget* owner = parentWidget(); owner && owner->window()->isMinimized())
+        owner->window()->showNormal();
+}
+
+void ScanDialog::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    // A window manager that keeps a minimise button despite the hints gets
+    // the dialog back at once: it holds the sheet until the scan ends.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && isVisible())
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized())
+                showNormal();
+        });
 }
 
 void ScanDialog::closeEvent(QCloseEvent* event)

@@ -412,3 +412,43 @@ TEST_F(ScanDialogTest, SilentNetworkHoldsTheDialogTenSeconds)
     EXPECT_EQ(devicePageWindow->bar().pos(), 3);
     EXPECT_EQ(devicePageWindow->bar().colour(), QColor(230, 0, 0));
 }
+
+// A window manager may offer a minimise button on the dialog whatever it is
+// asked: the dialog comes back at once, and the sheet is not left minimised.
+TEST_F(ScanDialogTest, MinimisedDialogAndSheetComeBack)
+{
+    load("home.json");
+    open();
+    ASSERT_TRUE(runUntilScanEnds());
+    sheet->show();
+    child<QTabWidget>("tabs")->setCurrentIndex(networkPageIndex);
+    int passes = 0;
+    bool minimised = false, cameBack = false;
+    QTimer stepper;
+    stepper.setInterval(0);
+    QObject::connect(&stepper, &QTimer::timeout, [&] {
+        ScanDialog* d = scanDialogWindow;
+        if (!d)
+            return;
+        if (++passes == 2) {
+            sheet->showMinimized();
+            d->showMinimized();
+            minimised = d->isMinimized() && sheet->isMinimized();
+        } else if (passes == 10) {
+            cameBack = !d->isMinimized() && d->isVisible();
+        }
+        if (passes > 300) {  // a fault: do not hang the suite
+            d->endScan();
+            return;
+        }
+        simclock::advance(monitorIntervalMs);
+        platform::runDueTimers();
+    });
+    stepper.start();
+    child<QPushButton>("scanButton")->click();
+    stepper.stop();
+    EXPECT_TRUE(minimised);
+    EXPECT_TRUE(cameBack);
+    EXPECT_LT(passes, 300);
+    EXPECT_FALSE(sheet->isMinimized());
+}
