@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -247,6 +248,53 @@ TEST_F(LinkTest, CompletedSlotsAreTakenByIndexNotArrival)
     EXPECT_EQ(order[0], 2u);
     EXPECT_EQ(order[1], 5u);
     EXPECT_EQ(taken[2][readrec::frame + 17], 0x22);
+}
+
+TEST_F(LinkTest, EveryFrameIsTakenWhateverOrderTheSlotsComeBackIn)
+{
+    add("eth0", 1);
+    ASSERT_EQ(openAdapters(), 1);
+    currentAdapterHandle = adapters[0].handle;
+    // A take looks at the oldest posted read first: the link's idea of that
+    // order must follow every re-post, or frames would wait unseen.
+    std::vector<uint8_t*> held;
+    std::vector<int> seen(256, 0);
+    uint32_t seed = 7;
+    int delivered = 0, taken = 0;
+    for (int round = 0; round < 300; ++round) {
+        seed = seed * 1103515245u + 12345u;
+        int frames = 1 + static_cast<int>((seed >> 16) % 9);
+        for (int k = 0; k < frames; ++k, ++delivered)
+            zsim::deliver(0, mgmtFrame(static_cast<uint8_t>(delivered)));
+        // Some rounds take everything there is, others leave frames waiting.
+        int takes = round % 3 == 0 ? 1000 : static_cast<int>((seed >> 4) % 6);
+        for (int k = 0; k < takes; ++k) {
+            uint8_t* r = takeReceived(0);
+            if (!r)
+                break;
+            ++taken;
+            ++seen[r[readrec::frame + 17]];
+            held.push_back(r);
+        }
+        if (round % 3 == 0) {
+            ASSERT_EQ(taken, delivered) << "round " << round;
+        }
+        // Put back all but a few, in an order that changes from round to round.
+        if (!held.empty())
+            std::rotate(held.begin(), held.begin() + static_cast<long>((seed >> 8) % held.size()), held.end());
+        while (held.size() > 3) {
+            repostReceive(held.back());
+            held.pop_back();
+        }
+    }
+    while (uint8_t* r = takeReceived(0)) {
+        ++taken;
+        ++seen[r[readrec::frame + 17]];
+        repostReceive(r);
+    }
+    EXPECT_EQ(taken, delivered);
+    for (int tag = 0; tag < 256; ++tag)
+        EXPECT_EQ(seen[static_cast<size_t>(tag)], delivered / 256 + (tag < delivered % 256 ? 1 : 0)) << tag;
 }
 
 TEST_F(LinkTest, SendLengthsAndSlotAlternation)
