@@ -21,6 +21,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <sys/auxv.h>
+
 namespace {
 std::function<void(int)> exitHook;
 QString pinnedFamily;
@@ -151,9 +153,22 @@ int runSheet()
 
 int runBrennic(int argc, char** argv)
 {
+    // Qt loads plugins and styles from paths its user chooses: a toolkit must
+    // never run with privilege, so the raw sockets live in brennic-link.
+    if (getauxval(AT_SECURE) != 0) {
+        std::fprintf(stderr,
+                     "brennic: refusing to run with file capabilities or setuid; the capability belongs on "
+                     "brennic-link: sudo setcap cap_net_raw+ep %s\n",
+                     BRENNIC_LINK_INSTALLED_PATH);
+        return 1;
+    }
     busy = 1;
     if (!platform::acquireInstanceLock("brennic"))
         return 0;
-    QApplication app(argc, argv);
+    // The program takes no command line; Qt gets its name and nothing else.
+    static char fallbackName[] = "brennic";
+    static char* qtArgv[] = {argc > 0 && argv[0] ? argv[0] : fallbackName, nullptr};
+    static int qtArgc = 1;
+    QApplication app(qtArgc, qtArgv);
     return runSheet();
 }

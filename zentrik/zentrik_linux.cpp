@@ -1,10 +1,12 @@
-// The packet driver on Linux: one AF_PACKET raw socket per opened adapter.
-// Reads are completed only when the link asks for an overlapped result, so
-// frames wait in the kernel until then; nothing runs behind the program's back
-// and there are no threads. Frames are read from a receive ring the kernel
-// shares with us, so looking for one costs no system call; where a kernel
-// refuses the ring, they are read from the socket's receive queue instead.
+// The packet driver on Linux. The packet sockets live in brennic-link, the
+// one program that holds CAP_NET_RAW; this side starts it on first use and
+// talks to it over a socketpair. Frames arrive in a ring each adapter shares
+// with the helper, so looking for one costs no system call, and reads are
+// completed only when the link asks for an overlapped result. No threads.
 #include "zentrik/zentrik.h"
+
+#include "zentrik/link_path.h"
+#include "zentrik/link_wire.h"
 
 #include <algorithm>
 #include <array>
@@ -15,15 +17,16 @@
 #include <string>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <linux/filter.h>
-#include <linux/if_packet.h>
-#include <net/ethernet.h>
+#include <fcntl.h>
 #include <net/if.h>
 #include <net/if_arp.h>
+#include <pwd.h>
+#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -71,17 +74,11 @@ bool isUsable(int fd, const char* name)
     return request.ifr_hwaddr.sa_family == ARPHRD_ETHER;
 }
 
-constexpr int maxOpen = 32;
+constexpr int maxOpen = static_cast<int>(linkwire::maxHandles);
 // The link posts 512 reads per adapter; room for twice that.
 constexpr size_t postedCapacity = 1024;
-// A burst of 512 full frames with the kernel's per-buffer overhead.
-constexpr int receiveBufferBytes = 4 * 1024 * 1024;
-// For frames thrown away unread; anything longer is cut off.
-constexpr size_t scratchSize = 2048;
-// A ring slot holds the kernel's header and a whole 1514-byte frame.
-constexpr unsigned ringFrameSize = 2048;
-// Twice the link's 512 reads, so a full burst waits in the ring whole.
-constexpr unsigned ringFrameCount = 1024;
+// A helper that does not answer within this is taken for gone.
+constexpr int replyTimeoutMs = 5000;
 
 struct PostedRead {
     uint8_t* record;
@@ -90,15 +87,13 @@ struct PostedRead {
 };
 
 struct OpenAdapter {
-    int fd = -1;
-    unsigned index = 0;
+    bool open = false;
+    uint32_t helperHandle = 0;
     char name[IFNAMSIZ]{};
     bool promiscuous = false;
-    // The mapped receive ring, null when frames come through recvfrom.
+    // The ring shared with the helper, and the slot it fills next.
     uint8_t* ring = nullptr;
-    size_t ringBytes = 0;
-    // The slot the kernel fills next; it fills them strictly in turn.
-    unsigned ringNext = 0;
+    size_t ringNext = 0;
     // Posted reads, oldest first, as a ring over `posted`.
     std::array<PostedRead, postedCapacity> posted{};
     size_t head = 0;
@@ -108,12 +103,25 @@ struct OpenAdapter {
 std::array<OpenAdapter, maxOpen> opened;
 uint32_t lastError = 0;
 
+// The helper's socket, and the process it belongs to: a forked child starts its own.
+int helperSocket = -1;
+pid_t helperPid = -1;
+pid_t helperOwner = -1;
+// The network namespace the helper was started in, and so sees adapters of.
+ino_t helperNamespace = 0;
+
+ino_t currentNamespace()
+{
+    struct stat status {};
+    return stat("/proc/self/ns/net", &status) == 0 ? status.st_ino : 0;
+}
+
 OpenAdapter* byHandle(int32_t handle)
 {
     if (handle < 0 || handle >= maxOpen)
         return nullptr;
     OpenAdapter& a = opened[static_cast<size_t>(handle)];
-    return a.fd >= 0 ? &a : nullptr;
+    return a.open ? &a : nullptr;
 }
 
 void reportOpenFailure(const char* name, int error)
@@ -129,72 +137,161 @@ void forgetPosted(OpenAdapter& a)
     a.count = 0;
 }
 
-// Maps a receive ring onto the socket, leaving a.ring null where the kernel
-// will not have one. False only when the socket is left unusable.
-bool setUpRing(OpenAdapter& a, int fd)
+void forget(OpenAdapter& a)
 {
+    if (a.ring)
+        munmap(a.ring, linkwire::ringBytes);
     a.ring = nullptr;
-    a.ringBytes = 0;
     a.ringNext = 0;
-    int version = TPACKET_V2;
-    if (setsockopt(fd, SOL_PACKET, PACKET_VERSION, &version, sizeof version) != 0)
-        return true;
-    auto page = static_cast<unsigned>(sysconf(_SC_PAGESIZE));
-    unsigned blockSize = std::max(page, ringFrameSize);
-    unsigned framesPerBlock = blockSize / ringFrameSize;
-    tpacket_req request{};
-    request.tp_block_size = blockSize;
-    request.tp_block_nr = std::max(1u, ringFrameCount / framesPerBlock);
-    request.tp_frame_size = ringFrameSize;
-    request.tp_frame_nr = request.tp_block_nr * framesPerBlock;
-    if (setsockopt(fd, SOL_PACKET, PACKET_RX_RING, &request, sizeof request) != 0)
-        return true;
-    size_t bytes = size_t{request.tp_block_size} * request.tp_block_nr;
-    void* mapped = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (mapped == MAP_FAILED) {
-        // An unread ring would swallow every frame; take it away again.
-        tpacket_req none{};
-        return setsockopt(fd, SOL_PACKET, PACKET_RX_RING, &none, sizeof none) == 0;
+    a.open = false;
+    a.promiscuous = false;
+    forgetPosted(a);
+}
+
+// Drops the connection; every adapter went with it.
+void disconnect()
+{
+    bool ours = helperOwner == getpid();
+    if (helperSocket >= 0)
+        close(helperSocket);
+    // The helper ends when it sees the socket close; a forked copy leaves it to its parent.
+    if (ours && helperPid > 0)
+        waitpid(helperPid, nullptr, 0);
+    helperSocket = -1;
+    helperPid = -1;
+    helperOwner = -1;
+    for (OpenAdapter& a : opened)
+        forget(a);
+}
+
+// The group the installed helper is reserved for, and how to join it.
+void explainRefusedHelper(const std::string& path)
+{
+    static bool said = false;
+    if (said)
+        return;
+    said = true;
+    const passwd* user = getpwuid(getuid());
+    std::fprintf(stderr,
+                 "%s: %s may be started only by members of the group %s; to join it: sudo usermod -aG %s %s "
+                 "(then log in again)\n",
+                 program_invocation_short_name, path.c_str(), linkHelperGroup, linkHelperGroup,
+                 user ? user->pw_name : "$USER");
+}
+
+// Starts the helper unless this process has one; 0 or an errno.
+int connectHelper()
+{
+    ino_t space = currentNamespace();
+    if (helperSocket >= 0 && helperOwner == getpid() && helperNamespace == space)
+        return 0;
+    if (helperSocket >= 0)
+        disconnect();
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0)
+        return errno;
+    // The child's end must not already sit at the descriptor it is moved to.
+    int childEnd = fcntl(pair[1], F_DUPFD_CLOEXEC, linkwire::helperFd + 1);
+    close(pair[1]);
+    if (childEnd < 0) {
+        int error = errno;
+        close(pair[0]);
+        return error;
     }
-    a.ring = static_cast<uint8_t*>(mapped);
-    a.ringBytes = bytes;
+    std::string path = linkHelperPath();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, childEnd, linkwire::helperFd);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    char program[] = "brennic-link";
+    char* argv[] = {program, nullptr};
+    char* envp[] = {nullptr};
+    pid_t pid = -1;
+    int error = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, envp);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    close(childEnd);
+    if (error != 0) {
+        close(pair[0]);
+        if (error == EACCES)
+            explainRefusedHelper(path);
+        else
+            std::fprintf(stderr, "%s: cannot start %s: %s\n", program_invocation_short_name, path.c_str(),
+                         std::strerror(error));
+        return error;
+    }
+    timeval timeout{replyTimeoutMs / 1000, 0};
+    setsockopt(pair[0], SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    helperSocket = pair[0];
+    helperPid = pid;
+    helperOwner = getpid();
+    helperNamespace = space;
+    return 0;
+}
+
+bool sendRequest(linkwire::Op op, uint32_t handle, const void* payload, size_t length)
+{
+    uint8_t message[linkwire::maxRequest]{};
+    if (length > linkwire::maxFrame)
+        return false;
+    message[0] = op;
+    std::memcpy(message + 4, &handle, 4);
+    if (length)
+        std::memcpy(message + linkwire::headerSize, payload, length);
+    size_t size = linkwire::headerSize + length;
+    return send(helperSocket, message, size, MSG_NOSIGNAL) == static_cast<ssize_t>(size);
+}
+
+// A request and its reply; false, with the connection dropped, when the helper is gone.
+bool ask(linkwire::Op op, uint32_t handle, const void* payload, size_t length, uint32_t* result, uint32_t* value,
+         int* passedFd = nullptr)
+{
+    if (helperSocket < 0 || !sendRequest(op, handle, payload, length)) {
+        disconnect();
+        return false;
+    }
+    uint8_t words[linkwire::replySize];
+    iovec iov{words, sizeof words};
+    msghdr message{};
+    message.msg_iov = &iov;
+    message.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))]{};
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t n;
+    do
+        n = recvmsg(helperSocket, &message, MSG_CMSG_CLOEXEC);
+    while (n < 0 && errno == EINTR);
+    int fd = -1;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c))
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS && c->cmsg_len == CMSG_LEN(sizeof(int)))
+            std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
+    if (n != static_cast<ssize_t>(sizeof words)) {
+        if (fd >= 0)
+            close(fd);
+        disconnect();
+        return false;
+    }
+    std::memcpy(result, words, 4);
+    std::memcpy(value, words + 4, 4);
+    if (passedFd)
+        *passedFd = fd;
+    else if (fd >= 0)
+        close(fd);
     return true;
 }
 
-void tearDownRing(OpenAdapter& a)
+std::atomic_ref<uint32_t> slotStatus(OpenAdapter& a, size_t slot)
 {
-    if (a.ring)
-        munmap(a.ring, a.ringBytes);
-    a.ring = nullptr;
-    a.ringBytes = 0;
-    a.ringNext = 0;
-}
-
-// The slot at ringNext once the kernel has handed it over, else null.
-tpacket2_hdr* readySlot(OpenAdapter& a)
-{
-    auto* slot = reinterpret_cast<tpacket2_hdr*>(a.ring + size_t{a.ringNext} * ringFrameSize);
-    // Acquire: the frame's bytes were written before the kernel set the status.
-    if ((std::atomic_ref<__u32>(slot->tp_status).load(std::memory_order_acquire) & TP_STATUS_USER) == 0)
-        return nullptr;
-    return slot;
-}
-
-void releaseSlot(OpenAdapter& a, tpacket2_hdr* slot)
-{
-    std::atomic_ref<__u32>(slot->tp_status).store(TP_STATUS_KERNEL, std::memory_order_release);
-    a.ringNext = (a.ringNext + 1) * ringFrameSize < a.ringBytes ? a.ringNext + 1 : 0;
-}
-
-// Throws away whatever the kernel holds for the socket now.
-void drain(OpenAdapter& a)
-{
-    if (a.ring)
-        while (tpacket2_hdr* slot = readySlot(a))
-            releaseSlot(a, slot);
-    uint8_t scratch[scratchSize];
-    while (recv(a.fd, scratch, sizeof scratch, MSG_DONTWAIT) >= 0) {
-    }
+    return std::atomic_ref<uint32_t>(
+        *reinterpret_cast<uint32_t*>(a.ring + slot * linkwire::slotSize + linkwire::slotStatus));
 }
 
 // The record announces how much it takes; readers rely on never getting more.
@@ -217,47 +314,23 @@ void complete(OpenAdapter& a, uint32_t length)
     --a.count;
 }
 
-// Moves the next frame from another station out of the ring into the oldest
-// posted read. False when the ring holds none.
+// Moves the next frame out of the shared ring into the oldest posted read.
+// False when the ring holds none.
 bool completeFromRing(OpenAdapter& a)
 {
-    while (tpacket2_hdr* slot = readySlot(a)) {
-        auto* base = reinterpret_cast<const uint8_t*>(slot);
-        const auto* from = reinterpret_cast<const sockaddr_ll*>(base + TPACKET_ALIGN(sizeof(tpacket2_hdr)));
-        // Kernels before 4.20 ignore PACKET_IGNORE_OUTGOING and hand back what
-        // other sockets sent on the interface.
-        if (from->sll_pkttype == PACKET_OUTGOING) {
-            releaseSlot(a, slot);
-            continue;
-        }
-        size_t offset = std::min<size_t>(slot->tp_mac, ringFrameSize);
-        // A frame longer than the room is cut to it, never written past it.
-        size_t length = std::min({size_t{slot->tp_snaplen}, ringFrameSize - offset, roomOf(a.posted[a.head])});
-        std::memcpy(a.posted[a.head].record + readrec::frame, base + offset, length);
-        releaseSlot(a, slot);
-        complete(a, static_cast<uint32_t>(length));
-        return true;
-    }
-    return false;
-}
-
-// As completeFromRing, for a socket without a ring.
-bool completeFromSocket(OpenAdapter& a)
-{
-    PostedRead& read = a.posted[a.head];
-    for (;;) {
-        sockaddr_ll from{};
-        socklen_t fromLength = sizeof from;
-        // A datagram longer than the room is cut to it, never written past it.
-        ssize_t n = recvfrom(a.fd, read.record + readrec::frame, roomOf(read), MSG_DONTWAIT,
-                             reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (n < 0)
-            return false;
-        if (from.sll_pkttype == PACKET_OUTGOING)
-            continue;
-        complete(a, static_cast<uint32_t>(n));
-        return true;
-    }
+    // Acquire: the frame's bytes were written before the helper set the status.
+    if (slotStatus(a, a.ringNext).load(std::memory_order_acquire) != linkwire::slotFilled)
+        return false;
+    const uint8_t* slot = a.ring + a.ringNext * linkwire::slotSize;
+    uint32_t stored = 0;
+    std::memcpy(&stored, slot + linkwire::slotLength, 4);
+    // A frame longer than the room is cut to it, never written past it.
+    size_t length = std::min({size_t{stored}, linkwire::slotRoom, roomOf(a.posted[a.head])});
+    std::memcpy(a.posted[a.head].record + readrec::frame, slot + linkwire::slotFrame, length);
+    slotStatus(a, a.ringNext).store(linkwire::slotFree, std::memory_order_release);
+    a.ringNext = (a.ringNext + 1) % linkwire::ringSlots;
+    complete(a, static_cast<uint32_t>(length));
+    return true;
 }
 }  // namespace
 
@@ -324,62 +397,45 @@ uint32_t adapterItemName(int32_t item, char* buffer, uint32_t* size)
 
 int32_t W32N_OpenAdapterA(const char* name)
 {
-    auto slot = std::find_if(opened.begin(), opened.end(), [](const OpenAdapter& a) { return a.fd < 0; });
-    if (slot == opened.end()) {
-        lastError = EMFILE;
-        reportOpenFailure(name, EMFILE);
-        return -1;
-    }
-    ifreq request;
-    if (!fillName(request, name)) {
-        lastError = ENODEV;
-        reportOpenFailure(name, ENODEV);
-        return -1;
-    }
-    // Protocol 0 until bound: an unbound ETH_P_ALL socket would queue every
-    // interface's traffic in the meantime.
-    int fd = socket(AF_PACKET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    auto slot = std::find_if(opened.begin(), opened.end(), [](const OpenAdapter& a) { return !a.open; });
     int error = 0;
-    unsigned index = 0;
-    if (fd < 0) {
-        error = errno;
-    } else if (ioctl(fd, SIOCGIFINDEX, &request) != 0) {
-        error = errno;
-    } else {
-        index = static_cast<unsigned>(request.ifr_ifindex);
-        sockaddr_ll address{};
-        address.sll_family = AF_PACKET;
-        address.sll_protocol = htons(ETH_P_ALL);
-        address.sll_ifindex = request.ifr_ifindex;
-        if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-            error = errno;
-        // Setting the ring also discards what the socket queued since the bind.
-        else if (!setUpRing(*slot, fd))
-            error = errno;
+    size_t length = name ? std::strlen(name) : 0;
+    if (slot == opened.end())
+        error = EMFILE;
+    else if (length == 0 || length >= IFNAMSIZ)
+        error = ENODEV;
+    else
+        error = connectHelper();
+    uint32_t result = 0, handle = 0;
+    int ringFd = -1;
+    if (error == 0 && !ask(linkwire::opOpen, 0, name, length, &result, &handle, &ringFd))
+        error = EPIPE;
+    else if (error == 0)
+        error = static_cast<int>(result);
+    if (error == 0) {
+        void* mapped = ringFd >= 0 ? mmap(nullptr, linkwire::ringBytes, PROT_READ | PROT_WRITE, MAP_SHARED, ringFd, 0)
+                                   : MAP_FAILED;
+        if (mapped == MAP_FAILED) {
+            error = ringFd >= 0 ? errno : EPROTO;
+            uint32_t ignored;
+            ask(linkwire::opClose, handle, nullptr, 0, &result, &ignored);
+        } else {
+            slot->ring = static_cast<uint8_t*>(mapped);
+        }
     }
+    if (ringFd >= 0)
+        close(ringFd);
     if (error != 0) {
-        if (fd >= 0)
-            close(fd);
         lastError = static_cast<uint32_t>(error);
-        reportOpenFailure(name, error);
+        reportOpenFailure(name ? name : "", error);
         return -1;
     }
-
-    int one = 1;
-    setsockopt(fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one);
-    // Only the receive queue counts against the buffer; the ring has its own room.
-    if (!slot->ring) {
-        // The forced size passes net.core.rmem_max where we may (CAP_NET_ADMIN).
-        int bytes = receiveBufferBytes;
-        if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
-            setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
-    }
-
     OpenAdapter& a = *slot;
-    a.fd = fd;
-    a.index = index;
-    std::memcpy(a.name, request.ifr_name, IFNAMSIZ);
+    a.open = true;
+    a.helperHandle = handle;
+    std::memcpy(a.name, name, length + 1);
     a.promiscuous = false;
+    a.ringNext = 0;
     forgetPosted(a);
     return static_cast<int32_t>(slot - opened.begin());
 }
@@ -389,13 +445,11 @@ int W32N_CloseAdapter(int32_t handle)
     OpenAdapter* a = byHandle(handle);
     if (!a)
         return 0;
-    // The mapping would keep the socket alive past its close.
-    tearDownRing(*a);
-    // Closing the socket also drops its promiscuous membership.
-    close(a->fd);
-    a->fd = -1;
-    a->promiscuous = false;
-    forgetPosted(*a);
+    // The helper closes the socket, which also drops its promiscuous membership.
+    uint32_t result, value;
+    if (helperOwner == getpid())
+        ask(linkwire::opClose, a->helperHandle, nullptr, 0, &result, &value);
+    forget(*a);
     return 1;
 }
 
@@ -412,8 +466,12 @@ int W32N_MakeNdisRequest(int32_t handle, uint8_t* record, OVERLAPPED*, int)
     if (type == ndisrec::query && oid == ndisrec::oidCurrentAddress && length >= 6) {
         ifreq request;
         fillName(request, a->name);
-        if (ioctl(a->fd, SIOCGIFHWADDR, &request) != 0) {
-            lastError = static_cast<uint32_t>(errno);
+        int fd = controlSocket();
+        int error = fd < 0 ? errno : ioctl(fd, SIOCGIFHWADDR, &request) != 0 ? errno : 0;
+        if (fd >= 0)
+            close(fd);
+        if (error != 0) {
+            lastError = static_cast<uint32_t>(error);
             return 0;
         }
         std::memcpy(buffer, request.ifr_hwaddr.sa_data, 6);
@@ -424,12 +482,14 @@ int W32N_MakeNdisRequest(int32_t handle, uint8_t* record, OVERLAPPED*, int)
         bool wanted = (getU32(buffer, 0) & ndisrec::filterPromiscuous) != 0;
         // Memberships count; keep at most one so a single drop undoes it.
         if (wanted != a->promiscuous) {
-            packet_mreq membership{};
-            membership.mr_ifindex = static_cast<int>(a->index);
-            membership.mr_type = PACKET_MR_PROMISC;
-            int option = wanted ? PACKET_ADD_MEMBERSHIP : PACKET_DROP_MEMBERSHIP;
-            if (setsockopt(a->fd, SOL_PACKET, option, &membership, sizeof membership) != 0) {
-                lastError = static_cast<uint32_t>(errno);
+            uint8_t on = wanted ? 1 : 0;
+            uint32_t result = 0, value = 0;
+            if (!ask(linkwire::opPromiscuous, a->helperHandle, &on, 1, &result, &value)) {
+                lastError = EPIPE;
+                return 0;
+            }
+            if (result != 0) {
+                lastError = result;
                 return 0;
             }
             a->promiscuous = wanted;
@@ -443,9 +503,7 @@ int W32N_MakeNdisRequest(int32_t handle, uint8_t* record, OVERLAPPED*, int)
 
 int W32N_SetBPFProgram(int32_t handle, const uint8_t* program, uint32_t length)
 {
-    // Instruction: 16-bit opcode, 8-bit jt, 8-bit jf, 32-bit constant, little-endian.
     constexpr size_t insnSize = 8;
-    constexpr size_t opcodeAt = 0, jtAt = 2, jfAt = 3, constantAt = 4;
     constexpr size_t maxInstructions = 4096;  // BPF_MAXINSNS
 
     OpenAdapter* a = byHandle(handle);
@@ -453,25 +511,19 @@ int W32N_SetBPFProgram(int32_t handle, const uint8_t* program, uint32_t length)
         lastError = errorInvalidParameter;
         return 0;
     }
-    std::vector<sock_filter> code(length / insnSize);
-    for (size_t i = 0; i < code.size(); ++i) {
-        const uint8_t* insn = program + i * insnSize;
-        code[i].code = static_cast<uint16_t>(insn[opcodeAt] | insn[opcodeAt + 1] << 8);
-        code[i].jt = insn[jtAt];
-        code[i].jf = insn[jfAt];
-        code[i].k = static_cast<uint32_t>(insn[constantAt]) | static_cast<uint32_t>(insn[constantAt + 1]) << 8 |
-                    static_cast<uint32_t>(insn[constantAt + 2]) << 16 |
-                    static_cast<uint32_t>(insn[constantAt + 3]) << 24;
-    }
-    sock_fprog fprog{};
-    fprog.len = static_cast<unsigned short>(code.size());
-    fprog.filter = code.data();
-    if (setsockopt(a->fd, SOL_SOCKET, SO_ATTACH_FILTER, &fprog, sizeof fprog) != 0) {
-        lastError = static_cast<uint32_t>(errno);
+    // The helper filters for management frames from the open on; it takes this
+    // program and no other, and drops what arrived before it.
+    uint32_t result = 0, position = 0;
+    if (length > linkwire::maxFrame || !ask(linkwire::opFilter, a->helperHandle, program, length, &result, &position) ||
+        result != 0 || position >= linkwire::ringSlots) {
+        lastError = errorInvalidParameter;
         return 0;
     }
-    // Frames queued since the open never saw the filter.
-    drain(*a);
+    // Frames the ring took before the filter went on are dropped unread.
+    while (a->ringNext != position) {
+        slotStatus(*a, a->ringNext).store(linkwire::slotFree, std::memory_order_release);
+        a->ringNext = (a->ringNext + 1) % linkwire::ringSlots;
+    }
     return 1;
 }
 
@@ -510,16 +562,17 @@ int W32N_PacketSend(int32_t handle, const uint8_t* data, uint32_t length, uint32
                     OVERLAPPED* overlapped)
 {
     OpenAdapter* a = byHandle(handle);
-    if (!a || !data) {
+    // The helper sends management frames of 60 to 1514 bytes and nothing else.
+    if (!a || !data || length < linkwire::minFrame || length > linkwire::maxFrame ||
+        data[12] != linkwire::managementType >> 8 || data[13] != (linkwire::managementType & 0xFF)) {
         lastError = errorInvalidParameter;
         return 0;
     }
-    ssize_t n = send(a->fd, data, length, MSG_DONTWAIT);
-    if (n < 0 || static_cast<uint32_t>(n) != length) {
-        lastError = n < 0 ? static_cast<uint32_t>(errno) : static_cast<uint32_t>(EIO);
+    if (!sendRequest(linkwire::opSend, a->helperHandle, data, length)) {
+        lastError = static_cast<uint32_t>(errno);
         return 0;
     }
-    // The kernel has the frame; the slot is free again.
+    // The helper has the frame; the slot is free again.
     if (bytesSent)
         *bytesSent = length;
     if (overlapped)
@@ -534,12 +587,8 @@ int GetOverlappedResult(int32_t handle, OVERLAPPED*, uint32_t*, int)
     OpenAdapter* a = byHandle(handle);
     if (!a)
         return 0;
-    // Only as many frames as there are reads; the rest stay with the kernel.
-    if (a->ring)
-        while (a->count > 0 && completeFromRing(*a)) {
-        }
-    else
-        while (a->count > 0 && completeFromSocket(*a)) {
-        }
+    // Only as many frames as there are reads; the rest stay in the ring.
+    while (a->count > 0 && completeFromRing(*a)) {
+    }
     return 1;
 }

@@ -1,0 +1,3 @@
+#include "zentrik/link_helper.h"
+
+int main() { return linkHelperMain(); }
