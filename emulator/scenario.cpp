@@ -9,9 +9,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
 #include <set>
-#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace emu {
 
@@ -21,6 +22,7 @@ using nlohmann::json;
 
 constexpr size_t maxAdapters = 16;
 constexpr size_t interfaceNameMax = 15;  // IFNAMSIZ less the NUL
+constexpr size_t maxScenarioBytes = size_t{1} << 20;
 
 // The first failure wins; every check after it is skipped.
 class Reader {
@@ -104,13 +106,16 @@ public:
         std::string text;
         if (!string(parent, key, path, &text, true))
             return false;
-        unsigned b[6];
-        char tail;
-        if (text.size() != 17 ||
-            std::sscanf(text.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x%c", &b[0], &b[1], &b[2], &b[3], &b[4], &b[5], &tail) != 6)
+        // Exactly two hex digits per byte: scanf's %2x would also take "+2" or " 1".
+        if (text.size() != 17)
             return fail(path, "expected a MAC address like 02:00:00:00:00:01");
-        for (size_t i = 0; i < 6; ++i)
-            (*out)[i] = static_cast<uint8_t>(b[i]);
+        for (size_t i = 0; i < 6; ++i) {
+            const char hi = text[3 * i], lo = text[3 * i + 1];
+            if (!std::isxdigit(static_cast<unsigned char>(hi)) || !std::isxdigit(static_cast<unsigned char>(lo)) ||
+                (i < 5 && text[3 * i + 2] != ':'))
+                return fail(path, "expected a MAC address like 02:00:00:00:00:01");
+            (*out)[i] = static_cast<uint8_t>(std::stoul(text.substr(3 * i, 2), nullptr, 16));
+        }
         if (std::all_of(out->begin(), out->end(), [](uint8_t x) { return x == 0xFF; }))
             return fail(path, "the broadcast address is not a station address");
         return true;
@@ -357,16 +362,42 @@ bool parseScenario(const std::string& text, const std::string& fileName, Network
 
 bool loadScenario(const std::string& path, Network& network, std::string* error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    const auto refuse = [&](const std::string& why) {
         network.clear();
         if (error)
-            *error = baseName(path) + ": (file): cannot be read: " + std::strerror(errno);
+            *error = baseName(path) + ": (file): " + why;
         return false;
+    };
+    // Not waited on: a FIFO or a device is refused by its type, not read.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return refuse(std::string("cannot be read: ") + std::strerror(errno));
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return refuse("not a regular file");
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parseScenario(text.str(), baseName(path), network, error);
+    // One byte more than allowed tells a file that grew since fstat.
+    std::string text(maxScenarioBytes + 1, '\0');
+    size_t got = 0;
+    while (got < text.size()) {
+        ssize_t n = read(fd, text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int readError = errno;
+            close(fd);
+            return refuse(std::string("cannot be read: ") + std::strerror(readError));
+        }
+        if (n == 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    close(fd);
+    if (got > maxScenarioBytes || static_cast<uint64_t>(st.st_size) > maxScenarioBytes)
+        return refuse("larger than 1 MiB");
+    text.resize(got);
+    return parseScenario(text, baseName(path), network, error);
 }
 
 }  // namespace emu

@@ -109,11 +109,9 @@ bool makeRandomKey(uint8_t out[keyLength])
     std::memcpy(defaultKey, deriveKey(defaultNetworkPassword), keyLength);
 
     std::srand(unsigned(std::time(nullptr)));
-    // The original drew all 8 bytes a second time when bytes 0 to 5 held no
-    // zero, and kept that draw unchecked. A zero byte makes no key weaker or
-    // stronger, and the second draw guarantees nothing, so that rule is gone.
-    // What the caller (findRemoteDevice) needs is a key that no device already
-    // holds; the one key known to be held everywhere is that of "TideWell".
+    // One draw, whatever its bytes: a zero byte makes a key neither weaker nor
+    // stronger. What the caller (findRemoteDevice) needs is a key that no device
+    // already holds; the one key known to be held everywhere is that of "TideWell".
     drawRandomKeyAvoiding(defaultKey, out);
     return true;
 }

@@ -6,11 +6,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr char logFileName[] = "plc.log";
+// One fixed name: a rewrite cut short leaves at most this file, which the next one replaces.
+constexpr char tempFileName[] = "plc.log.new";
 constexpr char lineEnd[] = "\r\n";
 constexpr size_t readChunk = 4096;
 
@@ -91,21 +95,28 @@ private:
 
 void readLogFile(KeySetLogTable* table)
 {
-    std::FILE* file = std::fopen(logFileName, "rb");
-    if (file == nullptr)
+    // Neither followed nor waited on: a link or a FIFO named plc.log is not
+    // read, and the rewrite replaces it.
+    const int fd = open(logFileName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return;  // no log yet
-    // Only a regular file is read: a device such as /dev/zero would never end.
     struct stat info{};
-    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
-        std::fclose(file);
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
         return;
     }
     LineCollector collector;
     uint8_t chunk[readChunk];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        collector.feed(chunk, got);
-    std::fclose(file);
+    ssize_t got;
+    while ((got = read(fd, chunk, sizeof chunk)) != 0) {
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        collector.feed(chunk, size_t(got));
+    }
+    close(fd);
     collector.finish(table);
 }
 
@@ -132,26 +143,111 @@ void reportWriteFailure(int error)
     std::fprintf(stderr, "brennic: cannot write plc.log: %s\n", std::strerror(error));
 }
 
+bool writeAll(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+// The records hold the device's keys: the new file is private whatever the
+// umask, and it replaces the old name so a link is never written through.
 void writeLogFile(const KeySetLogTable& table, int first, int last)
 {
-    std::FILE* file = std::fopen(logFileName, "wb");
-    if (file == nullptr) {
+    unlink(tempFileName);
+    const int fd = open(tempFileName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
         reportWriteFailure(errno);
         return;
     }
     int error = 0;
+    if (fchmod(fd, 0600) != 0)
+        error = errno;
     for (int i = first; i <= last && error == 0; ++i) {
         const char* line = table.lines[i];
-        const size_t length = std::strlen(line);
-        if (std::fwrite(line, 1, length, file) != length || std::fwrite(lineEnd, 1, 2, file) != 2)
+        if (!writeAll(fd, line, std::strlen(line)) || !writeAll(fd, lineEnd, 2))
             error = errno != 0 ? errno : EIO;
     }
-    errno = 0;
-    // Buffered bytes reach the disk at close: a full disk shows up here.
-    if (std::fclose(file) != 0 && error == 0)
-        error = errno != 0 ? errno : EIO;
-    if (error != 0)
+    if (error == 0 && fsync(fd) != 0)
+        error = errno;
+    if (close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && rename(tempFileName, logFileName) != 0)
+        error = errno;
+    if (error != 0) {
+        unlink(tempFileName);
         reportWriteFailure(error);
+    }
+}
+
+struct Record {
+    char time[keySetLogTimeSize];
+    int kind;
+    int retry;
+    uint8_t block[mme::paramBlockSize];
+};
+
+// Eleven appends leave only their own ten newest records in any file, so the
+// records held beyond eleven can be dropped without changing what is written.
+constexpr int heldLimit = keySetLogMaxLines / 2 + 1;
+
+bool holding = false;
+Record held[heldLimit];
+size_t heldTotal = 0;
+
+struct BlankSource {
+    uint8_t mac[mme::macSize];
+    int kind;
+};
+BlankSource blankSeen[keySetLogBlankPerCycle];
+int blankSeenCount = 0;
+
+bool admitBlank(const uint8_t* source, int kind)
+{
+    for (int i = 0; i < blankSeenCount; ++i)
+        if (blankSeen[i].kind == kind && std::memcmp(blankSeen[i].mac, source, mme::macSize) == 0)
+            return false;
+    if (blankSeenCount == keySetLogBlankPerCycle)
+        return false;
+    std::memcpy(blankSeen[blankSeenCount].mac, source, mme::macSize);
+    blankSeen[blankSeenCount].kind = kind;
+    ++blankSeenCount;
+    return true;
+}
+
+// One read and one rewrite for any number of records, each added as a single
+// append would add it.
+void writeRecords(const Record* const* records, int count)
+{
+    static KeySetLogTable table;
+    std::memset(&table, 0, sizeof table);
+    readLogFile(&table);
+    int n = table.count;
+    int first = 0;
+    for (int r = 0; r < count; ++r) {
+        // From 20 lines on, the 18 newest lines stay before the new record. For the
+        // 20 lines this system writes these are lines 2 to 19; a longer file from
+        // elsewhere keeps its newest lines too instead of lines 2 to 19.
+        if (n - first >= keySetLogMaxLines)
+            first = n - (keySetLogMaxLines - 2);
+        if (n + 2 > keySetLogTableLines) {
+            std::memmove(table.lines, table.lines[first], size_t(n - first) * keySetLogLineSize);
+            n -= first;
+            first = 0;
+        }
+        std::memcpy(table.lines[n], records[r]->time, keySetLogTimeSize);
+        formatEventLine(records[r]->kind, records[r]->retry, records[r]->block, table.lines[n + 1]);
+        n += 2;
+    }
+    writeLogFile(table, first, n - 1);
 }
 
 }  // namespace
@@ -181,21 +277,44 @@ void appendKeySetLog(int kind, int retry, const uint8_t* reply)
 {
     if (reply == nullptr || kind < logEeprom || kind > logSetNek)
         return;
+    if (holding && kind != logSetNek && !admitBlank(reply + mme::offSource, kind))
+        return;
 
-    static KeySetLogTable table;
-    std::memset(&table, 0, sizeof table);
-    readLogFile(&table);
-    const int n = table.count;
-
+    static Record single;
+    Record& record = holding ? held[heldTotal++ % heldLimit] : single;
     const std::time_t now = std::time(nullptr);
     struct tm local{};
     localtime_r(&now, &local);
-    formatKeySetLogTime(local, table.lines[n]);
-    formatEventLine(kind, retry, reply + mme::offParamBlock, table.lines[n + 1]);
+    formatKeySetLogTime(local, record.time);
+    record.kind = kind;
+    record.retry = retry;
+    std::memcpy(record.block, reply + mme::offParamBlock, mme::paramBlockSize);
+    if (!holding) {
+        const Record* one = &record;
+        writeRecords(&one, 1);
+    }
+}
 
-    // From 20 lines on, the 18 newest lines stay before the new record. For the
-    // 20 lines this system writes these are lines 2 to 19; a longer file from
-    // elsewhere keeps its newest lines too instead of lines 2 to 19.
-    const int first = n < keySetLogMaxLines ? 0 : n - (keySetLogMaxLines - 2);
-    writeLogFile(table, first, n + 1);
+void holdKeySetLog() { holding = true; }
+
+void flushKeySetLog()
+{
+    holding = false;
+    if (heldTotal == 0)
+        return;
+    const int count = heldTotal < size_t(heldLimit) ? int(heldTotal) : heldLimit;
+    const Record* order[heldLimit];
+    for (int i = 0; i < count; ++i)
+        order[i] = &held[(heldTotal - size_t(count) + size_t(i)) % heldLimit];
+    heldTotal = 0;
+    writeRecords(order, count);
+}
+
+void startKeySetLogCycle() { blankSeenCount = 0; }
+
+void resetKeySetLogState()
+{
+    holding = false;
+    heldTotal = 0;
+    blankSeenCount = 0;
 }

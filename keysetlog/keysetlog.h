@@ -29,5 +29,22 @@ size_t readKeySetLogLines(const uint8_t* data, size_t size, KeySetLogTable* tabl
 void formatKeySetLogTime(const struct tm& local, char out[keySetLogTimeSize]);
 
 // reply: a ParamReply of at least 68 bytes; its block (offsets 18 to 67) is logged.
-// A file that cannot be written is reported on standard error only.
+// The file is replaced whole (a sibling created 0600, flushed, renamed over it),
+// never written through; one that cannot be written is reported on standard
+// error only and the old log stays.
 void appendKeySetLog(int kind, int retry, const uint8_t* reply);
+
+// The monitor's tick: while held, records wait in memory and flushKeySetLog
+// writes them with one rewrite, the same file as one append each would give.
+// Blank-block records made while held are limited to one per station (source
+// address) and block kind until startKeySetLogCycle, and to
+// keySetLogBlankPerCycle in all, so a flood cannot push the unconfirmed-key
+// records out of the log.
+void holdKeySetLog();
+void flushKeySetLog();
+void startKeySetLogCycle();
+
+constexpr int keySetLogBlankPerCycle = 4;
+
+// Nothing held, no blank block seen this cycle: as a fresh process has it.
+void resetKeySetLogState();

@@ -1,6 +1,8 @@
 #include "link/link.h"
 #include "zentrik/zentrik.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -46,7 +48,12 @@ void keepAdapter(int32_t handle, const char* name, int& opened)
 
 int queryOwnMac(uint8_t* buffer, uint32_t* length)
 {
+    // The buffer is shared by all adapters: a failed query must not hand on
+    // the address that the previous adapter's query left in it.
+    std::memset(macBuffer, 0, sizeof macBuffer);
     int result = ndisRequest(ndisrec::query, ndisrec::oidCurrentAddress, macBuffer, *length < 6 ? *length : 6);
+    if (result == 0)
+        std::memset(macBuffer, 0, sizeof macBuffer);
     std::memcpy(buffer, macBuffer, *length < 6 ? *length : 6);
     return result;
 }
@@ -73,9 +80,11 @@ int openAdapters()
         uint32_t size = 0;
         uint32_t status = adapterItemName(item, nullptr, &size);
         if ((status == 0 || status == ERROR_INSUFFICIENT_BUFFER) && size > 0) {
-            std::unique_ptr<char[]> name(new (std::nothrow) char[size]);
+            const uint32_t allocated = size;
+            std::unique_ptr<char[]> name(new (std::nothrow) char[allocated]);
+            // The second call may report another size; only the allocated one bounds the name.
             if (name && adapterItemName(item, name.get(), &size) == 0 && size > 0) {
-                name[size - 1] = '\0';
+                name[allocated - 1] = '\0';
                 // A name that does not fit the entry could not be opened again by it.
                 if (std::strlen(name.get()) < adapterNameSize) {
                     currentAdapterHandle = W32N_OpenAdapterA(name.get());
@@ -99,17 +108,34 @@ int openAdapters()
     }
     ResetEvent(ndisOverlapped.hEvent);
 
-    for (int a = 0; a < adapterCount; ++a) {
-        currentAdapterHandle = adapters[a].handle;
+    // An adapter whose address cannot be read would send under a wrong or empty
+    // source address and could not tell its device's replies from others': it is
+    // closed again, and the adapters after it move up.
+    int usable = 0;
+    for (int i = 0; i < adapterCount; ++i) {
+        currentAdapterHandle = adapters[i].handle;
         uint8_t mac[6] = {};
         uint32_t length = 6;
-        queryOwnMac(mac, &length);
+        if (queryOwnMac(mac, &length) == 0) {
+            std::fprintf(stderr, "%s: cannot read the address of adapter %s; it is left out\n",
+                         program_invocation_short_name, adapters[i].name);
+            W32N_CloseAdapter(adapters[i].handle);
+            std::memset(adapters[i].ownMac, 0, sizeof adapters[i].ownMac);
+            continue;
+        }
+        int a = usable++;
+        if (a != i) {
+            adapters[a].handle = adapters[i].handle;
+            std::memcpy(adapters[a].name, adapters[i].name, sizeof adapters[a].name);
+            std::memset(adapters[i].ownMac, 0, sizeof adapters[i].ownMac);
+        }
         std::memcpy(adapters[a].ownMac, mac, 6);
         createReceiveEvents(a);
         installFrameFilter();
         setPacketFilter(ndisrec::filterPromiscuous);
         postReceives(a);
     }
+    adapterCount = usable;
     createSendEvents();
     return 1;
 }

@@ -7,6 +7,44 @@ ReceiveSlot receiveSlots[maxAdapters][receiveSlotsPerAdapter];
 SendSlot sendSlots[2];
 int currentSendSlot = 0;
 
+namespace {
+// Each adapter's posted reads in the order the driver took them. The driver
+// completes reads oldest first, so while the oldest is pending none is
+// complete, and a take need not walk the 512 slots: that walk, over some
+// 800 KB that an idle tick finds cold, was most of the program's idle cost.
+struct PostOrder {
+    uint16_t slots[receiveSlotsPerAdapter];
+    int head = 0;
+    int count = 0;
+
+    void clear() { head = count = 0; }
+    void push(int slot)
+    {
+        if (count == receiveSlotsPerAdapter)
+            return;
+        slots[(head + count) % receiveSlotsPerAdapter] = static_cast<uint16_t>(slot);
+        ++count;
+    }
+    int oldest() const { return count > 0 ? slots[head] : -1; }
+    void remove(int slot)
+    {
+        for (int k = 0; k < count; ++k) {
+            if (slots[(head + k) % receiveSlotsPerAdapter] != slot)
+                continue;
+            // Mostly the oldest; otherwise the gap closes, keeping the order.
+            for (int m = k; m > 0; --m)
+                slots[(head + m) % receiveSlotsPerAdapter] = slots[(head + m - 1) % receiveSlotsPerAdapter];
+            head = (head + 1) % receiveSlotsPerAdapter;
+            --count;
+            return;
+        }
+    }
+};
+PostOrder postOrder[maxAdapters];
+
+bool completed(const ReceiveSlot& slot) { return getU32(slot.readRecord, readrec::status) == readrec::statusDone; }
+}  // namespace
+
 int createReceiveEvents(int a)
 {
     for (auto& slot : receiveSlots[a]) {
@@ -20,21 +58,32 @@ int createReceiveEvents(int a)
 
 void postReceives(int a)
 {
-    for (auto& slot : receiveSlots[a]) {
+    postOrder[a].clear();
+    for (int i = 0; i < receiveSlotsPerAdapter; ++i) {
+        ReceiveSlot& slot = receiveSlots[a][i];
         ResetEvent(slot.overlapped.hEvent);
-        W32N_PacketRead(currentAdapterHandle, slot.readRecord, &slot.bytesTransferred, &slot.overlapped, 0);
+        if (W32N_PacketRead(currentAdapterHandle, slot.readRecord, &slot.bytesTransferred, &slot.overlapped, 0) != 0)
+            postOrder[a].push(i);
     }
 }
 
 uint8_t* takeReceived(int a)
 {
+    int oldest = postOrder[a].oldest();
+    if (oldest >= 0) {
+        ReceiveSlot& slot = receiveSlots[a][oldest];
+        GetOverlappedResult(currentAdapterHandle, &slot.overlapped, &slot.bytesTransferred, 0);
+        if (!completed(slot))
+            return nullptr;
+    }
     for (int i = 0; i < receiveSlotsPerAdapter; ++i) {
         ReceiveSlot& slot = receiveSlots[a][i];
         GetOverlappedResult(currentAdapterHandle, &slot.overlapped, &slot.bytesTransferred, 0);
-        if (getU32(slot.readRecord, readrec::status) == readrec::statusDone) {
+        if (completed(slot)) {
             putU32(slot.readRecord, readrec::adapterIndex, static_cast<uint32_t>(a));
             putU32(slot.readRecord, readrec::slotIndex, static_cast<uint32_t>(i));
             putU32(slot.readRecord, readrec::status, readrec::statusPending);
+            postOrder[a].remove(i);
             return slot.readRecord;
         }
     }
@@ -48,11 +97,13 @@ void repostReceive(uint8_t* record)
     if (a >= maxAdapters || i >= receiveSlotsPerAdapter)
         return;
     ReceiveSlot& slot = receiveSlots[a][i];
-    W32N_PacketRead(currentAdapterHandle, slot.readRecord, &slot.bytesTransferred, &slot.overlapped, 0);
+    if (W32N_PacketRead(currentAdapterHandle, slot.readRecord, &slot.bytesTransferred, &slot.overlapped, 0) != 0)
+        postOrder[a].push(static_cast<int>(i));
 }
 
 void cancelReceives(int a)
 {
+    postOrder[a].clear();
     for (auto& slot : receiveSlots[a]) {
         ResetEvent(slot.overlapped.hEvent);
         W32N_CancelPacketRead(currentAdapterHandle, slot.readRecord);

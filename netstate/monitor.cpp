@@ -3,6 +3,7 @@
 #include "mme/classify.h"
 #include "mme/exchange.h"
 #include "mme/intake.h"
+#include "keysetlog/keysetlog.h"
 #include "link/link.h"
 #include "netstate/profiles.h"
 #include "mme/requests.h"
@@ -83,9 +84,14 @@ void monitorTick()
     if (progressActive && view)
         view->stepProgressBars();
 
+    // At most what the receive rings hold: a flood cannot stretch a tick, the
+    // rest waits for the next one. The log is written once, after the drain.
+    const int budget = adapterCount * receiveSlotsPerAdapter;
+    holdKeySetLog();
     uint32_t length = 0;
-    while (receiveFrame(tickBuffer, &length))
+    for (int taken = 0; taken < budget && receiveFrame(tickBuffer, &length); ++taken)
         dispatch({tickBuffer, length});
+    flushKeySetLog();
 
     if (++monitorTicks == 10) {
         monitorTicks = 0;
@@ -98,6 +104,7 @@ void monitorTick()
         return;
     }
     if (monitorSecond == 60) {
+        startKeySetLogCycle();
         ageStations();
         fillStationList();
         monitorTicks = 0;

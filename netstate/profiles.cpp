@@ -1,6 +1,7 @@
 #include "netstate/profiles.h"
 
 #include "mme/intake.h"
+#include "keysetlog/keysetlog.h"
 #include "link/link.h"
 #include "netstate/monitor.h"
 #include "link/session.h"
@@ -45,6 +46,21 @@ bool writeAll(int fd, const uint8_t* data, size_t size)
         size -= static_cast<size_t>(n);
     }
     return true;
+}
+
+// Bytes read before the end of the file, an error or `capacity`.
+size_t readAll(int fd, uint8_t* data, size_t capacity)
+{
+    size_t got = 0;
+    while (got < capacity) {
+        ssize_t n = read(fd, data + got, capacity - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    return got;
 }
 
 std::string saveError;
@@ -95,15 +111,15 @@ void clearStations(NetworkProfile& profile)
 
 void loadProfiles()
 {
-    FILE* file = std::fopen(profileFileName, "rb");
-    // A directory opens for reading here but not on the platform the file
-    // format comes from: it counts as no file.
+    // Neither followed nor waited on: a link, a FIFO, a device or a directory
+    // named "wizard.data" counts as no file, and the next save replaces it.
+    int fd = open(profileFileName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat st;
-    if (file && (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode))) {
-        std::fclose(file);
-        file = nullptr;
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        close(fd);
+        fd = -1;
     }
-    if (!file) {
+    if (fd < 0) {
         for (NetworkProfile& p : profiles) {
             p.reserved = 0;
             std::memset(p.networkPassword, 0, sizeof p.networkPassword);
@@ -114,8 +130,8 @@ void loadProfiles()
     }
     // Each image byte takes one or two file bytes; more than that is never needed.
     std::vector<uint8_t> raw(2 * profileImageSize);
-    size_t got = std::fread(raw.data(), 1, raw.size(), file);
-    std::fclose(file);
+    size_t got = readAll(fd, raw.data(), raw.size());
+    close(fd);
     decodeProfileImage(raw.data(), got, image(), profileImageSize);
 }
 
@@ -178,6 +194,7 @@ int startSession()
         clearStations(p);
     monitorTicks = 0;
     monitorSecond = 0;
+    startKeySetLogCycle();
     return 1;
 }
 

@@ -49,6 +49,10 @@ void recordStationReply(const FrameView& reply)
         if (!s[i].inUse) {
             std::memcpy(s[i].mac, source, macSize);
             s[i].inUse = 1;
+            // A free entry may keep its previous occupant's count; a newcomer
+            // must earn its first ageing pass with a reply of its own.
+            s[i].seenCount = 0;
+            s[i].rateMbps = 0.0;
             return;
         }
     }
@@ -56,8 +60,11 @@ void recordStationReply(const FrameView& reply)
 
 void ageStations()
 {
+    // Entries are freed in place, so used ones can lie behind free ones.
     RemoteStation* s = table();
-    for (int i = 0; i < stationsPerProfile && s[i].inUse; ++i) {
+    for (int i = 0; i < stationsPerProfile; ++i) {
+        if (!s[i].inUse)
+            continue;
         if (s[i].seenCount != 0) {
             s[i].seenCount = 0;
         } else {
@@ -77,7 +84,9 @@ double rateFromLinkValue(uint16_t v)
 void updateRates(const FrameView& reply)
 {
     RemoteStation* s = table();
-    for (int i = 0; i < stationsPerProfile && s[i].inUse; ++i) {
+    for (int i = 0; i < stationsPerProfile; ++i) {
+        if (!s[i].inUse)
+            continue;
         int j = findRecord(reply, s[i].mac);
         if (j < 0) {
             uint8_t alias[macSize];
@@ -95,7 +104,10 @@ double averageRate()
     const RemoteStation* s = table();
     double sum = 0.0;
     int count = 0;
-    for (int i = 0; i < stationsPerProfile && s[i].inUse && s[i].rateMbps != 0.0; ++i) {
+    // A station the last reply did not list has no rate yet; it does not count as 0.
+    for (int i = 0; i < stationsPerProfile; ++i) {
+        if (!s[i].inUse || s[i].rateMbps == 0.0)
+            continue;
         sum += s[i].rateMbps;
         ++count;
     }

@@ -13,9 +13,11 @@ namespace prompt {
 constexpr int twipsPerPixel = 15;
 constexpr int px(int twips) { return twips / twipsPerPixel; }
 
-// Content area: 7545 x 5175 twips.
+// Content area: 7545 twips wide; below the OK button, which ends at 5175 twips,
+// the same 120-twip margin that Frame1 keeps from the left edge.
 constexpr int formWidthTwips = 7545;
-constexpr int formHeightTwips = 5175;
+constexpr int formMarginTwips = 120;
+constexpr int formHeightTwips = 5175 + formMarginTwips;
 
 class Form1 : public QWidget {
     Q_OBJECT

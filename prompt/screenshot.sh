@@ -1,15 +1,16 @@
 #!/bin/sh
 # Screenshot of pelmora's window for the docs, under a virtual X server:
 #   xvfb-run -a -s "-screen 0 800x600x24" prompt/screenshot.sh build/dev/prompt/pelmora docs/screenshots/pelmora.png
-# Uses openbox for the title bar when it is installed; without it only the
-# content area is taken.
+# Uses openbox for the title bar when it is installed and no window manager
+# runs yet (scripts/screenshots starts one); without one only the content area
+# is taken.
 set -eu
 program=$1
 out=$2
 caption="Veltaro RLA-7070 Utilities - Connect Hardware"
 
 wm=
-if command -v openbox >/dev/null 2>&1; then
+if command -v openbox >/dev/null 2>&1 && ! xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; then
   openbox >/dev/null 2>&1 &
   wm=$!
   sleep 1

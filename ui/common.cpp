@@ -14,7 +14,11 @@ void showErrorBox(QWidget* owner, const QString& caption, const QString& text)
         errorBoxHook(owner, caption, text);
         return;
     }
-    QMessageBox::critical(owner, caption, text, QMessageBox::Ok);
+    // A box opens centred on its owner's window; before the sheet is on the
+    // screen that window has no place yet, and the box would open in a corner.
+    // It opens centred on the screen instead.
+    QWidget* parent = owner && owner->window()->isVisible() ? owner : nullptr;
+    QMessageBox::critical(parent, caption, text, QMessageBox::Ok);
 }
 
 void setErrorBoxHook(ErrorBoxHook hook) { errorBoxHook = std::move(hook); }

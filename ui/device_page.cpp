@@ -66,7 +66,10 @@ DevicePage::DevicePage(QWidget* parent)
     connectButton_->setGeometry(dluRect(181, 157, 50, 14));
 
     statusText_->setObjectName(QStringLiteral("statusText"));
-    statusText_->setGeometry(dluRect(40, 177, 182, 8));
+    // As wide as the bar below it: the longest of its texts needs more than
+    // 182 units in the faces that stand in for the one the layout was drawn for.
+    statusText_->setGeometry(dluRect(40, 177, 215, 8));
+    statusText_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     qualityBar_->setObjectName(QStringLiteral("qualityBar"));
     qualityBar_->setGeometry(dluRect(40, 188, 215, 6));

@@ -5,6 +5,7 @@
 #include "ui/common.h"
 #include "ui/shell.h"
 #include "ui/text_fit.h"
+#include "ui/window_hints.h"
 #include "ui/windows.h"
 
 #include <QCloseEvent>
@@ -14,7 +15,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QTreeWidget>
+
+#include <algorithm>
 
 NetworkPage::NetworkPage(QWidget* parent)
     : QWidget(parent), stationList_(new QTreeWidget(this)),
@@ -100,6 +104,8 @@ ScanDialog::ScanDialog(QWidget* owner)
 
     auto* text = new QLabel(QString::fromLatin1(scanDialogText), this);
     placeText(text, dluRect(16, 37, 154, 8));
+    // A wider face widens the text; the dialog keeps the same margin right of it.
+    setFixedSize(std::max(width(), text->geometry().right() + 1 + dluX(16)), height());
 
     auto* bar = findChild<QProgressBar*>();
     bar->setObjectName(QStringLiteral("scanBar"));
@@ -110,12 +116,33 @@ ScanDialog::ScanDialog(QWidget* owner)
     bar_.setPos(0);
     bar_.setStep(1);
     progressActive = 1;
+    allowMoveOnly(this);
 }
 
 ScanDialog::~ScanDialog()
 {
     if (scanDialogWindow == this)
         scanDialogWindow = nullptr;
+}
+
+void ScanDialog::endScan()
+{
+    done(0);
+    // Some window managers minimise the sheet with the dialog: the sheet comes back.
+    if (QWidget* owner = parentWidget(); owner && owner->window()->isMinimized())
+        owner->window()->showNormal();
+}
+
+void ScanDialog::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    // A window manager that keeps a minimise button despite the hints gets
+    // the dialog back at once: it holds the sheet until the scan ends.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && isVisible())
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized())
+                showNormal();
+        });
 }
 
 void ScanDialog::closeEvent(QCloseEvent* event)

@@ -44,12 +44,13 @@ public:
     StepBar& bar() { return bar_; }
     void stepBar() { bar_.stepIt(); }
     // The scan's end; the only way the dialog closes.
-    void endScan() { done(0); }
+    void endScan();
 
 public slots:
     void reject() override {}
 
 protected:
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 

@@ -27,6 +27,7 @@
 
 namespace {
 std::function<void(int)> exitHook;
+QString pinnedFamily;
 UiMonitorView monitorView;
 
 const char* const tabCaptions[pageCount] = {"Device", "Network", "Security", "Advanced", "About"};
@@ -40,6 +41,11 @@ QFont dialogFont()
                                               "Nimbus Sans", "DejaVu Sans Condensed"};
     QFont face = QApplication::font();
     const QStringList installed = QFontDatabase::families();
+    if (!pinnedFamily.isEmpty()) {
+        face.setFamily(pinnedFamily);
+        face.setPixelSize(11);
+        return face;
+    }
     for (const char* name : narrowFaces) {
         if (installed.contains(QString::fromLatin1(name))) {
             face.setFamily(QString::fromLatin1(name));
@@ -49,6 +55,8 @@ QFont dialogFont()
     face.setPixelSize(11);
     return face;
 }
+
+void setDialogFamily(const QString& family) { pinnedFamily = family; }
 
 void setExitHook(std::function<void(int code)> hook) { exitHook = std::move(hook); }
 

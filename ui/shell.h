@@ -36,6 +36,9 @@ private:
 
 // The face and size that the dialog-unit layouts are drawn for.
 QFont dialogFont();
+// Pins the family that dialogFont() takes; an empty name gives the usual choice
+// back. Tests lay the pages out in each face that a machine may provide.
+void setDialogFamily(const QString& family);
 
 // Runs the program: busy, the single-instance rule, the application and the sheet.
 int runBrennic(int argc, char** argv);

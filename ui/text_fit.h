@@ -1,7 +1,9 @@
 #pragma once
 // One-line texts placed at their dialog-unit rectangles. A face wider than the
 // one the layout was drawn for would clip the end of a text; such a text gets
-// the width it needs, leftwards-anchored as before.
+// the width it needs, leftwards-anchored as before. Texts hang from the top of
+// their rectangles, so that texts of one row share a baseline whatever height
+// their rectangles have.
 #include <QLabel>
 #include <QRect>
 
@@ -9,6 +11,7 @@
 
 inline void placeText(QLabel* label, const QRect& rect)
 {
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     QRect r = rect;
     r.setWidth(std::max(rect.width(), label->sizeHint().width()));
     label->setGeometry(r);

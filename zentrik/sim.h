@@ -14,6 +14,7 @@ enum class NameMode {
     normal,          // size query returns 122, then the name
     sizeQueryZero,   // size query returns 0 (also accepted)
     secondSizeZero,  // the second call leaves a size of 0: adapter skipped
+    secondSizeLarger, // the second call reports more than the name and the buffer
     fails,           // the size query fails
 };
 
@@ -41,6 +42,7 @@ int adapterCount();
 void setEnumerationFails(bool fails);
 void setOpenFails(int adapter, bool fails);
 void setNameMode(int adapter, NameMode mode);
+void setMacQueryFails(int adapter, bool fails);
 void setSendMode(int adapter, SendMode mode);
 void setSendHook(SendHook hook);
 

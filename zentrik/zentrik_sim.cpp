@@ -23,6 +23,7 @@ struct SimAdapter {
     std::string name;
     uint8_t mac[6]{};
     bool failOpen = false;
+    bool failMacQuery = false;
     zsim::NameMode nameMode = zsim::NameMode::normal;
     zsim::SendMode sendMode = zsim::SendMode::completes;
     int32_t handle = -1;
@@ -145,7 +146,7 @@ uint32_t adapterItemName(int32_t item, char* buffer, uint32_t* size)
     if (*size < needed)
         return ERROR_INSUFFICIENT_BUFFER;
     std::memcpy(buffer, a.name.c_str(), needed);
-    *size = needed;
+    *size = a.nameMode == zsim::NameMode::secondSizeLarger ? needed + 64 : needed;
     return 0;
 }
 
@@ -191,6 +192,10 @@ int W32N_MakeNdisRequest(int32_t handle, uint8_t* record, OVERLAPPED*, int)
     uint32_t length = getU32(record, ndisrec::bufferLength);
     uint8_t* buffer = ndisBuffer(record);
     if (type == ndisrec::query && oid == ndisrec::oidCurrentAddress && length >= 6) {
+        if (a->failMacQuery) {
+            lastError = 31;
+            return 0;
+        }
         std::memcpy(buffer, a->mac, 6);
         putU32(record, ndisrec::bytesDone, 6);
         return 1;
@@ -287,6 +292,7 @@ int adapterCount() { return static_cast<int>(adapters.size()); }
 void setEnumerationFails(bool f) { enumerationFails = f; }
 void setOpenFails(int i, bool f) { adapters.at(static_cast<size_t>(i)).failOpen = f; }
 void setNameMode(int i, NameMode m) { adapters.at(static_cast<size_t>(i)).nameMode = m; }
+void setMacQueryFails(int i, bool f) { adapters.at(static_cast<size_t>(i)).failMacQuery = f; }
 void setSendMode(int i, SendMode m) { adapters.at(static_cast<size_t>(i)).sendMode = m; }
 void setSendHook(SendHook h) { hook = std::move(h); }
 

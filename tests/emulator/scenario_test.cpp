@@ -136,6 +136,13 @@ TEST(Scenario, ErrorsNameFileFieldAndReason)
          "t.json: adapters[0].device.type: missing, expected an integer 0..127"},
         {with(R"({"mac":"02:00:00:00:00","type":1,"devicePassword":"ABCD"})"),
          "t.json: adapters[0].device.mac: expected a MAC address like 02:00:00:00:00:01"},
+        // Two hex digits per byte, nothing that scanf would also take.
+        {with(R"({"mac":"+2:-0:00:00:00:01","type":1,"devicePassword":"ABCD"})"),
+         "t.json: adapters[0].device.mac: expected a MAC address like 02:00:00:00:00:01"},
+        {with(R"({"mac":" 2:00:00:00:00:01","type":1,"devicePassword":"ABCD"})"),
+         "t.json: adapters[0].device.mac: expected a MAC address like 02:00:00:00:00:01"},
+        {with(R"({"mac":"02-00-00-00-00-01","type":1,"devicePassword":"ABCD"})"),
+         "t.json: adapters[0].device.mac: expected a MAC address like 02:00:00:00:00:01"},
         {with(R"({"mac":"ff:ff:ff:ff:ff:ff","type":1,"devicePassword":"ABCD"})"),
          "t.json: adapters[0].device.mac: the broadcast address is not a station address"},
         {with(R"({"mac":"02:00:00:00:00:02","type":1})"), "t.json: adapters[0].device.devicePassword: missing"},

@@ -318,8 +318,8 @@ TEST(RandomKey, RedrawContinuesTheSameSequence)
 
 TEST(RandomKey, KeepsKeysWithZeroBytes)
 {
-    // The original redrew whenever bytes 0 to 5 held no zero; we do not, so
-    // the first draw stands whatever its bytes are.
+    // No pattern of bytes is redrawn: with or without zero bytes, the first
+    // draw stands.
     const Key tideWell = derived(defaultNetworkPassword);
     for (unsigned seed = 1; seed < 200; ++seed) {
         std::srand(seed);

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -265,6 +267,112 @@ TEST_F(KeySetLog, KeepsTheTenNewestRecords)
     }
 }
 
+// The lines of a log with every time stamp replaced by "T": two runs a second
+// apart must still compare equal.
+std::vector<std::string> withoutTimes(const std::string& bytes)
+{
+    std::vector<std::string> lines = crlfLines(bytes);
+    for (std::string& line : lines)
+        if (std::regex_match(line, timeStamp))
+            line = "T";
+    return lines;
+}
+
+Reply fromStation(Reply reply, uint8_t last)
+{
+    reply[mme::offSource + 5] = last;
+    return reply;
+}
+
+TEST_F(KeySetLog, HeldRecordsAreOneRewriteOfWhatSingleAppendsWrite)
+{
+    // Files this system writes and files from elsewhere (odd, long, LF only),
+    // and batches below, at and beyond the ten records the log keeps.
+    const std::string starts[] = {"", numberedLines(1, "one", "\r\n"), numberedLines(18, "old", "\r\n"),
+                                  numberedLines(19, "odd", "\r\n"), numberedLines(20, "full", "\r\n"),
+                                  numberedLines(100, "L", "\n")};
+    for (const std::string& start : starts) {
+        for (int records : {1, 2, 9, 10, 11, 12, 25}) {
+            const auto record = [](int i) { return paramReply(1, uint8_t(i * 3)); };
+            writeFile("plc.log", start);
+            for (int i = 0; i < records; ++i)
+                appendKeySetLog(logSetNek, i % 3, record(i).data());
+            const std::vector<std::string> single = withoutTimes(readFile("plc.log"));
+
+            writeFile("plc.log", start);
+            holdKeySetLog();
+            for (int i = 0; i < records; ++i)
+                appendKeySetLog(logSetNek, i % 3, record(i).data());
+            EXPECT_EQ(readFile("plc.log"), start) << "written before the flush";
+            flushKeySetLog();
+            EXPECT_EQ(withoutTimes(readFile("plc.log")), single)
+                << start.size() << " bytes to start, " << records << " records";
+        }
+    }
+    EXPECT_FALSE(fs::exists("plc.log.new"));
+}
+
+TEST_F(KeySetLog, HeldBlankBlocksAreLimitedPerStationAndCycle)
+{
+    startKeySetLogCycle();
+    for (int i = 0; i < 10; ++i)
+        appendKeySetLog(logSetNek, 0, paramReply(1, uint8_t(i)).data());
+    const Reply blankE = paramReply(1, 0), blankR = paramReply(2, 0);
+
+    // A flood from one station: one record per block kind, the unconfirmed-key
+    // records stay but for the two oldest.
+    holdKeySetLog();
+    for (int i = 0; i < 1000; ++i) {
+        appendKeySetLog(logEeprom, 0, blankE.data());
+        appendKeySetLog(logRam, 0, blankR.data());
+    }
+    flushKeySetLog();
+    std::vector<std::string> lines = withoutTimes(readFile("plc.log"));
+    ASSERT_EQ(lines.size(), 20u);
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(lines[size_t(2 * i + 1)], "**SETNEK**Retry=0" + blockText(uint8_t(i + 2)));
+    EXPECT_EQ(lines[17], "**EEPROM**" + blockText(0));
+    EXPECT_EQ(lines[19], "** RAM  **" + blockText(0));
+
+    // Later ticks of the same cycle: nothing new from that station, no rewrite;
+    // unconfirmed keys are never limited.
+    struct stat before{};
+    ASSERT_EQ(stat("plc.log", &before), 0);
+    holdKeySetLog();
+    appendKeySetLog(logEeprom, 0, blankE.data());
+    flushKeySetLog();
+    struct stat after{};
+    ASSERT_EQ(stat("plc.log", &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "rewritten without a record";
+    holdKeySetLog();
+    appendKeySetLog(logSetNek, 2, paramReply(1, 0x40).data());
+    appendKeySetLog(logSetNek, 2, paramReply(1, 0x41).data());
+    flushKeySetLog();
+    lines = withoutTimes(readFile("plc.log"));
+    EXPECT_EQ(lines[17], "**SETNEK**Retry=2" + blockText(0x40));
+    EXPECT_EQ(lines[19], "**SETNEK**Retry=2" + blockText(0x41));
+
+    // Many stations (or forged addresses): no more than the cap in one cycle.
+    std::remove("plc.log");
+    holdKeySetLog();
+    for (int station = 0; station < 50; ++station)
+        appendKeySetLog(logEeprom, 0, fromStation(paramReply(1, 0), uint8_t(station)).data());
+    flushKeySetLog();
+    EXPECT_EQ(crlfLines(readFile("plc.log")).size(), size_t(2 * (keySetLogBlankPerCycle - 2)))
+        << "two of the cap went to the station above";
+
+    // A new cycle admits each station once more.
+    startKeySetLogCycle();
+    holdKeySetLog();
+    for (int i = 0; i < 3; ++i)
+        appendKeySetLog(logEeprom, 0, blankE.data());
+    flushKeySetLog();
+    lines = withoutTimes(readFile("plc.log"));
+    EXPECT_EQ(lines.size(), size_t(2 * (keySetLogBlankPerCycle - 1)));
+    EXPECT_EQ(lines.back(), "**EEPROM**" + blockText(0));
+    startKeySetLogCycle();
+}
+
 TEST_F(KeySetLog, LfOnlyFileIsWrittenBackWithCrLf)
 {
     writeFile("plc.log", "first\nsecond\r\nthird\n\nfifth");
@@ -321,15 +429,37 @@ TEST_F(KeySetLog, PlcLogThatIsADirectoryIsReportedOnStderr)
     EXPECT_TRUE(fs::is_directory("plc.log"));
 }
 
-TEST_F(KeySetLog, FullDiskIsReportedOnStderr)
+TEST_F(KeySetLog, FailedWriteKeepsTheOldLogAndSaysWhy)
 {
-    if (!fs::exists("/dev/full"))
-        GTEST_SKIP() << "no /dev/full";
-    fs::create_symlink("/dev/full", "plc.log");
-    testing::internal::CaptureStderr();
-    appendKeySetLog(logSetNek, 0, paramReply(1, 0).data());
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              std::string("brennic: cannot write plc.log: ") + std::strerror(ENOSPC) + "\n");
+    const std::string old = numberedLines(6, "old ", "\r\n");
+    writeFile("plc.log", old);
+    // A file size limit below the new log's size: the write fails part way.
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(pipeEnds[0]);
+        dup2(pipeEnds[1], STDERR_FILENO);
+        signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit limit = {100, 100};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            _exit(2);
+        appendKeySetLog(logSetNek, 0, paramReply(1, 0).data());
+        _exit(0);
+    }
+    close(pipeEnds[1]);
+    std::string err;
+    char chunk[256];
+    ssize_t got;
+    while ((got = read(pipeEnds[0], chunk, sizeof chunk)) > 0)
+        err.append(chunk, size_t(got));
+    close(pipeEnds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(err, std::string("brennic: cannot write plc.log: ") + std::strerror(EFBIG) + "\n");
+    EXPECT_EQ(readFile("plc.log"), old);
+    EXPECT_FALSE(fs::exists("plc.log.new"));
 }
 
 // Runs appendKeySetLog in the current directory and returns what it wrote on

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -87,18 +88,66 @@ TEST_F(LinkTest, EnumerationFailuresLeaveNoGaps)
     add("size-zero-ok", 5);
     add(std::string(100, 'n').c_str(), 6);
     add(std::string(101, 'L').c_str(), 7);
+    add("reports-more", 8);
     zsim::setOpenFails(0, true);
     zsim::setNameMode(2, zsim::NameMode::fails);
     zsim::setNameMode(3, zsim::NameMode::secondSizeZero);
     zsim::setNameMode(4, zsim::NameMode::sizeQueryZero);
+    // Terminating the name at the size the second call reports would write past the buffer.
+    zsim::setNameMode(7, zsim::NameMode::secondSizeLarger);
 
     ASSERT_EQ(openAdapters(), 1);
-    ASSERT_EQ(adapterCount, 3);
+    ASSERT_EQ(adapterCount, 4);
     EXPECT_STREQ(adapters[0].name, "good-a");
     EXPECT_STREQ(adapters[1].name, "size-zero-ok");
     EXPECT_EQ(std::strlen(adapters[2].name), 100u);  // 100 characters fit, 101 do not
+    EXPECT_STREQ(adapters[3].name, "reports-more");
     EXPECT_EQ(adapters[1].ownMac[5], 5);
     EXPECT_FALSE(zsim::isOpen(6));
+}
+
+TEST_F(LinkTest, AdapterWhoseAddressCannotBeReadIsLeftOut)
+{
+    add("eth0", 1);
+    add("eth1", 2);
+    add("eth2", 3);
+    struct Case {
+        int failing;
+        const char* names[2];
+        uint8_t macs[2];
+    } cases[] = {
+        {0, {"eth1", "eth2"}, {2, 3}},
+        {1, {"eth0", "eth2"}, {1, 3}},  // eth1 must not take eth0's address
+        {2, {"eth0", "eth1"}, {1, 2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failing);
+        closeAdapters();
+        for (int i = 0; i < 3; ++i)
+            zsim::setMacQueryFails(i, i == c.failing);
+        ASSERT_EQ(openAdapters(), 1);
+        ASSERT_EQ(adapterCount, 2);
+        EXPECT_FALSE(zsim::isOpen(c.failing));
+        EXPECT_EQ(zsim::postedReads(c.failing), 0);
+        for (int a = 0; a < 2; ++a) {
+            EXPECT_STREQ(adapters[a].name, c.names[a]);
+            EXPECT_EQ(adapters[a].ownMac[5], c.macs[a]);
+            int simIndex = zsim::adapterOfHandle(adapters[a].handle);
+            EXPECT_EQ(simIndex, adapters[a].name[3] - '0');
+            EXPECT_EQ(zsim::postedReads(simIndex), receiveSlotsPerAdapter);
+            EXPECT_TRUE(zsim::promiscuous(simIndex));
+        }
+        EXPECT_EQ(platform::openEventCount(), 2 * 512 + 2 + 1);
+    }
+    // Every query failing: no adapter, so no device is looked for.
+    closeAdapters();
+    for (int i = 0; i < 3; ++i)
+        zsim::setMacQueryFails(i, true);
+    ASSERT_EQ(openAdapters(), 1);
+    EXPECT_EQ(adapterCount, 0);
+    EXPECT_EQ(zsim::openHandleCount(), 0);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(adapters[i].ownMac[5], 0) << i;
 }
 
 TEST_F(LinkTest, EmptyOrFailedEnumeration)
@@ -199,6 +248,53 @@ TEST_F(LinkTest, CompletedSlotsAreTakenByIndexNotArrival)
     EXPECT_EQ(order[0], 2u);
     EXPECT_EQ(order[1], 5u);
     EXPECT_EQ(taken[2][readrec::frame + 17], 0x22);
+}
+
+TEST_F(LinkTest, EveryFrameIsTakenWhateverOrderTheSlotsComeBackIn)
+{
+    add("eth0", 1);
+    ASSERT_EQ(openAdapters(), 1);
+    currentAdapterHandle = adapters[0].handle;
+    // A take looks at the oldest posted read first: the link's idea of that
+    // order must follow every re-post, or frames would wait unseen.
+    std::vector<uint8_t*> held;
+    std::vector<int> seen(256, 0);
+    uint32_t seed = 7;
+    int delivered = 0, taken = 0;
+    for (int round = 0; round < 300; ++round) {
+        seed = seed * 1103515245u + 12345u;
+        int frames = 1 + static_cast<int>((seed >> 16) % 9);
+        for (int k = 0; k < frames; ++k, ++delivered)
+            zsim::deliver(0, mgmtFrame(static_cast<uint8_t>(delivered)));
+        // Some rounds take everything there is, others leave frames waiting.
+        int takes = round % 3 == 0 ? 1000 : static_cast<int>((seed >> 4) % 6);
+        for (int k = 0; k < takes; ++k) {
+            uint8_t* r = takeReceived(0);
+            if (!r)
+                break;
+            ++taken;
+            ++seen[r[readrec::frame + 17]];
+            held.push_back(r);
+        }
+        if (round % 3 == 0) {
+            ASSERT_EQ(taken, delivered) << "round " << round;
+        }
+        // Put back all but a few, in an order that changes from round to round.
+        if (!held.empty())
+            std::rotate(held.begin(), held.begin() + static_cast<long>((seed >> 8) % held.size()), held.end());
+        while (held.size() > 3) {
+            repostReceive(held.back());
+            held.pop_back();
+        }
+    }
+    while (uint8_t* r = takeReceived(0)) {
+        ++taken;
+        ++seen[r[readrec::frame + 17]];
+        repostReceive(r);
+    }
+    EXPECT_EQ(taken, delivered);
+    for (int tag = 0; tag < 256; ++tag)
+        EXPECT_EQ(seen[static_cast<size_t>(tag)], delivered / 256 + (tag < delivered % 256 ? 1 : 0)) << tag;
 }
 
 TEST_F(LinkTest, SendLengthsAndSlotAlternation)

@@ -239,6 +239,44 @@ TEST_F(DiscoveryTest, ReprobeRules)
     EXPECT_EQ(adapters[0].devicePresent, 1);
 }
 
+TEST_F(DiscoveryTest, NothingLeavesAnAdapterWhoseAddressIsUnknown)
+{
+    addSimAdapters(2);
+    devices[0].lastAnswer = devices[1].lastAnswer = ScriptedDevice::self;
+    devices[1].mac = deviceMac1;
+    attached[0] = attached[1] = true;
+    attach();
+    // The second adapter's query fails after the first one's succeeded.
+    zsim::setMacQueryFails(1, true);
+
+    EXPECT_EQ(bringUpDevices(), 1);
+    ASSERT_EQ(adapterCount, 1);
+    EXPECT_EQ(macAt(adapters[0].ownMac), hostMac0);
+    EXPECT_EQ(sent(1).size(), 0u);
+    EXPECT_EQ(devices[1].probes, 0);
+    std::vector<Bytes> out = sent(0);
+    ASSERT_FALSE(out.empty());
+    for (const Bytes& f : out) {
+        Mac source = macAt(f.data() + 6);
+        EXPECT_TRUE(source == hostMac0 || source == deviceMac0);
+    }
+
+    // The first adapter's query fails: the second one works under its own address.
+    resetSystemState();
+    busy = 0;
+    zsim::clearSent();
+    zsim::setMacQueryFails(1, false);
+    zsim::setMacQueryFails(0, true);
+    devices[1].probes = 0;
+    EXPECT_EQ(bringUpDevices(), 1);
+    ASSERT_EQ(adapterCount, 1);
+    EXPECT_EQ(macAt(adapters[0].ownMac), hostMac1);
+    EXPECT_EQ(adapters[0].devicePresent, 1);
+    EXPECT_EQ(macAt(adapters[0].deviceMac), deviceMac1);
+    EXPECT_EQ(sent(0).size(), 0u);
+    EXPECT_EQ(macAt(sent(1).at(0).data() + 6), hostMac1);
+}
+
 TEST_F(DiscoveryTest, FramesTakenDuringTheWaitAreDropped)
 {
     open(1);

@@ -1,6 +1,9 @@
 // The 100 ms monitor on the virtual clock, its timers fired from the table.
 #include "replies.h"
+#include "keysetlog/keysetlog.h"
 #include "zentrik/zentrik.h"
+
+#include <algorithm>
 
 #include <functional>
 
@@ -314,6 +317,45 @@ TEST_F(MonitorTest, FramesBetweenTicksAreHandledInOrder)
     runTicks(1);
     EXPECT_EQ(adapters[0].paramsSeen, 1);
     EXPECT_EQ(Bytes(referenceBlock, referenceBlock + 50), block(0x30));
+}
+
+// A station that floods blank blocks: a tick takes no more than the ring
+// holds, the rest waits for the next, and the log gains one record for the
+// station in the cycle, written once, with the unconfirmed key change kept.
+TEST_F(MonitorTest, BlankBlockFloodIsTakenARingATickAndLoggedOncePerCycle)
+{
+    appendKeySetLog(logSetNek, 1, paramReply(1, block(0x21)).data());
+    const Bytes setNek = readFile("plc.log");
+    const auto waiting = [] { return zsim::pendingFrames(0) + receiveSlotsPerAdapter - zsim::postedReads(0); };
+    monitorSecond = 2;
+    const Bytes blank = paramReply(1, Bytes(50, 0xFF));
+    for (int i = 0; i < 1300; ++i)
+        deliver(blank);
+    ASSERT_EQ(waiting(), 1300);
+
+    runTicks(1);
+    EXPECT_EQ(waiting(), 1300 - receiveSlotsPerAdapter);
+    const Bytes afterFirst = readFile("plc.log");
+    ASSERT_GT(afterFirst.size(), setNek.size());
+    EXPECT_TRUE(std::equal(setNek.begin(), setNek.end(), afterFirst.begin()));
+    EXPECT_EQ(std::count(afterFirst.begin(), afterFirst.end(), '\n'), 4);
+
+    runTicks(2);
+    EXPECT_EQ(waiting(), 0);
+    EXPECT_EQ(readFile("plc.log"), afterFirst);
+    EXPECT_EQ(monitorSecond, 2);
+    EXPECT_EQ(monitorTicks, 3);
+
+    // A new cycle: the station's next blank block is recorded again.
+    monitorSecond = 59;
+    monitorTicks = 9;
+    runTicks(1);
+    ASSERT_EQ(monitorSecond, 0);
+    deliver(blank);
+    deliver(blank);
+    runTicks(1);
+    const Bytes afterCycle = readFile("plc.log");
+    EXPECT_EQ(std::count(afterCycle.begin(), afterCycle.end(), '\n'), 6);
 }
 
 // A record without a management frame leaves the tick's buffer as it was; the

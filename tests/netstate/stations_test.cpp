@@ -40,15 +40,24 @@ TEST_F(StationsTest, RateSamplesToTheLastBit)
         rates(linkStatsReply({{station(1), c.v}}));
         EXPECT_EQ(table()[0].rateMbps, c.rate) << c.v;
     }
-    // No linkValue gives exactly 0.0, the mark of "no estimate".
-    for (uint32_t v = 0; v <= 0xFFFF; ++v)
-        ASSERT_NE(rateFromLinkValue(static_cast<uint16_t>(v)), 0.0) << v;
-    // The high byte counts: little-endian.
-    EXPECT_EQ(rateFromLinkValue(0x0100), rateFromLinkValue(256));
+    for (uint32_t v = 0; v <= 0xFFFF; ++v) {
+        double rate = rateFromLinkValue(static_cast<uint16_t>(v));
+        // Every product rounded on its own: the volatile keeps this side from
+        // being fused into a multiply-add, whatever this file is built with.
+        volatile double second = v * 0.023809523809523808 * 1.1434511434511434;
+        ASSERT_EQ(rate, second - 0.12978912978912938) << v;
+        // No linkValue gives exactly 0.0, the mark of "no estimate".
+        ASSERT_NE(rate, 0.0) << v;
+    }
+    // The link value is little-endian on the wire: bytes 00 01 are 256, not 1.
     std::memset(profiles, 0, sizeof profiles);
     use(0, station(1));
-    rates(linkStatsReply({{station(1), 0x01F4}}));
-    EXPECT_EQ(table()[0].rateMbps, 13.48272448272448);
+    Bytes f = linkStatsReply({{station(1), 0}});
+    f[30] = 0x00;
+    f[31] = 0x01;
+    rates(f);
+    EXPECT_EQ(table()[0].rateMbps, 6.839817839817839);
+    EXPECT_NE(table()[0].rateMbps, rateFromLinkValue(1));
 }
 
 TEST_F(StationsTest, BarPositionsAndRatings)
@@ -84,7 +93,7 @@ TEST_F(StationsTest, BarPositionsAndRatings)
     EXPECT_EQ(linkQualityFor(0.0).barColour, red);
 }
 
-TEST_F(StationsTest, AverageCoversTheLeadingRatedRun)
+TEST_F(StationsTest, AverageCoversEveryRatedStation)
 {
     struct Case {
         const char* name;
@@ -93,9 +102,11 @@ TEST_F(StationsTest, AverageCoversTheLeadingRatedRun)
     } cases[] = {
         {"empty", {}, 0.0},
         {"two", {{0, 1.0}, {1, 2.0}}, 1.5},
-        {"stops at a free entry", {{0, 1.0}, {2, 9.0}}, 1.0},
-        {"stops at a rate of 0.0", {{0, 3.0}, {1, 0.0}, {2, 9.0}}, 3.0},
-        {"entry 0 unrated", {{0, 0.0}, {1, 5.0}}, 0.0},
+        {"a free entry in between", {{0, 1.0}, {2, 9.0}}, 5.0},
+        {"an unrated station in between", {{0, 3.0}, {1, 0.0}, {2, 9.0}}, 6.0},
+        {"entry 0 unrated", {{0, 0.0}, {1, 5.0}}, 5.0},
+        {"behind a free entry 0", {{1, 2.0}, {99, 4.0}}, 3.0},
+        {"none rated", {{0, 0.0}, {1, 0.0}}, 0.0},
         {"negative rates count", {{0, -0.12978912978912938}, {1, 1.013662013662014}}, 0.44193644193644231},
         {"sum exactly zero", {{0, 1.0}, {1, -1.0}}, 0.0},
     };
@@ -106,11 +117,21 @@ TEST_F(StationsTest, AverageCoversTheLeadingRatedRun)
             use(i, station(i), r);
         EXPECT_DOUBLE_EQ(averageRate(), c.average);
     }
-    // All 100 in use and rated: the walk ends after entry 99.
+    // All 100 in use and rated: entry 99 counts too.
     std::memset(profiles, 0, sizeof profiles);
     for (int i = 0; i < stationsPerProfile; ++i)
         use(i, station(i), i == 99 ? 101.0 : 1.0);
     EXPECT_DOUBLE_EQ(averageRate(), 2.0);
+    // A free entry's stale rate does not count.
+    table()[50].inUse = 0;
+    table()[50].rateMbps = 1000.0;
+    EXPECT_DOUBLE_EQ(averageRate(), 199.0 / 99);
+    // A station the last link-statistics reply did not list keeps the rating of the others.
+    std::memset(profiles, 0, sizeof profiles);
+    use(0, station(0));
+    use(1, station(1));
+    rates(linkStatsReply({{station(1), 500}}));
+    EXPECT_STREQ(linkQualityFor(averageRate()).ratingText, "Link Quality: Excellent");
 }
 
 TEST_F(StationsTest, StationRepliesCreateCountAndAge)
@@ -122,8 +143,7 @@ TEST_F(StationsTest, StationRepliesCreateCountAndAge)
     reply(station(1));
     EXPECT_EQ(table()[0].inUse, 1);
     EXPECT_EQ(macAt(table()[0].mac), station(1));
-    EXPECT_EQ(table()[0].seenCount, 9);  // creation does not count
-    table()[0].seenCount = 0;
+    EXPECT_EQ(table()[0].seenCount, 0);  // neither inherited nor counted
     reply(station(2));
     reply(station(2));
     EXPECT_EQ(table()[1].seenCount, 1);
@@ -143,21 +163,29 @@ TEST_F(StationsTest, StationRepliesCreateCountAndAge)
     EXPECT_EQ(table()[2].inUse, 1);
     EXPECT_EQ(table()[2].seenCount, 0);
 
-    // The walk now stops at free entry 0: entries 1 and 2 are not aged.
+    // Stations behind the now free entry 0 still age: 2 answered, 3 did not.
+    table()[2].rateMbps = 3.0;
+    reply(station(2));
     ageStations();
     EXPECT_EQ(table()[1].inUse, 1);
-    EXPECT_EQ(table()[2].inUse, 1);
+    EXPECT_EQ(table()[2].inUse, 0);
+    EXPECT_EQ(table()[2].rateMbps, 0.0);
 
-    // A new station takes the lowest free index; from then on one reply keeps it.
+    // A new station takes the lowest free index and starts from 0, whatever the entry held.
+    table()[0].seenCount = 4;  // left by station 1
     reply(station(4));
     EXPECT_EQ(macAt(table()[0].mac), station(4));
     EXPECT_EQ(table()[0].seenCount, 0);
-    reply(station(4));
     reply(station(2));
     ageStations();
-    EXPECT_EQ(table()[0].inUse, 1);
+    EXPECT_EQ(table()[0].inUse, 0);  // heard once only
     EXPECT_EQ(table()[1].inUse, 1);
-    EXPECT_EQ(table()[2].inUse, 0);  // no reply since the last pass
+    // From then on one reply between two passes keeps a station.
+    reply(station(2));
+    ageStations();
+    EXPECT_EQ(table()[1].inUse, 1);
+    ageStations();
+    EXPECT_EQ(table()[1].inUse, 0);
 
     // An entry in use is matched before a free entry with the same old MAC.
     std::memset(profiles, 0, sizeof profiles);
@@ -226,13 +254,15 @@ TEST_F(StationsTest, RateMatching)
     rates(linkStatsReply({{even, 42}}));
     EXPECT_EQ(table()[0].rateMbps, 7.0);
 
-    // The walk stops at the first free entry.
+    // Stations behind free entries are rated; free entries are not.
     std::memset(profiles, 0, sizeof profiles);
-    use(0, station(0), 7.0);
-    use(2, station(2), 7.0);
-    rates(linkStatsReply({{station(0), 42}, {station(2), 42}}));
-    EXPECT_EQ(table()[0].rateMbps, 1.013662013662014);
-    EXPECT_EQ(table()[2].rateMbps, 7.0);
+    use(1, station(1), 7.0);
+    use(99, station(99), 7.0);
+    std::memcpy(table()[0].mac, station(0).data(), 6);  // free, an old MAC
+    rates(linkStatsReply({{station(0), 42}, {station(1), 42}, {station(99), 84}}));
+    EXPECT_EQ(table()[0].rateMbps, 0.0);
+    EXPECT_EQ(table()[1].rateMbps, 1.013662013662014);
+    EXPECT_EQ(table()[99].rateMbps, 2.1571131571131574);
 }
 
 TEST_F(StationsTest, ShortRepliesOnlyRateWholeRecords)

@@ -16,6 +16,7 @@
 #include <net/if.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -367,12 +368,30 @@ TEST_F(PlcsimTest, BadScenarioExitsTwoNamingTheField)
         out << R"({"adapters":[{"interface":"plc0","hostMac":"02:b7:1c:00:00:01",)"
                R"("device":{"mac":"02:b7:1c:10:1d:01","type":300,"devicePassword":"ZP6J-4LAV-8EMQ"}}]})";
     }
+    // A scenario that is not a regular file, or one too big, is refused unread:
+    // /dev/zero would never end and a FIFO with no writer would block for good.
+    std::remove("pipe.json");
+    ASSERT_EQ(mkfifo("pipe.json", 0600), 0);
+    {
+        std::ofstream out("huge.json");
+        out << std::string((size_t{1} << 20) + 1, ' ');
+    }
+    std::string badMac = writeScenario("bad-mac.json", "");
+    {
+        std::ofstream out(badMac);
+        out << R"({"adapters":[{"interface":"plc0","hostMac":"+2:-0:00:00:00:01",)"
+               R"("device":{"mac":"02:b7:1c:10:1d:01","type":1,"devicePassword":"ZP6J-4LAV-8EMQ"}}]})";
+    }
     struct Case {
         std::vector<std::string> args;
         const char* error;
     } cases[] = {
         {{file}, "plcsim: bad-type.json: adapters[0].device.type: expected an integer 0..127\n"},
         {{"missing.json"}, "plcsim: missing.json: (file): cannot be read: No such file or directory\n"},
+        {{"/dev/zero"}, "plcsim: zero: (file): not a regular file\n"},
+        {{"pipe.json"}, "plcsim: pipe.json: (file): not a regular file\n"},
+        {{"huge.json"}, "plcsim: huge.json: (file): larger than 1 MiB\n"},
+        {{badMac}, "plcsim: bad-mac.json: adapters[0].hostMac: expected a MAC address like 02:00:00:00:00:01\n"},
         {{"--bogus", file}, "plcsim: unknown option --bogus\n"},
         {{}, "Usage: plcsim [-v] SCENARIO.json\n"},
     };
@@ -383,6 +402,8 @@ TEST_F(PlcsimTest, BadScenarioExitsTwoNamingTheField)
         EXPECT_EQ(sim.errors().rfind(c.error, 0), 0u) << c.error;
         EXPECT_EQ(if_nametoindex("plc0"), 0u);
     }
+    std::remove("pipe.json");
+    std::remove("huge.json");
 }
 
 TEST_F(PlcsimTest, HelpExitsZero)

@@ -61,10 +61,10 @@ TEST_F(PromptTest, FormCaptionAndContentArea) {
     prompt::Form1 form;
     EXPECT_EQ(form.objectName(), "Form1");
     EXPECT_EQ(form.windowTitle(), "Veltaro RLA-7070 Utilities - Connect Hardware");
-    // 7545 x 5175 twips, fixed.
-    EXPECT_EQ(form.size(), QSize(503, 345));
-    EXPECT_EQ(form.minimumSize(), QSize(503, 345));
-    EXPECT_EQ(form.maximumSize(), QSize(503, 345));
+    // 7545 x 5295 twips, fixed: the controls' 5175 and a margin below the button.
+    EXPECT_EQ(form.size(), QSize(503, 353));
+    EXPECT_EQ(form.minimumSize(), QSize(503, 353));
+    EXPECT_EQ(form.maximumSize(), QSize(503, 353));
     EXPECT_TRUE(form.isWindow());
     EXPECT_FALSE(form.windowIcon().isNull());
     EXPECT_FALSE(form.windowIcon().pixmap(32, 32).isNull());
@@ -90,6 +90,9 @@ TEST_F(PromptTest, ControlsSitWhereTheTwipsPlaceThem) {
     // In pixels, for the record: banner 503x62 at 0,0; OK 89x25 at 392,320.
     EXPECT_EQ(control<QWidget>(form, "Image2")->geometry(), QRect(0, 0, 503, 62));
     EXPECT_EQ(control<QWidget>(form, "Command1")->geometry(), QRect(392, 320, 89, 25));
+    // The button keeps the form's margin from the bottom edge, as Frame1 does from the left.
+    const QRect ok = control<QWidget>(form, "Command1")->geometry();
+    EXPECT_EQ(form.height() - (ok.bottom() + 1), control<QWidget>(form, "Frame1")->x());
     // Nothing else on the form.
     EXPECT_EQ(form.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly).size(), 6);
 }

@@ -2,6 +2,7 @@
 // Puts the system's process-wide tables and flags back as a fresh process has
 // them, so that every test starts from program start whatever ran before it.
 // Each library resets what it owns.
+#include "keysetlog/keysetlog.h"
 #include "link/session.h"
 #include "mme/exchange.h"
 #include "netstate/monitor.h"
@@ -16,6 +17,7 @@ inline void resetSystemState()
     session::resetSessionState();
     resetNetstateState();
     resetMmeState();
+    resetKeySetLogState();
     resetLinkState();
     platform::setTimerBackend(nullptr);
     platform::clearTimers();

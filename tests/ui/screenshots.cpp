@@ -15,6 +15,10 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
@@ -26,10 +30,34 @@ namespace {
 QString outDir;
 int failures = 0;
 
+// Under a window manager the picture is taken from the screen, title bar and
+// frame included; offscreen, the window's own contents are all there is.
+QPixmap picture(QWidget* w)
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return w->grab();
+    w->raise();
+    w->activateWindow();
+    // Real time for the window manager to frame the window and for the first paint.
+    for (int waited = 0; waited < 5000; waited += 500) {
+        QEventLoop settle;
+        QTimer::singleShot(500, &settle, &QEventLoop::quit);
+        settle.exec();
+        if (waited > 0 && w->frameGeometry() != w->geometry())
+            break;
+    }
+    const QRect frame = w->frameGeometry();
+    if (frame == w->geometry()) {
+        std::fprintf(stderr, "ui_screenshots: no window manager framed the window\n");
+        ++failures;
+    }
+    return w->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+}
+
 void save(QWidget* w, const char* name)
 {
     QString path = outDir + "/" + name;
-    if (!w->grab().save(path)) {
+    if (!picture(w).save(path)) {
         std::fprintf(stderr, "ui_screenshots: cannot write %s\n", qPrintable(path));
         ++failures;
     }

@@ -18,6 +18,8 @@
 
 #include <QCloseEvent>
 #include <QDialogButtonBox>
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -169,6 +171,82 @@ TEST_F(SheetTest, AboutPageShowsNameAndVersion)
     EXPECT_GE(product.width(), dluX(152));
     // No web link on the page.
     EXPECT_TRUE(about->findChildren<QAbstractButton*>().isEmpty());
+
+    // "Version:" and its value stand on one baseline, though the layout gives
+    // the first a taller rectangle: the lowest drawn row of each, on the page.
+    auto baseline = [about](const char* text) {
+        for (QLabel* l : about->findChildren<QLabel*>()) {
+            if (l->text() != QLatin1String(text))
+                continue;
+            QImage image = l->grab().toImage();
+            for (int y = image.height() - 1; y >= 0; --y)
+                for (int x = 0; x < image.width(); ++x)
+                    if (qGray(image.pixel(x, y)) < 128)
+                        return l->y() + y;
+        }
+        return -1;
+    };
+    int label = baseline("Version:");
+    EXPECT_GT(label, 0);
+    EXPECT_EQ(label, baseline("v.2.0.0.00"));
+}
+
+// Every text that a label of the pages or of the scan dialog can show is
+// measured in each face the sheet may be drawn with: nothing may be cut.
+TEST_F(SheetTest, EveryLabelShowsEachOfItsTextsWhole)
+{
+    load("home.json");
+    // Texts that a label shows besides the one it is made with.
+    const QMap<QString, QStringList> alsoShown = {
+        {QStringLiteral("statusText"),
+         {QString::fromLatin1(analyzingText), QString::fromLatin1(refreshingText), QStringLiteral("Link Quality: Poor"),
+          QStringLiteral("Link Quality: Fair"), QStringLiteral("Link Quality: Excellent")}},
+    };
+    // The faces a test machine falls back on, and whatever the usual choice is here.
+    QStringList faces = {QString()};
+    for (const char* name : {"DejaVu Sans", "DejaVu Sans Condensed", "Liberation Sans"})
+        if (QFontDatabase::families().contains(QString::fromLatin1(name)))
+            faces << QString::fromLatin1(name);
+    ASSERT_GE(faces.size(), 2) << "no fallback face installed (scripts/setup installs them)";
+
+    int measured = 0;
+    for (const QString& face : faces) {
+        SCOPED_TRACE(face.isEmpty() ? std::string("usual face") : face.toStdString());
+        sheet.reset();
+        closeAdapters();
+        setDialogFamily(face);
+        open();
+        auto* tabs = child<QTabWidget>("tabs");
+        for (int i = 0; i < pageCount; ++i)
+            tabs->setCurrentIndex(i);
+        ScanDialog dialog(sheet->page(networkPageIndex));
+
+        // The dialog belongs to the Network page: its label is among the sheet's.
+        ASSERT_EQ(dialog.findChildren<QLabel*>().size(), 1);
+        for (QLabel* label : sheet->findChildren<QLabel*>()) {
+            QStringList texts = alsoShown.value(label->objectName());
+            texts.prepend(label->text());
+            const QRect box = label->contentsRect();
+            const QFontMetrics metrics(label->font());
+            for (const QString& text : texts) {
+                if (text.isEmpty())
+                    continue;
+                ++measured;
+                int width = label->wordWrap() ? box.width() : metrics.horizontalAdvance(text);
+                int height = label->wordWrap()
+                                 ? metrics.boundingRect(box.x(), box.y(), box.width(), 1 << 20,
+                                                        Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, text)
+                                       .height()
+                                 : metrics.height();
+                EXPECT_LE(width, box.width()) << text.toStdString();
+                EXPECT_LE(height, box.height()) << text.toStdString();
+            }
+            // A label widened for its text still lies on its page.
+            EXPECT_TRUE(label->parentWidget()->rect().contains(label->geometry())) << label->text().toStdString();
+        }
+    }
+    setDialogFamily(QString());
+    EXPECT_GE(measured, 20);
 }
 
 TEST(QtTimers, FireOnTheEventLoopUntilKilled)

@@ -13,7 +13,10 @@
 #include "zentrik/sim.h"
 #include "emulator/model.h"
 
+#include <QGuiApplication>
 #include <QLabel>
+#include <QMessageBox>
+#include <QScreen>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -244,6 +247,49 @@ TEST_F(SheetTest, UnusableHardwareReportsAndEnds)
     }
 }
 
+// Boxes shown by the real message box: where each opens.
+TEST_F(SheetTest, BoxesOpenCentredOnTheScreenOrOnTheSheet)
+{
+    setErrorBoxHook(nullptr);
+    struct Seen {
+        QRect box;
+        QString caption;
+    };
+    std::vector<Seen> seen;
+    QTimer closer;
+    closer.setInterval(1);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            seen.push_back({box->frameGeometry(), box->windowTitle()});
+            box->accept();
+        }
+    });
+    closer.start();
+
+    // Before the sheet is shown: "Invalid Configuration" from the Device page.
+    load("silent.json");
+    open();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].caption, "Invalid Configuration");
+    QPoint screenCentre = QGuiApplication::primaryScreen()->availableGeometry().center();
+    EXPECT_LE((seen[0].box.center() - screenCentre).manhattanLength(), 2) << seen[0].box.x() << "," << seen[0].box.y();
+
+    // Once the sheet is on the screen, a box of one of its pages opens over it.
+    sheet.reset();
+    zsim::reset();
+    network.clear();
+    busy = 1;
+    load("home.json");
+    open();
+    sheet->move(20, 30);
+    sheet->show();
+    showErrorBox(sheet->page(devicePageIndex), QStringLiteral("Over the sheet"), QStringLiteral("text"));
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_LE((seen[1].box.center() - sheet->frameGeometry().center()).manhattanLength(), 2);
+    EXPECT_GT((seen[1].box.center() - screenCentre).manhattanLength(), 20);
+    closer.stop();
+}
+
 TEST_F(SheetTest, RefreshStartsOverAndEndsWhenNothingUsableRemains)
 {
     load("home.json");
@@ -397,4 +443,44 @@ TEST_F(ScanDialogTest, SilentNetworkHoldsTheDialogTenSeconds)
     EXPECT_EQ(child<QLabel>("statusText")->text(), "Link Quality: Poor");
     EXPECT_EQ(devicePageWindow->bar().pos(), 3);
     EXPECT_EQ(devicePageWindow->bar().colour(), QColor(230, 0, 0));
+}
+
+// A window manager may offer a minimise button on the dialog whatever it is
+// asked: the dialog comes back at once, and the sheet is not left minimised.
+TEST_F(ScanDialogTest, MinimisedDialogAndSheetComeBack)
+{
+    load("home.json");
+    open();
+    ASSERT_TRUE(runUntilScanEnds());
+    sheet->show();
+    child<QTabWidget>("tabs")->setCurrentIndex(networkPageIndex);
+    int passes = 0;
+    bool minimised = false, cameBack = false;
+    QTimer stepper;
+    stepper.setInterval(0);
+    QObject::connect(&stepper, &QTimer::timeout, [&] {
+        ScanDialog* d = scanDialogWindow;
+        if (!d)
+            return;
+        if (++passes == 2) {
+            sheet->showMinimized();
+            d->showMinimized();
+            minimised = d->isMinimized() && sheet->isMinimized();
+        } else if (passes == 10) {
+            cameBack = !d->isMinimized() && d->isVisible();
+        }
+        if (passes > 300) {  // a fault: do not hang the suite
+            d->endScan();
+            return;
+        }
+        simclock::advance(monitorIntervalMs);
+        platform::runDueTimers();
+    });
+    stepper.start();
+    child<QPushButton>("scanButton")->click();
+    stepper.stop();
+    EXPECT_TRUE(minimised);
+    EXPECT_TRUE(cameBack);
+    EXPECT_LT(passes, 300);
+    EXPECT_FALSE(sheet->isMinimized());
 }

@@ -1,0 +1,297 @@
+// Working files that another local user, or a mistake, put in the way: a FIFO,
+// a symlink, a hard link, a umask of 000 and a directory the process may not
+// write, for "wizard.data" and "plc.log" alike; and the single-instance lock
+// held by another user. Each case runs in a child of its own, with an alarm, so
+// a file that blocks fails the case instead of hanging the suite.
+#include "frames/frame.h"
+#include "keysetlog/keysetlog.h"
+#include "netstate/profiles.h"
+#include "platform/instance.h"
+#include "support/scratch.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+std::array<uint8_t, mme::paramReplyLength> paramReply()
+{
+    std::array<uint8_t, mme::paramReplyLength> r{};
+    r[mme::offEthertype] = mme::ethertypeHigh;
+    r[mme::offEthertype + 1] = mme::ethertypeLow;
+    r[mme::offEntryType] = mme::typeParam;
+    r[mme::offEntryLength] = mme::paramReplyEntryLength;
+    r[mme::offBlockKind] = mme::blockKindEeprom;
+    return r;
+}
+
+// One of the two files: how the system reads it, writes it and what a fresh
+// write leaves.
+struct WorkingFile {
+    const char* name;
+    // True when what is there was taken for no file at all.
+    std::function<bool()> readsAsMissing;
+    std::function<bool()> write;
+    // The file a write makes when nothing could be read before it.
+    std::function<bool(const std::string&)> isFresh;
+};
+
+const std::string planted = "planted by someone else\n";
+
+const WorkingFile files[] = {
+    {profileFileName,
+     [] {
+         std::strcpy(profiles[0].networkPassword, "NotDefault");
+         loadProfiles();
+         return std::strcmp(profiles[0].networkPassword, defaultNetworkPassword) == 0;
+     },
+     [] { return saveProfiles(); },
+     [](const std::string& bytes) { return bytes.size() >= profileImageSize && bytes != planted; }},
+    {"plc.log",
+     [] {
+         // Nothing read: the rewrite holds the new record alone.
+         appendKeySetLog(logSetNek, 0, paramReply().data());
+         const std::string bytes = readFile("plc.log");
+         return std::count(bytes.begin(), bytes.end(), '\n') == 2;
+     },
+     [] {
+         appendKeySetLog(logSetNek, 0, paramReply().data());
+         return true;
+     },
+     [](const std::string& bytes) {
+         return bytes.size() > 150 && bytes.find("**SETNEK**Retry=0") != std::string::npos &&
+                bytes.find("planted") == std::string::npos;
+     }},
+};
+
+// Inode, size and change time: enough to tell a file rewritten or replaced,
+// and readable by a user who may not read the file itself.
+std::string fingerprint(const std::string& path)
+{
+    struct stat st{};
+    if (lstat(path.c_str(), &st) != 0)
+        return "none";
+    return std::to_string(st.st_ino) + "/" + std::to_string(st.st_size) + "/" + std::to_string(st.st_mtim.tv_sec) +
+           "." + std::to_string(st.st_mtim.tv_nsec);
+}
+
+bool isPrivateRegular(const std::string& path)
+{
+    struct stat st{};
+    return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 07777) == 0600 && st.st_nlink == 1;
+}
+
+// Runs `body` in a child inside a fresh directory; the child fails with the
+// number of the check that did not hold, or is killed by the alarm.
+void runCase(const char* hazard, const WorkingFile& f, const std::function<int(const scratch::Directory&)>& body)
+{
+    scratch::Directory dir("brennic-hostile");
+    ASSERT_TRUE(dir.ok());
+    scratch::ChildResult r = scratch::runChild([&] {
+        alarm(5);
+        if (chdir(dir.path().c_str()) != 0)
+            return 99;
+        return body(dir);
+    });
+    EXPECT_TRUE(r.exited(0)) << f.name << ", " << hazard << ": status " << r.status
+                             << (WIFSIGNALED(r.status) ? " (killed: blocked?)" : "") << ", stderr: " << r.errorText;
+}
+
+TEST(WorkingFiles, NeverFollowedBlockedOnOrLeaked)
+{
+    for (const WorkingFile& f : files) {
+        const std::string name = f.name;
+
+        runCase("FIFO", f, [&](const scratch::Directory&) {
+            if (mkfifo(name.c_str(), 0666) != 0)
+                return 1;
+            if (!f.readsAsMissing())
+                return 2;
+            // A FIFO is replaced, never written through.
+            if (!f.write() || !isPrivateRegular(name) || !f.isFresh(readFile(name)))
+                return 3;
+            return 0;
+        });
+
+        runCase("symlink", f, [&](const scratch::Directory& dir) {
+            writeFile(dir.file("target"), planted);
+            chmod(dir.file("target").c_str(), 0644);
+            if (symlink("target", name.c_str()) != 0)
+                return 1;
+            if (!f.readsAsMissing())
+                return 2;
+            if (!f.write() || !isPrivateRegular(name) || !f.isFresh(readFile(name)))
+                return 3;
+            if (readFile(dir.file("target")) != planted)
+                return 4;
+            return 0;
+        });
+
+        runCase("hard link", f, [&](const scratch::Directory& dir) {
+            writeFile(dir.file("other"), planted);
+            if (link(dir.file("other").c_str(), name.c_str()) != 0)
+                return 1;
+            if (!f.write() || !isPrivateRegular(name))
+                return 3;
+            // The other name keeps its own bytes and no log or profile text.
+            if (readFile(dir.file("other")) != planted)
+                return 4;
+            return 0;
+        });
+
+        runCase("umask 000", f, [&](const scratch::Directory&) {
+            umask(0);
+            if (!f.write() || !isPrivateRegular(name) || !f.write() || !isPrivateRegular(name))
+                return 3;
+            return 0;
+        });
+
+        runCase("unwritable directory", f, [&](const scratch::Directory& dir) {
+            if (!f.write())
+                return 1;
+            const std::string before = fingerprint(name);
+            if (chmod(dir.path().c_str(), 0555) != 0 || !scratch::dropPrivileges())
+                return 2;
+            testing::internal::CaptureStderr();
+            const bool wrote = f.write();
+            const std::string err = testing::internal::GetCapturedStderr();
+            if (fingerprint(name) != before)
+                return 4;
+            // Says why, on standard error, and for the profiles to the box as well.
+            if (err.find(name) == std::string::npos || err.find(std::strerror(EACCES)) == std::string::npos)
+                return 5;
+            if (name == profileFileName && (wrote || std::strcmp(lastSaveError(), std::strerror(EACCES)) != 0))
+                return 6;
+            return 0;
+        });
+    }
+}
+
+// A child that runs `take` and then holds what it took until release() is
+// called; `took` is what `take` returned.
+class Holder {
+public:
+    explicit Holder(const std::function<bool()>& take)
+    {
+        int ready[2], hold[2];
+        if (pipe(ready) != 0 || pipe(hold) != 0)
+            return;
+        std::fflush(nullptr);
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(ready[0]);
+            close(hold[1]);
+            char c = take() ? 'y' : 'n';
+            (void)!write(ready[1], &c, 1);
+            (void)!read(hold[0], &c, 1);
+            _exit(0);
+        }
+        close(ready[1]);
+        close(hold[0]);
+        char c = 0;
+        (void)!read(ready[0], &c, 1);
+        close(ready[0]);
+        took = c == 'y';
+        release_ = hold[1];
+    }
+    ~Holder() { release(); }
+    void release()
+    {
+        if (release_ >= 0)
+            close(release_);
+        release_ = -1;
+        if (pid_ > 0)
+            waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+    bool took = false;
+
+private:
+    pid_t pid_ = -1;
+    int release_ = -1;
+};
+
+// A lock another user holds in every place that user can reach: an
+// XDG_RUNTIME_DIR of theirs, and the fallback folder they made first (as a
+// directory, and as a symlink to one of theirs).
+TEST(InstanceLock, AnotherUsersLockNeverStopsThisUsersCopy)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    const std::string name = "brennic-locktest-" + std::to_string(getpid());
+    const std::string fallback = "/tmp/" + name + "-0";
+    scratch::Directory theirs("brennic-other-user");
+    ASSERT_TRUE(theirs.ok());
+    ASSERT_EQ(chown(theirs.path().c_str(), scratch::nobody, scratch::nobody), 0);
+    ASSERT_EQ(chmod(theirs.path().c_str(), 0700), 0);
+
+    for (bool asSymlink : {false, true}) {
+        Holder other([&] {
+            if (!scratch::dropPrivileges())
+                return false;
+            bool made = asSymlink ? symlink(theirs.path().c_str(), fallback.c_str()) == 0
+                                  : mkdir(fallback.c_str(), 0777) == 0 && chmod(fallback.c_str(), 0777) == 0;
+            std::vector<std::string> dirs{theirs.path()};
+            if (!asSymlink)
+                dirs.push_back(fallback);
+            for (const std::string& dir : dirs) {
+                const int fd = open((dir + "/" + name + ".lock").c_str(), O_RDWR | O_CREAT, 0666);
+                made = made && fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+            }
+            return made;
+        });
+        EXPECT_TRUE(other.took) << "the other user could not set its locks up";
+
+        scratch::ChildResult r = scratch::runChild([&] {
+            setenv("XDG_RUNTIME_DIR", theirs.path().c_str(), 1);
+            return platform::acquireInstanceLock(name.c_str()) ? 0 : 1;
+        });
+        EXPECT_TRUE(r.exited(0)) << (asSymlink ? "symlink" : "directory") << ": status " << r.status << ", "
+                                 << r.errorText;
+        other.release();
+        std::filesystem::remove_all(fallback);
+    }
+
+    // Without a runtime directory, the user's own 0700 fallback holds the lock
+    // for one copy at a time.
+    unsetenv("XDG_RUNTIME_DIR");
+    Holder first([&] { return platform::acquireInstanceLock(name.c_str()); });
+    EXPECT_TRUE(first.took);
+    scratch::ChildResult second = scratch::runChild([&] { return platform::acquireInstanceLock(name.c_str()) ? 0 : 1; });
+    EXPECT_TRUE(second.exited(1)) << "a second copy ran beside the first";
+    first.release();
+    struct stat st{};
+    if (lstat(fallback.c_str(), &st) == 0) {
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
+        EXPECT_EQ(st.st_mode & 07777, 0700u);
+    }
+    std::filesystem::remove_all(fallback);
+}
+
+}  // namespace
