@@ -46,5 +46,5 @@ void startKeySetLogCycle();
 
 constexpr int keySetLogBlankPerCycle = 4;
 
-// Puts the held records and the cycle's blank-block sources back as a fresh process has them.
+// Nothing held, no blank block seen this cycle: as a fresh process has it.
 void resetKeySetLogState();

@@ -262,7 +262,7 @@ TEST_F(DiscoveryTest, NothingLeavesAnAdapterWhoseAddressIsUnknown)
     }
 
     // The first adapter's query fails: the second one works under its own address.
-    simsystem::resetSystemState();
+    resetSystemState();
     busy = 0;
     zsim::clearSent();
     zsim::setMacQueryFails(1, false);

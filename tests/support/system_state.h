@@ -16,8 +16,8 @@ inline void resetSystemState()
     // Highest first: the session still holds the monitor's view and the adapters.
     session::resetSessionState();
     resetNetstateState();
-    resetKeySetLogState();
     resetMmeState();
+    resetKeySetLogState();
     resetLinkState();
     platform::setTimerBackend(nullptr);
     platform::clearTimers();
