@@ -309,8 +309,8 @@ int runSession(const Context& ctx)
     if (!start.started) {
         if (secret)
             wipe(*secret);
-        error(std::string(session::invalidConfigCaption) + ": " +
-              (start.noAdapter ? "no network adapter could be opened" : "no supported powerline device answered"));
+        // The line above, from the start itself, says which of the two it was.
+        error(session::invalidConfigCaption);
         return exitNoDevice;
     }
 

@@ -140,7 +140,7 @@ void formatEventLine(int kind, int retry, const uint8_t* block, char* line)
 
 void reportWriteFailure(int error)
 {
-    std::fprintf(stderr, "brennic: cannot write plc.log: %s\n", std::strerror(error));
+    std::fprintf(stderr, "%s: cannot write plc.log: %s\n", program_invocation_short_name, std::strerror(error));
 }
 
 bool writeAll(int fd, const char* data, size_t size)

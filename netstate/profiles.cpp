@@ -68,7 +68,8 @@ std::string saveError;
 void reportSaveFailure(const char* what)
 {
     saveError = std::strerror(errno);
-    std::fprintf(stderr, "brennic: cannot save %s: %s: %s (the previous file is kept)\n", profileFileName, what,
+    std::fprintf(stderr, "%s: cannot save %s: %s: %s (the previous file is kept)\n", program_invocation_short_name,
+                 profileFileName, what,
                  std::strerror(errno));
 }
 }  // namespace
@@ -182,9 +183,10 @@ int startSession()
     if (!any) {
         // The box the user sees cannot say which of these it was; standard error can.
         if (adapterCount == 0)
-            std::fprintf(stderr, "brennic: no network adapter could be opened\n");
+            std::fprintf(stderr, "%s: no network adapter could be opened\n", program_invocation_short_name);
         else
-            std::fprintf(stderr, "brennic: no supported powerline device answered on %d network adapter%s\n",
+            std::fprintf(stderr, "%s: no supported powerline device answered on %d network adapter%s\n",
+                         program_invocation_short_name,
                          adapterCount, adapterCount == 1 ? "" : "s");
         closeAdapters();
         return 0;

@@ -439,7 +439,7 @@ TEST_F(KeySetLog, PlcLogThatIsADirectoryIsReportedOnStderr)
     testing::internal::CaptureStderr();
     appendKeySetLog(logEeprom, 0, paramReply(1, 0).data());
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              std::string("brennic: cannot write plc.log: ") + std::strerror(EISDIR) + "\n");
+              std::string(program_invocation_short_name) + ": cannot write plc.log: " + std::strerror(EISDIR) + "\n");
     EXPECT_TRUE(fs::is_directory("plc.log"));
 }
 
@@ -471,7 +471,7 @@ TEST_F(KeySetLog, FailedWriteKeepsTheOldLogAndSaysWhy)
     int status = 0;
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(err, std::string("brennic: cannot write plc.log: ") + std::strerror(EFBIG) + "\n");
+    EXPECT_EQ(err, std::string(program_invocation_short_name) + ": cannot write plc.log: " + std::strerror(EFBIG) + "\n");
     EXPECT_EQ(readFile("plc.log"), old);
     EXPECT_FALSE(fs::exists("plc.log.new"));
 }
@@ -519,7 +519,7 @@ TEST_F(KeySetLog, UnwritableDirectoryIsReportedOnStderr)
     const std::optional<std::string> err = appendAsUnprivileged();
     if (!err)
         GTEST_SKIP() << "could not run without the rights that ignore directory permissions";
-    EXPECT_EQ(*err, std::string("brennic: cannot write plc.log: ") + std::strerror(EACCES) + "\n");
+    EXPECT_EQ(*err, std::string(program_invocation_short_name) + ": cannot write plc.log: " + std::strerror(EACCES) + "\n");
     EXPECT_FALSE(fs::exists("plc.log"));
 }
 

@@ -383,7 +383,7 @@ TEST_F(SessionStartTest, FailureClosesEverything)
     testing::internal::CaptureStderr();
     EXPECT_EQ(startSession(), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "brennic: no supported powerline device answered on 1 network adapter\n");
+              std::string(program_invocation_short_name) + ": no supported powerline device answered on 1 network adapter\n");
     EXPECT_EQ(sessionOpen, 0);
     EXPECT_EQ(zsim::openHandleCount(), 0);
     EXPECT_EQ(adapterCount, 0);
@@ -398,7 +398,7 @@ TEST_F(SessionStartTest, NoAdapterSaysSoOnStandardError)
     zsim::setOpenFails(0, true);
     testing::internal::CaptureStderr();
     EXPECT_EQ(startSession(), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "brennic: no network adapter could be opened\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string(program_invocation_short_name) + ": no network adapter could be opened\n");
     EXPECT_EQ(sessionOpen, 0);
 }
 
