@@ -16,10 +16,21 @@ uint8_t referenceBlock[paramBlockSize];
 int lastKeyConfirmed = -1;
 
 namespace {
+// Records made while it lives are written with one rewrite when it ends, so a
+// station that answers a confirmation with a flood of wrong blocks costs one
+// write of "plc.log", not one per frame.
+struct HeldKeySetLog {
+    HeldKeySetLog() { holdKeySetLog(); }
+    ~HeldKeySetLog() { flushKeySetLog(); }
+    HeldKeySetLog(const HeldKeySetLog&) = delete;
+    HeldKeySetLog& operator=(const HeldKeySetLog&) = delete;
+};
+
 // Polls for a ParamReply of kind 1 that equals referenceBlock, logging every
 // one that does not; three tries of 500 ms after a 100 ms settle.
 bool confirmKey(int a, const uint8_t* source)
 {
+    HeldKeySetLog held;
     uint8_t buffer[receiveBufferSize];
     busyWaitMs(confirmSettleMs);
     for (int attempt = 0; attempt < exchangeTries; ++attempt) {

@@ -16,6 +16,20 @@ const uint8_t key0[8] = {0xF1, 0xE2, 0xD3, 0xC4, 0xB5, 0xA6, 0x97, 0x88};
 
 Bytes referenceCopy() { return Bytes(referenceBlock, referenceBlock + 50); }
 
+// Each rewrite of "plc.log" ends in a rename over it (the build wraps rename).
+int logRewrites = 0;
+}  // namespace
+
+extern "C" int __real_rename(const char* from, const char* to);
+extern "C" int __wrap_rename(const char* from, const char* to)
+{
+    if (std::strcmp(to, "plc.log") == 0)
+        ++logRewrites;
+    return __real_rename(from, to);
+}
+
+namespace {
+
 class ExchangeTest : public MmeFixture {
 protected:
     // Replies to the n-th ParamQuery (from 0), built when the query leaves.
@@ -171,6 +185,10 @@ TEST_F(ExchangeTest, Confirmation)
          },
          3, {}},
         {"silence", [](int) { return std::vector<Bytes>{}; }, 3, {}},
+        {"a flood of wrong blocks keeps the newest ten",
+         [&, this](int q) { return q == 0 ? std::vector<Bytes>(300, paramReply(hostMac0, deviceMac0, 1, a))
+                                          : std::vector<Bytes>{matching()}; },
+         2, std::vector<std::string>(10, "**SETNEK**Retry=0" + hexBlock(a.data()))},
     };
     const Mac source = {0x02, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE};
     for (const Case& k : cases) {
@@ -185,9 +203,12 @@ TEST_F(ExchangeTest, Confirmation)
         busyAtSend.clear();
         uint32_t start = simclock::now();
         uint64_t slept = simclock::sleptMs();
+        const int rewrites = logRewrites;
 
         EXPECT_TRUE(setKey(0, source.data(), broadcast.data(), 1, key1, 0x01, true, false));
         EXPECT_EQ(simclock::sleptMs(), slept);  // the confirmation spins, it never sleeps
+        // However many records, "plc.log" is written once.
+        EXPECT_EQ(logRewrites - rewrites, k.records.empty() ? 0 : 1);
 
         uint32_t spent = simclock::now() - start;
         EXPECT_EQ(paramQueries, k.queries);
