@@ -4,6 +4,7 @@
 #include "link/session.h"
 #include "netstate/monitor.h"
 #include "netstate/profiles.h"
+#include "support/sim_frames.h"
 #include "support/tap.h"
 
 #include <atomic>
@@ -39,22 +40,15 @@ namespace blankflood {
 namespace {
 using Clock = std::chrono::steady_clock;
 
-constexpr uint8_t hostMac[6] = {0x02, 0xb7, 0x1c, 0x00, 0x00, 0x71};
-constexpr uint8_t stationMac[6] = {0x02, 0xb7, 0x1c, 0x20, 0x00, 0x71};
+constexpr simframes::Mac hostMac = {0x02, 0xb7, 0x1c, 0x00, 0x00, 0x71};
+constexpr simframes::Mac stationMac = {0x02, 0xb7, 0x1c, 0x20, 0x00, 0x71};
 
-// ParamReply, block kind 1, all 50 bytes 0xFF: an erased block.
+// ParamReply (length 0x33), block kind 1, all 50 bytes 0xFF: an erased block.
 std::vector<uint8_t> blankBlock()
 {
-    std::vector<uint8_t> f(68, 0xFF);
-    std::memcpy(f.data(), hostMac, 6);
-    std::memcpy(f.data() + 6, stationMac, 6);
-    f[12] = 0x88;
-    f[13] = 0x7B;
-    f[14] = 1;     // entryCount
-    f[15] = 0x19;  // ParamReply
-    f[16] = 0x33;  // entryLength
-    f[17] = 1;     // blockKind
-    return f;
+    simframes::Bytes body(51, 0xFF);
+    body[0] = 1;
+    return simframes::frame(hostMac, stationMac, 0x19, 0x33, body, 68);
 }
 }  // namespace
 
@@ -62,7 +56,7 @@ Result run(int perSecond, int seconds)
 {
     Result r;
     testsupport::TapDevice tap;
-    if (!tap.create("flood0", hostMac, true, &r.why))
+    if (!tap.create("flood0", hostMac.data(), true, &r.why))
         return r;
     std::memset(adapters, 0, sizeof adapters);
     if (!openAdapters() || adapterCount != 1) {

@@ -4,6 +4,7 @@
 #include "netstate/monitor.h"
 #include "netstate/profiles.h"
 #include "link/session.h"
+#include "support/sim_frames.h"
 #include "support/tap.h"
 
 #include <chrono>
@@ -14,28 +15,18 @@
 namespace burst {
 
 namespace {
-constexpr uint8_t hostMac[6] = {0x02, 0xb7, 0x1c, 0x00, 0x00, 0x61};
-constexpr uint8_t stationMac[6] = {0x02, 0xb7, 0x1c, 0x20, 0x00, 0x61};
+constexpr simframes::Mac hostMac = {0x02, 0xb7, 0x1c, 0x00, 0x00, 0x61};
+constexpr simframes::Mac stationMac = {0x02, 0xb7, 0x1c, 0x20, 0x00, 0x61};
 
 // StationReply from one remote station to the adapter.
-std::vector<uint8_t> stationReply()
-{
-    std::vector<uint8_t> f(60, 0);
-    std::memcpy(f.data(), hostMac, 6);
-    std::memcpy(f.data() + 6, stationMac, 6);
-    f[12] = 0x88;
-    f[13] = 0x7B;
-    f[14] = 1;     // entryCount
-    f[15] = 0x08;  // StationReply
-    return f;
-}
+std::vector<uint8_t> stationReply() { return simframes::frame(hostMac, stationMac, 0x08, 0); }
 }  // namespace
 
 Result run(int frames)
 {
     Result r;
     testsupport::TapDevice tap;
-    if (!tap.create("burst0", hostMac, true, &r.why))
+    if (!tap.create("burst0", hostMac.data(), true, &r.why))
         return r;
     std::memset(profiles, 0, sizeof profiles);
     std::memset(adapters, 0, sizeof adapters);
@@ -63,7 +54,7 @@ Result run(int frames)
 
     // The first reply makes the entry, every further one counts a sighting.
     const RemoteStation& s = profiles[0].stations[0];
-    if (s.inUse && std::memcmp(s.mac, stationMac, 6) == 0)
+    if (s.inUse && std::memcmp(s.mac, stationMac.data(), 6) == 0)
         r.handled = 1 + s.seenCount;
     closeAdapters();
     r.ok = true;
