@@ -8,6 +8,7 @@
 // frame long enough to 0x887B, 6 and 7 the flood kind (with a flood).
 #include "emulator/model.h"
 #include "frames/frame.h"
+#include "fuzz/fuzz_support.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -18,11 +19,7 @@
 
 namespace {
 
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
+using fuzzing::check;
 
 const emu::Mac hostMac = {0x02, 0xb7, 0x1c, 0x00, 0x00, 0x01};
 const emu::Mac deviceMac = {0x02, 0xb7, 0x1c, 0x10, 0x00, 0x01};

@@ -10,6 +10,7 @@
 #include "mme/classify.h"
 #include "mme/exchange.h"
 #include "frames/frame.h"
+#include "fuzz/fuzz_support.h"
 #include "mme/intake.h"
 #include "link/link.h"
 #include "netstate/monitor.h"
@@ -29,11 +30,7 @@
 
 namespace {
 
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
+using fuzzing::check;
 
 // Draws nothing; checks what the monitor hands over.
 class CheckingView : public MonitorView {
@@ -57,9 +54,7 @@ CheckingView view;
 void setUpOnce()
 {
     // The log and the profile file go to a scratch directory.
-    char dir[] = "/tmp/frame_intake_fuzz.XXXXXX";
-    check(mkdtemp(dir) != nullptr);
-    check(chdir(dir) == 0);
+    fuzzing::enterScratchDirectory("frame_intake_fuzz");
     zsim::reset();
     simclock::reset();
     const uint8_t mac0[6] = {0x00, 0x50, 0x8B, 0x00, 0x00, 0x01};

@@ -5,6 +5,7 @@
 // The first byte also picks the batch size and, with bit 7, puts a FIFO or a
 // symlink in the log's place.
 #include "frames/frame.h"
+#include "fuzz/fuzz_support.h"
 #include "keysetlog/keysetlog.h"
 
 #include <array>
@@ -21,11 +22,7 @@
 
 namespace {
 
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
+using fuzzing::check;
 
 void checkTable(const uint8_t* data, size_t size)
 {
@@ -95,12 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     checkTable(data, size);
 
-    static bool inScratch = false;
-    if (!inScratch) {
-        char dir[] = "/tmp/keysetlog_fuzz.XXXXXX";
-        check(mkdtemp(dir) != nullptr && chdir(dir) == 0);
-        inScratch = true;
-    }
+    fuzzing::enterScratchDirectory("keysetlog_fuzz");
     const uint8_t control = size > 0 ? data[0] : 0;
     const uint8_t how = (control & 0x80) ? uint8_t(1 + (control & 1)) : 0;
     const int records = 1 + control % 13;

@@ -1,6 +1,7 @@
 // libFuzzer target for "wizard.data": any bytes as the file, loaded, looked
 // up in and shown; and the byte decoding on its own, into a buffer of exactly
 // the room it is given.
+#include "fuzz/fuzz_support.h"
 #include "netstate/profiles.h"
 #include "link/session.h"
 #include "netstate/stations.h"
@@ -15,18 +16,7 @@
 
 namespace {
 
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
-void setUpOnce()
-{
-    char dir[] = "/tmp/profile_file_fuzz.XXXXXX";
-    check(mkdtemp(dir) != nullptr);
-    check(chdir(dir) == 0);
-}
+using fuzzing::check;
 
 void writeProfileFile(const uint8_t* data, size_t size)
 {
@@ -40,11 +30,7 @@ void writeProfileFile(const uint8_t* data, size_t size)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static bool ready = false;
-    if (!ready) {
-        setUpOnce();
-        ready = true;
-    }
+    fuzzing::enterScratchDirectory("profile_file_fuzz");
 
     // The decoding alone: never more than the room, never from beyond the input.
     size_t room = size == 0 ? 0 : data[0] % 64 + size / 2;

@@ -11,6 +11,7 @@
 // sender's address, the sender's address as source too: self-addressed),
 // 2 force Ethertype 0x887B, 3 to 7 the delay in steps of 16 ms.
 #include "frames/frame.h"
+#include "fuzz/fuzz_support.h"
 #include "link/link.h"
 #include "link/session.h"
 #include "mme/exchange.h"
@@ -27,11 +28,7 @@
 
 namespace {
 
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
+using fuzzing::check;
 
 struct ReplyScript {
     uint8_t header;
@@ -60,22 +57,11 @@ void answer(int adapter, const uint8_t* sent, size_t length)
     zsim::deliver(adapter, f, uint32_t(r.header >> 3) * 16);
 }
 
-void setUpOnce()
-{
-    char dir[] = "/tmp/reply_loops_fuzz.XXXXXX";
-    check(mkdtemp(dir) != nullptr);
-    check(chdir(dir) == 0);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static bool ready = false;
-    if (!ready) {
-        setUpOnce();
-        ready = true;
-    }
+    fuzzing::enterScratchDirectory("reply_loops_fuzz");
     if (size == 0)
         return 0;
     const uint8_t control = data[0];
