@@ -14,7 +14,7 @@
 //                     of one core, with the sheet in its modal loop as brennic runs it
 //   monitor_cpu_pct   of that, the monitor ticks alone
 // The discovery and monitor calls are counted by wrapping them at link time.
-#include "../tests/e2e/plcsim_process.h"
+#include "../tests/support/plcsim_process.h"
 #include "ui/device_page.h"
 #include "support/netns.h"
 #include "ui/qt_timers.h"
@@ -188,7 +188,7 @@ int main(int argc, char** argv)
         std::perror("startup_bench: scratch directory");
         return 2;
     }
-    e2e::PlcsimProcess plcsim;
+    testsupport::PlcsimProcess plcsim;
     if (!plcsim.start(plcsimPath, scenarioPath, &why)) {
         std::fprintf(stderr, "startup_bench: %s\n", why.c_str());
         return 2;

@@ -3,13 +3,14 @@
 // of the test's own. Real time there: every wait is bounded.
 #include "cli/cli.h"
 #include "cli/output.h"
-#include "e2e/plcsim_process.h"
+#include "support/plcsim_process.h"
 #include "emulator/model.h"
 #include "netstate/profiles.h"
 #include "netstate/stations.h"
 #include "platform/instance.h"
 #include "session/session.h"
-#include "support/netns.h"
+#include "support/netns_test.h"
+#include "support/saved_files.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -229,30 +230,17 @@ Json parsed(const Child& run)
     return doc;
 }
 
-std::string fileText(const char* name)
-{
-    std::ifstream in(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testsupport::fileText;
+using testsupport::savedProfile;
 
-// Profile 0 as "wizard.data" holds it now.
-NetworkProfile savedProfile()
-{
-    std::string raw = fileText(profileFileName);
-    std::vector<uint8_t> image(profileImageSize);
-    decodeProfileImage(reinterpret_cast<const uint8_t*>(raw.data()), raw.size(), image.data(), image.size());
-    NetworkProfile p;
-    std::memcpy(static_cast<void*>(&p), image.data(), sizeof p);
-    return p;
-}
-
-class Brennicctl : public ::testing::Test {
+class Brennicctl : public testsupport::NetnsTest {
 protected:
     void SetUp() override
     {
+        NetnsTest::SetUp();
+        if (IsSkipped())
+            return;
         std::string why;
-        if (!testsupport::enterPrivateNetns(&why))
-            GTEST_SKIP() << "no private network namespace: " << why;
         std::remove(profileFileName);
         std::remove("plc.log");
         // The single-instance lock of this test's own, not the user's.
@@ -306,7 +294,7 @@ protected:
         throw std::runtime_error("no station " + devicePassword);
     }
 
-    e2e::PlcsimProcess plcsim;
+    testsupport::PlcsimProcess plcsim;
     emu::Network expected;  // what plcsim plays, kept in step with the changes the commands make
     std::string scenarioPath;
 };

@@ -7,9 +7,10 @@
 #include "link/link.h"
 #include "emulator/model.h"
 #include "netstate/monitor.h"
-#include "support/netns.h"
+#include "support/netns_test.h"
+#include "support/saved_files.h"
 #include "ui/network_page.h"
-#include "plcsim_process.h"
+#include "support/plcsim_process.h"
 #include "netstate/profiles.h"
 #include "ui/qt_timers.h"
 #include "ui/security_page.h"
@@ -54,22 +55,8 @@ void ensureApplication()
         new QApplication(argc, argv);
 }
 
-std::string fileText(const char* name)
-{
-    std::ifstream in(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Profile 0 as "wizard.data" holds it now.
-NetworkProfile savedProfile()
-{
-    std::string raw = fileText(profileFileName);
-    std::vector<uint8_t> image(profileImageSize);
-    decodeProfileImage(reinterpret_cast<const uint8_t*>(raw.data()), raw.size(), image.data(), image.size());
-    NetworkProfile p;
-    std::memcpy(static_cast<void*>(&p), image.data(), sizeof p);
-    return p;
-}
+using testsupport::fileText;
+using testsupport::savedProfile;
 
 // Packet sockets open in this network namespace, as the kernel lists them.
 int packetSockets()
@@ -87,15 +74,15 @@ struct ErrorBox {
     QString text;
 };
 
-class EndToEnd : public ::testing::Test {
+class EndToEnd : public testsupport::NetnsTest {
 protected:
     static void SetUpTestSuite() { ensureApplication(); }
 
     void SetUp() override
     {
-        std::string why;
-        if (!testsupport::enterPrivateNetns(&why))
-            GTEST_SKIP() << "no private network namespace: " << why;
+        NetnsTest::SetUp();
+        if (IsSkipped())
+            return;
         std::remove(profileFileName);
         std::remove("plc.log");
         testsupport::resetSystemState();
@@ -211,7 +198,7 @@ protected:
                QString::fromStdString(emu::formatMac(expected.adapter(a).device.mac.data()));
     }
 
-    e2e::PlcsimProcess plcsim;
+    testsupport::PlcsimProcess plcsim;
     emu::Network expected;  // what plcsim plays, kept in step with the changes the test makes
     std::unique_ptr<QtTimerBackend> timers;
     std::unique_ptr<PropertySheet> sheet;

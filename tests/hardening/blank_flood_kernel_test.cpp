@@ -7,6 +7,7 @@
 #include "frames/frame.h"
 #include "keysetlog/keysetlog.h"
 #include "link/link.h"
+#include "support/saved_files.h"
 #include "support/scratch.h"
 #include "support/netns.h"
 
@@ -20,11 +21,7 @@
 
 namespace {
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testsupport::fileText;
 
 TEST(BlankBlockFlood, TicksKeepTheCycleAndWriteTheLogOnce)
 {
@@ -41,10 +38,10 @@ TEST(BlankBlockFlood, TicksKeepTheCycleAndWriteTheLogOnce)
     std::array<uint8_t, mme::paramReplyLength> reply{};
     reply[mme::offBlockKind] = mme::blockKindEeprom;
     appendKeySetLog(logSetNek, 2, reply.data());
-    const std::string before = readFile("plc.log");
+    const std::string before = fileText("plc.log");
 
     blankflood::Result r = blankflood::run(20000, 3);
-    const std::string after = readFile("plc.log");
+    const std::string after = fileText("plc.log");
     ASSERT_EQ(chdir(home), 0);
     ASSERT_TRUE(r.ok) << r.why;
     EXPECT_EQ(r.framesWritten, 60000);

@@ -4,6 +4,7 @@
 // a TAP interface (skipped without root).
 #include "support/fd_text.h"
 #include "support/netns.h"
+#include "support/netns_test.h"
 #include "support/tap.h"
 #include "zentrik/link_wire.h"
 #include "zentrik/zentrik.h"
@@ -197,17 +198,18 @@ private:
     int errors_ = -1;
 };
 
-class LinkHelper : public ::testing::Test {
+class LinkHelper : public testsupport::NetnsTest {
 protected:
     void SetUp() override
     {
-        std::string why;
-        if (!testsupport::enterPrivateNetns(&why))
-            GTEST_SKIP() << "no private network namespace: " << why;
-        ASSERT_TRUE(tap.create("lnk0", mac, true, &why)) << why;
+        NetnsTest::SetUp();
+        if (IsSkipped())
+            return;
+        tap = &addTap("lnk0", mac);
+        ASSERT_TRUE(tap->isOpen());
     }
     const uint8_t mac[6] = {0x02, 0xb7, 0x1c, 0x00, 0x00, 0x70};
-    testsupport::TapDevice tap;
+    testsupport::TapDevice* tap = nullptr;
 };
 
 TEST_F(LinkHelper, SendsOnlyManagementFramesOfLawfulSizeAndCountsTheRest)
@@ -253,7 +255,7 @@ TEST_F(LinkHelper, SendsOnlyManagementFramesOfLawfulSizeAndCountsTheRest)
 
     // The TAP shows what went out on the interface: the two lawful frames only.
     std::vector<std::vector<uint8_t>> out;
-    while (auto f = tap.read(300))
+    while (auto f = tap->read(300))
         if (f->size() >= 14 && !((*f)[12] == 0x86 && (*f)[13] == 0xDD))  // the kernel's own IPv6 chatter
             out.push_back(*f);
     ASSERT_EQ(out.size(), 2u);
@@ -270,10 +272,10 @@ TEST_F(LinkHelper, ReceivesOnlyManagementFramesIntoTheSharedRing)
 {
     int32_t handle = W32N_OpenAdapterA("lnk0");
     ASSERT_NE(handle, -1);
-    ASSERT_TRUE(tap.write(frameOf(0x0800, 60)));
-    ASSERT_TRUE(tap.write(frameOf(0x88CC, 60)));
+    ASSERT_TRUE(tap->write(frameOf(0x0800, 60)));
+    ASSERT_TRUE(tap->write(frameOf(0x88CC, 60)));
     std::vector<uint8_t> wanted = frameOf(0x887B, 64);
-    ASSERT_TRUE(tap.write(wanted));
+    ASSERT_TRUE(tap->write(wanted));
     uint8_t record[readrec::size]{};
     putU32(record, readrec::bufferSize, readrec::preparedBufferSize);
     OVERLAPPED overlapped{};

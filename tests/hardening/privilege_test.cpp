@@ -35,7 +35,7 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
-#include "e2e/plcsim_process.h"
+#include "support/plcsim_process.h"
 #include <string>
 #include <vector>
 
@@ -179,7 +179,7 @@ TEST(Privilege, OnlyTheHelperHoldsTheCapabilityAndOnlyTheGroupMayStartIt)
     std::string why;
     if (!testsupport::enterPrivateNetns(&why))
         GTEST_SKIP() << "no private network namespace: " << why;
-    e2e::PlcsimProcess plcsim;
+    testsupport::PlcsimProcess plcsim;
     ASSERT_TRUE(plcsim.start(PLCSIM_PATH, SCENARIO_DIR "/home.json", &why)) << why;
 
     // As installed: brennic-link root:powerline 0750 with cap_net_raw+ep beside brennic.

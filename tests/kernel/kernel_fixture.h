@@ -1,8 +1,7 @@
 #pragma once
 // Every kernel test runs in a fresh network namespace holding only the TAP
 // interfaces it creates; the machine's own adapters are out of reach.
-#include "support/netns.h"
-#include "support/tap.h"
+#include "support/netns_test.h"
 
 #include <gtest/gtest.h>
 
@@ -37,26 +36,12 @@ inline std::vector<uint8_t> frameOf(uint16_t type, uint16_t seq, size_t length =
 
 inline uint16_t seqOf(const uint8_t* frame) { return static_cast<uint16_t>(frame[14] << 8 | frame[15]); }
 
-class KernelTest : public ::testing::Test {
+class KernelTest : public testsupport::NetnsTest {
 protected:
-    void SetUp() override
-    {
-        std::string why;
-        if (!testsupport::enterPrivateNetns(&why))
-            GTEST_SKIP() << "no private network namespace: " << why;
-    }
-
     testsupport::TapDevice& addTap(const std::string& name, uint8_t macLast, bool up = true)
     {
-        taps.emplace_back();
-        std::vector<uint8_t> mac = macOf(macLast);
-        std::string why;
-        bool made = taps.back().create(name, mac.data(), up, &why);
-        EXPECT_TRUE(made) << why;
-        return taps.back();
+        return NetnsTest::addTap(name, macOf(macLast).data(), up);
     }
-
-    std::deque<testsupport::TapDevice> taps;
 };
 
 // Polls until `take` yields something or the time is up.

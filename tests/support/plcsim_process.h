@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace e2e {
+namespace testsupport {
 
 class PlcsimProcess {
 public:
@@ -101,4 +101,4 @@ private:
     std::string output_;
 };
 
-}  // namespace e2e
+}  // namespace testsupport

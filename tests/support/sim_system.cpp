@@ -47,12 +47,6 @@ bool fileExists(const char* path)
     return in.good();
 }
 
-std::string fileText(const char* path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 std::vector<std::string> readLines(const char* path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -85,16 +79,6 @@ std::string hexBlock(const uint8_t* b)
         s += part;
     }
     return s;
-}
-
-NetworkProfile savedProfile(int i)
-{
-    std::string raw = fileText(profileFileName);
-    std::vector<uint8_t> decoded(profileImageSize);
-    decodeProfileImage(reinterpret_cast<const uint8_t*>(raw.data()), raw.size(), decoded.data(), decoded.size());
-    NetworkProfile p;
-    std::memcpy(&p, decoded.data() + static_cast<size_t>(i) * sizeof p, sizeof p);
-    return p;
 }
 
 void SimSystemTest::SetUp()

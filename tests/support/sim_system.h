@@ -6,6 +6,7 @@
 #include "emulator/model.h"
 #include "netstate/monitor.h"
 #include "netstate/profiles.h"
+#include "support/saved_files.h"
 #include "support/sim_frames.h"
 #include "zentrik/sim.h"
 
@@ -30,14 +31,13 @@ Key derivedKey(const char* password);
 Bytes readFile(const char* path);
 void writeFile(const char* path, const Bytes& bytes);
 bool fileExists(const char* path);
-std::string fileText(const char* path);
+using testsupport::fileText;
 std::vector<std::string> readLines(const char* path);
 // Event lines of plc.log (every second line), without their CR.
 std::vector<std::string> logEvents();
 // " xx" per byte of a 50-byte parameter block, as plc.log writes it.
 std::string hexBlock(const uint8_t* block);
-// Profile `i` as "wizard.data" holds it.
-NetworkProfile savedProfile(int i);
+using testsupport::savedProfile;
 
 inline uint8_t* image() { return reinterpret_cast<uint8_t*>(profiles); }
 inline Bytes imageCopy() { return Bytes(image(), image() + profileImageSize); }

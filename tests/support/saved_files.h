@@ -1,0 +1,31 @@
+#pragma once
+// The files the system writes, read back as a test checks them.
+#include "netstate/profiles.h"
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// The whole file; empty when it cannot be read.
+inline std::string fileText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Profile `i` as "wizard.data" holds it now.
+inline NetworkProfile savedProfile(int i = 0)
+{
+    std::string raw = fileText(profileFileName);
+    std::vector<uint8_t> decoded(profileImageSize);
+    decodeProfileImage(reinterpret_cast<const uint8_t*>(raw.data()), raw.size(), decoded.data(), decoded.size());
+    NetworkProfile p;
+    std::memcpy(static_cast<void*>(&p), decoded.data() + static_cast<size_t>(i) * sizeof p, sizeof p);
+    return p;
+}
+
+}  // namespace testsupport
