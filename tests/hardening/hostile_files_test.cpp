@@ -7,6 +7,7 @@
 #include "keysetlog/keysetlog.h"
 #include "netstate/profiles.h"
 #include "platform/instance.h"
+#include "support/saved_files.h"
 #include "support/scratch.h"
 
 #include <gtest/gtest.h>
@@ -27,11 +28,7 @@
 
 namespace {
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testsupport::fileText;
 
 void writeFile(const std::string& path, const std::string& bytes)
 {
@@ -76,7 +73,7 @@ const WorkingFile files[] = {
      [] {
          // Nothing read: the rewrite holds the new record alone.
          appendKeySetLog(logSetNek, 0, paramReply().data());
-         const std::string bytes = readFile("plc.log");
+         const std::string bytes = fileText("plc.log");
          return std::count(bytes.begin(), bytes.end(), '\n') == 2;
      },
      [] {
@@ -133,7 +130,7 @@ TEST(WorkingFiles, NeverFollowedBlockedOnOrLeaked)
             if (!f.readsAsMissing())
                 return 2;
             // A FIFO is replaced, never written through.
-            if (!f.write() || !isPrivateRegular(name) || !f.isFresh(readFile(name)))
+            if (!f.write() || !isPrivateRegular(name) || !f.isFresh(fileText(name)))
                 return 3;
             return 0;
         });
@@ -145,9 +142,9 @@ TEST(WorkingFiles, NeverFollowedBlockedOnOrLeaked)
                 return 1;
             if (!f.readsAsMissing())
                 return 2;
-            if (!f.write() || !isPrivateRegular(name) || !f.isFresh(readFile(name)))
+            if (!f.write() || !isPrivateRegular(name) || !f.isFresh(fileText(name)))
                 return 3;
-            if (readFile(dir.file("target")) != planted)
+            if (fileText(dir.file("target")) != planted)
                 return 4;
             return 0;
         });
@@ -159,7 +156,7 @@ TEST(WorkingFiles, NeverFollowedBlockedOnOrLeaked)
             if (!f.write() || !isPrivateRegular(name))
                 return 3;
             // The other name keeps its own bytes and no log or profile text.
-            if (readFile(dir.file("other")) != planted)
+            if (fileText(dir.file("other")) != planted)
                 return 4;
             return 0;
         });
@@ -192,51 +189,6 @@ TEST(WorkingFiles, NeverFollowedBlockedOnOrLeaked)
     }
 }
 
-// A child that runs `take` and then holds what it took until release() is
-// called; `took` is what `take` returned.
-class Holder {
-public:
-    explicit Holder(const std::function<bool()>& take)
-    {
-        int ready[2], hold[2];
-        if (pipe(ready) != 0 || pipe(hold) != 0)
-            return;
-        std::fflush(nullptr);
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(ready[0]);
-            close(hold[1]);
-            char c = take() ? 'y' : 'n';
-            (void)!write(ready[1], &c, 1);
-            (void)!read(hold[0], &c, 1);
-            _exit(0);
-        }
-        close(ready[1]);
-        close(hold[0]);
-        char c = 0;
-        (void)!read(ready[0], &c, 1);
-        close(ready[0]);
-        took = c == 'y';
-        release_ = hold[1];
-    }
-    ~Holder() { release(); }
-    void release()
-    {
-        if (release_ >= 0)
-            close(release_);
-        release_ = -1;
-        if (pid_ > 0)
-            waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-    bool took = false;
-
-private:
-    pid_t pid_ = -1;
-    int release_ = -1;
-};
-
 // A lock another user holds in every place that user can reach: an
 // XDG_RUNTIME_DIR of theirs, and the fallback folder they made first (as a
 // directory, and as a symlink to one of theirs).
@@ -252,7 +204,7 @@ TEST(InstanceLock, AnotherUsersLockNeverStopsThisUsersCopy)
     ASSERT_EQ(chmod(theirs.path().c_str(), 0700), 0);
 
     for (bool asSymlink : {false, true}) {
-        Holder other([&] {
+        scratch::Holder other([&] {
             if (!scratch::dropPrivileges())
                 return false;
             bool made = asSymlink ? symlink(theirs.path().c_str(), fallback.c_str()) == 0
@@ -281,7 +233,7 @@ TEST(InstanceLock, AnotherUsersLockNeverStopsThisUsersCopy)
     // Without a runtime directory, the user's own 0700 fallback holds the lock
     // for one copy at a time.
     unsetenv("XDG_RUNTIME_DIR");
-    Holder first([&] { return platform::acquireInstanceLock(name.c_str()); });
+    scratch::Holder first([&] { return platform::acquireInstanceLock(name.c_str()); });
     EXPECT_TRUE(first.took);
     scratch::ChildResult second = scratch::runChild([&] { return platform::acquireInstanceLock(name.c_str()) ? 0 : 1; });
     EXPECT_TRUE(second.exited(1)) << "a second copy ran beside the first";

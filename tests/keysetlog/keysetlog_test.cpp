@@ -1,5 +1,6 @@
 #include "frames/frame.h"
 #include "keysetlog/keysetlog.h"
+#include "support/scratch.h"
 
 #include <gtest/gtest.h>
 
@@ -448,30 +449,17 @@ TEST_F(KeySetLog, FailedWriteKeepsTheOldLogAndSaysWhy)
     const std::string old = numberedLines(6, "old ", "\r\n");
     writeFile("plc.log", old);
     // A file size limit below the new log's size: the write fails part way.
-    int pipeEnds[2];
-    ASSERT_EQ(pipe(pipeEnds), 0);
-    const pid_t child = fork();
-    if (child == 0) {
-        close(pipeEnds[0]);
-        dup2(pipeEnds[1], STDERR_FILENO);
+    const scratch::ChildResult child = scratch::runChild([] {
         signal(SIGXFSZ, SIG_IGN);
         const struct rlimit limit = {100, 100};
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
-            _exit(2);
+            return 2;
         appendKeySetLog(logSetNek, 0, paramReply(1, 0).data());
-        _exit(0);
-    }
-    close(pipeEnds[1]);
-    std::string err;
-    char chunk[256];
-    ssize_t got;
-    while ((got = read(pipeEnds[0], chunk, sizeof chunk)) > 0)
-        err.append(chunk, size_t(got));
-    close(pipeEnds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(err, std::string(program_invocation_short_name) + ": cannot write plc.log: " + std::strerror(EFBIG) + "\n");
+        return 0;
+    });
+    ASSERT_TRUE(child.exited(0)) << child.status;
+    EXPECT_EQ(child.errorText,
+              std::string(program_invocation_short_name) + ": cannot write plc.log: " + std::strerror(EFBIG) + "\n");
     EXPECT_EQ(readFile("plc.log"), old);
     EXPECT_FALSE(fs::exists("plc.log.new"));
 }
@@ -486,30 +474,15 @@ std::optional<std::string> appendAsUnprivileged()
         appendKeySetLog(logEeprom, 0, paramReply(1, 0).data());
         return testing::internal::GetCapturedStderr();
     }
-    int pipeEnds[2];
-    if (pipe(pipeEnds) != 0)
-        return std::nullopt;
-    const pid_t child = fork();
-    if (child == 0) {
-        close(pipeEnds[0]);
-        dup2(pipeEnds[1], STDERR_FILENO);
-        if (setgid(65534) != 0 || setuid(65534) != 0)
-            _exit(2);
+    const scratch::ChildResult child = scratch::runChild([] {
+        if (!scratch::dropPrivileges())
+            return 2;
         appendKeySetLog(logEeprom, 0, paramReply(1, 0).data());
-        _exit(0);
-    }
-    close(pipeEnds[1]);
-    std::string out;
-    char chunk[256];
-    ssize_t got;
-    while ((got = read(pipeEnds[0], chunk, sizeof chunk)) > 0)
-        out.append(chunk, size_t(got));
-    close(pipeEnds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return 0;
+    });
+    if (!child.exited(0))
         return std::nullopt;
-    return out;
+    return child.errorText;
 }
 
 TEST_F(KeySetLog, UnwritableDirectoryIsReportedOnStderr)

@@ -94,4 +94,54 @@ inline ChildResult runChild(const std::function<int()>& body)
     return result;
 }
 
+// A child that runs `take` and then holds what it took until release() is
+// called; `took` is what `take` returned.
+class Holder {
+public:
+    explicit Holder(const std::function<bool()>& take)
+    {
+        int ready[2], hold[2];
+        if (pipe(ready) != 0 || pipe(hold) != 0)
+            return;
+        std::fflush(nullptr);
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(ready[0]);
+            close(hold[1]);
+            char c = take() ? 'y' : 'n';
+            (void)!write(ready[1], &c, 1);
+            (void)!read(hold[0], &c, 1);
+            _exit(0);
+        }
+        close(ready[1]);
+        close(hold[0]);
+        char c = 0;
+        (void)!read(ready[0], &c, 1);
+        close(ready[0]);
+        took = c == 'y';
+        release_ = hold[1];
+    }
+    ~Holder() { release(); }
+    Holder(const Holder&) = delete;
+    Holder& operator=(const Holder&) = delete;
+    // Lets the child end; false when it could not be waited for.
+    bool release()
+    {
+        if (release_ >= 0)
+            close(release_);
+        release_ = -1;
+        bool reaped = true;
+        if (pid_ > 0)
+            reaped = waitpid(pid_, nullptr, 0) == pid_;
+        pid_ = -1;
+        return reaped;
+    }
+
+    bool took = false;
+
+private:
+    pid_t pid_ = -1;
+    int release_ = -1;
+};
+
 }  // namespace scratch

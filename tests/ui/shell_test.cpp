@@ -13,6 +13,7 @@
 
 #include "ui/about_page.h"
 #include "platform/instance.h"
+#include "support/scratch.h"
 #include "netstate/profiles.h"
 #include "ui/qt_timers.h"
 
@@ -279,34 +280,6 @@ TEST(QtTimers, FireOnTheEventLoopUntilKilled)
     platform::setTimerBackend(nullptr);
 }
 
-namespace {
-// A child process that takes the lock, reports through the pipe, then holds
-// it until the parent closes the other pipe.
-pid_t holdLockInChild(int* release)
-{
-    int ready[2], hold[2];
-    if (pipe(ready) != 0 || pipe(hold) != 0)
-        return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(ready[0]);
-        close(hold[1]);
-        char got = platform::acquireInstanceLock("brennic") ? 'y' : 'n';
-        (void)!write(ready[1], &got, 1);
-        char c;
-        (void)!read(hold[0], &c, 1);
-        _exit(0);
-    }
-    close(ready[1]);
-    close(hold[0]);
-    char got = 0;
-    (void)!read(ready[0], &got, 1);
-    close(ready[0]);
-    *release = hold[1];
-    return got == 'y' ? pid : -1;
-}
-}  // namespace
-
 TEST(SingleInstance, SecondCopyEndsAtOnceAndTheNextStartRuns)
 {
     ensureApplication();
@@ -315,9 +288,9 @@ TEST(SingleInstance, SecondCopyEndsAtOnceAndTheNextStartRuns)
     ASSERT_NE(getcwd(dir, sizeof dir), nullptr);
     setenv("XDG_RUNTIME_DIR", dir, 1);
 
-    int release = -1;
-    pid_t first = holdLockInChild(&release);
-    ASSERT_GT(first, 0);
+    // The first copy, in a child that holds the lock until released.
+    scratch::Holder first([] { return platform::acquireInstanceLock("brennic"); });
+    ASSERT_TRUE(first.took);
 
     // Another copy, in a process of its own: it ends with 0 and shows nothing.
     pid_t second = fork();
@@ -343,13 +316,9 @@ TEST(SingleInstance, SecondCopyEndsAtOnceAndTheNextStartRuns)
     EXPECT_EQ(QApplication::topLevelWidgets().size(), windowsBefore);
 
     // Once the first copy has ended, a new start gets the lock.
-    close(release);
-    ASSERT_EQ(waitpid(first, &status, 0), first);
-    int again = -1;
-    pid_t next = holdLockInChild(&again);
-    EXPECT_GT(next, 0);
-    close(again);
-    if (next > 0)
-        waitpid(next, &status, 0);
+    ASSERT_TRUE(first.release());
+    scratch::Holder next([] { return platform::acquireInstanceLock("brennic"); });
+    EXPECT_TRUE(next.took);
+    next.release();
     unsetenv("XDG_RUNTIME_DIR");
 }
