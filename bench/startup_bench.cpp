@@ -14,7 +14,7 @@
 //                     of one core, with the sheet in its modal loop as brennic runs it
 //   monitor_cpu_pct   of that, the monitor ticks alone
 // The discovery and monitor calls are counted by wrapping them at link time.
-#include "../tests/support/plcsim_process.h"
+#include "support/plcsim_process.h"
 #include "ui/device_page.h"
 #include "support/netns.h"
 #include "ui/qt_timers.h"

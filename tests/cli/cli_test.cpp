@@ -11,6 +11,7 @@
 #include "session/session.h"
 #include "support/netns_test.h"
 #include "support/saved_files.h"
+#include "support/scratch.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -167,18 +168,7 @@ Child brennicctl(const std::vector<std::string>& args, const std::string& input 
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
         return run;
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(in[0], STDIN_FILENO);
-        dup2(out[1], STDOUT_FILENO);
-        dup2(err[1], STDERR_FILENO);
-        std::vector<char*> argv{const_cast<char*>("brennicctl")};
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(BRENNICCTL_PATH, argv.data());
-        _exit(127);
-    }
+    pid_t pid = scratch::spawn(BRENNICCTL_PATH, "brennicctl", args, in[0], out[1], err[1]);
     close(in[0]);
     close(out[1]);
     close(err[1]);

@@ -2,6 +2,7 @@
 // test makes, answered through its TAP with a raw packet socket, stopped by
 // a signal. Skips where the process may not unshare.
 #include "support/netns.h"
+#include "support/scratch.h"
 
 #include <gtest/gtest.h>
 
@@ -68,18 +69,7 @@ public:
         int out[2], err[2];
         if (pipe(out) != 0 || pipe(err) != 0)
             return false;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            dup2(err[1], STDERR_FILENO);
-            std::vector<char*> argv;
-            argv.push_back(const_cast<char*>(PLCSIM_PATH));
-            for (const std::string& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(PLCSIM_PATH, argv.data());
-            _exit(127);
-        }
+        pid_ = scratch::spawn(PLCSIM_PATH, PLCSIM_PATH, args, -1, out[1], err[1]);
         close(out[1]);
         close(err[1]);
         out_ = out[0];

@@ -2,6 +2,8 @@
 // plcsim as a child process in the caller's network namespace: started from
 // a scenario, ready once its TAP interfaces are up, stopped with SIGTERM so
 // that the interfaces go with it.
+#include "support/scratch.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -31,18 +33,12 @@ public:
             *why = std::string("pipe: ") + std::strerror(errno);
             return false;
         }
-        pid_ = fork();
+        pid_ = scratch::spawn(program, "plcsim", {scenario}, -1, fds[1], fds[1]);
         if (pid_ < 0) {
             *why = std::string("fork: ") + std::strerror(errno);
             close(fds[0]);
             close(fds[1]);
             return false;
-        }
-        if (pid_ == 0) {
-            dup2(fds[1], STDOUT_FILENO);
-            dup2(fds[1], STDERR_FILENO);
-            execl(program.c_str(), "plcsim", scenario.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
         }
         close(fds[1]);
         out_ = fds[0];

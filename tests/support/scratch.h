@@ -13,6 +13,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace scratch {
 
@@ -92,6 +93,30 @@ inline ChildResult runChild(const std::function<int()>& body)
     while (waitpid(pid, &result.status, 0) < 0 && errno == EINTR) {
     }
     return result;
+}
+
+// Starts `program`, argv[0] `name` and then `args`, with its standard input,
+// output and error on the given descriptors (-1 keeps the caller's). The
+// child's pid, or -1; a child that cannot run the program ends with 127.
+inline pid_t spawn(const std::string& program, const std::string& name, const std::vector<std::string>& args,
+                   int in, int out, int err)
+{
+    std::vector<char*> argv{const_cast<char*>(name.c_str())};
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (in >= 0)
+            dup2(in, STDIN_FILENO);
+        if (out >= 0)
+            dup2(out, STDOUT_FILENO);
+        if (err >= 0)
+            dup2(err, STDERR_FILENO);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    return pid;
 }
 
 // A child that runs `take` and then holds what it took until release() is
