@@ -24,6 +24,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <functional>
+
 using namespace simsystem;
 using SheetTest = SimSheetTest;
 
@@ -366,38 +368,56 @@ class ScanDialogTest : public SheetTest {
 protected:
     // Presses "Scan Powerline Network" and drives the monitor from inside the
     // modal dialog's loop, one virtual tick per pass, until the dialog is gone.
-    DialogStepper scan()
+    // `beforeTick` sees the dialog and the pass (from 1) first; false ends the
+    // scan there (a fault: do not hang the suite). `afterTick` follows each tick.
+    void stepScan(const std::function<bool(ScanDialog*, int)>& beforeTick,
+                  const std::function<void()>& afterTick = nullptr)
     {
-        DialogStepper s;
-        auto* list = child<QTreeWidget>("stationList");
+        int passes = 0;
         QTimer stepper;
         stepper.setInterval(0);
         QObject::connect(&stepper, &QTimer::timeout, [&] {
             ScanDialog* d = scanDialogWindow;
             if (!d)
                 return;
-            if (s.elapsedMs == 0) {
-                s.sawEmptyList = list->topLevelItemCount() == 0;
-                s.caption = d->windowTitle();
-                s.text = d->findChild<QLabel*>()->text();
-                QTest::keyClick(d, Qt::Key_Escape);
-                s.survivedEscape = d->isVisible() && scanDialogWindow == d;
-                d->close();
-                s.survivedClose = d->isVisible() && scanDialogWindow == d;
-            }
-            if (s.elapsedMs > 30000) {  // a fault: do not hang the suite
+            if (!beforeTick(d, ++passes)) {
                 d->endScan();
                 return;
             }
             simclock::advance(monitorIntervalMs);
-            s.elapsedMs += monitorIntervalMs;
             platform::runDueTimers();
-            if (scanDialogWindow)
-                s.lastBarPos = scanDialogWindow->bar().pos();
+            if (afterTick)
+                afterTick();
         });
         stepper.start();
         child<QPushButton>("scanButton")->click();
         stepper.stop();
+    }
+
+    DialogStepper scan()
+    {
+        DialogStepper s;
+        auto* list = child<QTreeWidget>("stationList");
+        stepScan(
+            [&](ScanDialog* d, int pass) {
+                if (pass == 1) {
+                    s.sawEmptyList = list->topLevelItemCount() == 0;
+                    s.caption = d->windowTitle();
+                    s.text = d->findChild<QLabel*>()->text();
+                    QTest::keyClick(d, Qt::Key_Escape);
+                    s.survivedEscape = d->isVisible() && scanDialogWindow == d;
+                    d->close();
+                    s.survivedClose = d->isVisible() && scanDialogWindow == d;
+                }
+                if (s.elapsedMs > 30000)
+                    return false;
+                s.elapsedMs += monitorIntervalMs;
+                return true;
+            },
+            [&] {
+                if (scanDialogWindow)
+                    s.lastBarPos = scanDialogWindow->bar().pos();
+            });
         return s;
     }
 };
@@ -456,29 +476,17 @@ TEST_F(ScanDialogTest, MinimisedDialogAndSheetComeBack)
     child<QTabWidget>("tabs")->setCurrentIndex(networkPageIndex);
     int passes = 0;
     bool minimised = false, cameBack = false;
-    QTimer stepper;
-    stepper.setInterval(0);
-    QObject::connect(&stepper, &QTimer::timeout, [&] {
-        ScanDialog* d = scanDialogWindow;
-        if (!d)
-            return;
-        if (++passes == 2) {
+    stepScan([&](ScanDialog* d, int pass) {
+        passes = pass;
+        if (pass == 2) {
             sheet->showMinimized();
             d->showMinimized();
             minimised = d->isMinimized() && sheet->isMinimized();
-        } else if (passes == 10) {
+        } else if (pass == 10) {
             cameBack = !d->isMinimized() && d->isVisible();
         }
-        if (passes > 300) {  // a fault: do not hang the suite
-            d->endScan();
-            return;
-        }
-        simclock::advance(monitorIntervalMs);
-        platform::runDueTimers();
+        return pass <= 300;
     });
-    stepper.start();
-    child<QPushButton>("scanButton")->click();
-    stepper.stop();
     EXPECT_TRUE(minimised);
     EXPECT_TRUE(cameBack);
     EXPECT_LT(passes, 300);
