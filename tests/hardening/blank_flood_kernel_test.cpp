@@ -9,7 +9,7 @@
 #include "link/link.h"
 #include "support/saved_files.h"
 #include "support/scratch.h"
-#include "support/netns.h"
+#include "support/netns_test.h"
 
 #include <gtest/gtest.h>
 
@@ -23,11 +23,10 @@ namespace {
 
 using testsupport::fileText;
 
-TEST(BlankBlockFlood, TicksKeepTheCycleAndWriteTheLogOnce)
+using BlankBlockFlood = testsupport::NetnsTest;
+
+TEST_F(BlankBlockFlood, TicksKeepTheCycleAndWriteTheLogOnce)
 {
-    std::string why;
-    if (!testsupport::enterPrivateNetns(&why))
-        GTEST_SKIP() << "no private network namespace: " << why;
     scratch::Directory dir("brennic-blank-flood");
     ASSERT_TRUE(dir.ok());
     char home[4096];

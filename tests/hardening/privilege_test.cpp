@@ -11,7 +11,7 @@
 #include "ui/device_page.h"
 #include "support/fd_text.h"
 #include "link/link.h"
-#include "support/netns.h"
+#include "support/netns_test.h"
 #include "netstate/profiles.h"
 #include "support/scratch.h"
 #include "link/session.h"
@@ -24,7 +24,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 
@@ -57,16 +56,13 @@ std::vector<std::string> linesWith(const std::string& text, const std::string& w
     return lines;
 }
 
-TEST(WithoutRawSockets, EachAdapterSaysWhyAndThePageShowsInvalidConfiguration)
+using WithoutRawSockets = testsupport::NetnsTest;
+
+TEST_F(WithoutRawSockets, EachAdapterSaysWhyAndThePageShowsInvalidConfiguration)
 {
-    std::string why;
-    if (!testsupport::enterPrivateNetns(&why))
-        GTEST_SKIP() << "no private network namespace: " << why;
-    std::deque<testsupport::TapDevice> taps;
     for (uint8_t i = 0; i < 2; ++i) {
         const uint8_t mac[6] = {0x02, 0xb7, 0x1c, 0x00, 0x00, static_cast<uint8_t>(0x41 + i)};
-        taps.emplace_back();
-        ASSERT_TRUE(taps.back().create("plcperm" + std::to_string(i), mac, true, &why)) << why;
+        ASSERT_TRUE(addTap("plcperm" + std::to_string(i), mac).isOpen());
     }
 
     // The child reports on a pipe of its own: the session's result, then each
@@ -174,11 +170,11 @@ BrennicRun runAsNobody(const scratch::Directory& dir, bool inGroup)
     return run;
 }
 
-TEST(Privilege, OnlyTheHelperHoldsTheCapabilityAndOnlyTheGroupMayStartIt)
+using Privilege = testsupport::NetnsTest;
+
+TEST_F(Privilege, OnlyTheHelperHoldsTheCapabilityAndOnlyTheGroupMayStartIt)
 {
     std::string why;
-    if (!testsupport::enterPrivateNetns(&why))
-        GTEST_SKIP() << "no private network namespace: " << why;
     testsupport::PlcsimProcess plcsim;
     ASSERT_TRUE(plcsim.start(PLCSIM_PATH, SCENARIO_DIR "/home.json", &why)) << why;
 

@@ -1,5 +1,5 @@
 // The Linux packet driver's own contract, below the link.
-#include "support/fd_text.h"
+#include "support/scratch.h"
 #include "kernel_fixture.h"
 #include "link/link.h"
 #include "zentrik/zentrik.h"
@@ -142,26 +142,14 @@ TEST_F(ZentrikKernelTest, ClosedHandleRefusesEverything)
 // wrote to standard error; the child's exit status says whether it got -1.
 std::string openInChild(const char* name, bool dropPrivileges, int* exitCode)
 {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0)
-        return "pipe: " + std::string(std::strerror(errno));
-    pid_t child = fork();
-    if (child == 0) {
-        dup2(pipeFds[1], STDERR_FILENO);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
+    scratch::ChildResult child = scratch::runChild([&] {
         // Leaving uid 0 without keeping capabilities drops CAP_NET_RAW.
-        if (dropPrivileges && setuid(65534) != 0)
-            _exit(3);
-        _exit(W32N_OpenAdapterA(name) == -1 ? 0 : 1);
-    }
-    close(pipeFds[1]);
-    std::string text = testsupport::readToEnd(pipeFds[0]);
-    close(pipeFds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return text;
+        if (dropPrivileges && setuid(scratch::nobody) != 0)
+            return 3;
+        return W32N_OpenAdapterA(name) == -1 ? 0 : 1;
+    });
+    *exitCode = WIFEXITED(child.status) ? WEXITSTATUS(child.status) : -1;
+    return child.errorText;
 }
 
 TEST_F(ZentrikKernelTest, RefusedOpenSaysWhyInOneLine)

@@ -293,18 +293,15 @@ TEST(SingleInstance, SecondCopyEndsAtOnceAndTheNextStartRuns)
     ASSERT_TRUE(first.took);
 
     // Another copy, in a process of its own: it ends with 0 and shows nothing.
-    pid_t second = fork();
-    if (second == 0) {
+    scratch::ChildResult second = scratch::runChild([] {
         char name[] = "brennic";
         char* argv[] = {name, nullptr};
         busy = 0;
         int rc = runBrennic(1, argv);
-        _exit(rc == 0 && busy == 1 ? 0 : 3);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(second, &status, 0), second);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+        return rc == 0 && busy == 1 ? 0 : 3;
+    });
+    ASSERT_TRUE(WIFEXITED(second.status)) << second.errorText;
+    EXPECT_EQ(WEXITSTATUS(second.status), 0) << second.errorText;
 
     // The same early path in this process: no window is made.
     int windowsBefore = QApplication::topLevelWidgets().size();
