@@ -30,11 +30,7 @@ namespace {
 
 using testsupport::fileText;
 
-void writeFile(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using testsupport::writeFile;
 
 std::array<uint8_t, mme::paramReplyLength> paramReply()
 {

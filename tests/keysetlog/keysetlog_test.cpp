@@ -1,5 +1,6 @@
 #include "frames/frame.h"
 #include "keysetlog/keysetlog.h"
+#include "support/saved_files.h"
 #include "support/scratch.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +15,6 @@
 #include <fstream>
 #include <optional>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -60,19 +60,8 @@ std::string blockText(uint8_t first)
     return out;
 }
 
-std::string readFile(const char* name)
-{
-    std::ifstream in(name, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeFile(const char* name, const std::string& bytes)
-{
-    std::ofstream out(name, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using testsupport::fileText;
+using testsupport::writeFile;
 
 // The file split at CR LF; every line must end with it.
 std::vector<std::string> crlfLines(const std::string& bytes)
@@ -147,7 +136,7 @@ TEST_F(KeySetLog, FirstRecordHasExactLines)
         appendKeySetLog(c.kind, c.retry, reply.data());
         const std::time_t after = std::time(nullptr);
 
-        const std::string bytes = readFile("plc.log");
+        const std::string bytes = fileText("plc.log");
         const std::vector<std::string> lines = crlfLines(bytes);
         ASSERT_EQ(lines.size(), 2u) << c.marker;
         EXPECT_TRUE(std::regex_match(lines[0], timeStamp)) << lines[0];
@@ -172,7 +161,7 @@ TEST_F(KeySetLog, EventLineLengths)
     // Kind 0: 10 + 150 characters; kind 2: 10 + 7 + 150.
     appendKeySetLog(logEeprom, 0, paramReply(1, 0).data());
     appendKeySetLog(logSetNek, 1, paramReply(1, 0).data());
-    const std::vector<std::string> lines = crlfLines(readFile("plc.log"));
+    const std::vector<std::string> lines = crlfLines(fileText("plc.log"));
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[1].size(), 160u);
     EXPECT_EQ(lines[3].size(), 167u);
@@ -227,7 +216,7 @@ TEST_F(KeySetLog, EighteenLinesGrowToTwenty)
     writeFile("plc.log", old);
     appendKeySetLog(logRam, 0, paramReply(2, 0x10).data());
 
-    const std::string bytes = readFile("plc.log");
+    const std::string bytes = fileText("plc.log");
     const std::vector<std::string> lines = crlfLines(bytes);
     ASSERT_EQ(lines.size(), 20u);
     EXPECT_EQ(bytes.substr(0, old.size()), old);
@@ -240,7 +229,7 @@ TEST_F(KeySetLog, TwentyLinesRollTheOldestRecordOut)
     writeFile("plc.log", numberedLines(20, "old", "\r\n"));
     appendKeySetLog(logSetNek, 1, paramReply(1, 0x20).data());
 
-    const std::vector<std::string> lines = crlfLines(readFile("plc.log"));
+    const std::vector<std::string> lines = crlfLines(fileText("plc.log"));
     ASSERT_EQ(lines.size(), 20u);
     for (int i = 0; i < 18; ++i) {
         char expected[16];
@@ -256,10 +245,10 @@ TEST_F(KeySetLog, KeepsTheTenNewestRecords)
     for (int call = 0; call < 13; ++call) {
         // Three mismatches of one try share its number.
         appendKeySetLog(logSetNek, call / 3, paramReply(1, uint8_t(call)).data());
-        const std::vector<std::string> lines = crlfLines(readFile("plc.log"));
+        const std::vector<std::string> lines = crlfLines(fileText("plc.log"));
         ASSERT_EQ(lines.size(), size_t(std::min(2 * (call + 1), 20)));
     }
-    const std::vector<std::string> lines = crlfLines(readFile("plc.log"));
+    const std::vector<std::string> lines = crlfLines(fileText("plc.log"));
     for (int record = 0; record < 10; ++record) {
         const int call = record + 3;
         EXPECT_TRUE(std::regex_match(lines[size_t(2 * record)], timeStamp));
@@ -298,15 +287,15 @@ TEST_F(KeySetLog, HeldRecordsAreOneRewriteOfWhatSingleAppendsWrite)
             writeFile("plc.log", start);
             for (int i = 0; i < records; ++i)
                 appendKeySetLog(logSetNek, i % 3, record(i).data());
-            const std::vector<std::string> single = withoutTimes(readFile("plc.log"));
+            const std::vector<std::string> single = withoutTimes(fileText("plc.log"));
 
             writeFile("plc.log", start);
             holdKeySetLog();
             for (int i = 0; i < records; ++i)
                 appendKeySetLog(logSetNek, i % 3, record(i).data());
-            EXPECT_EQ(readFile("plc.log"), start) << "written before the flush";
+            EXPECT_EQ(fileText("plc.log"), start) << "written before the flush";
             flushKeySetLog();
-            EXPECT_EQ(withoutTimes(readFile("plc.log")), single)
+            EXPECT_EQ(withoutTimes(fileText("plc.log")), single)
                 << start.size() << " bytes to start, " << records << " records";
         }
     }
@@ -328,7 +317,7 @@ TEST_F(KeySetLog, HeldBlankBlocksAreLimitedPerStationAndCycle)
         appendKeySetLog(logRam, 0, blankR.data());
     }
     flushKeySetLog();
-    std::vector<std::string> lines = withoutTimes(readFile("plc.log"));
+    std::vector<std::string> lines = withoutTimes(fileText("plc.log"));
     ASSERT_EQ(lines.size(), 20u);
     for (int i = 0; i < 8; ++i)
         EXPECT_EQ(lines[size_t(2 * i + 1)], "**SETNEK**Retry=0" + blockText(uint8_t(i + 2)));
@@ -349,7 +338,7 @@ TEST_F(KeySetLog, HeldBlankBlocksAreLimitedPerStationAndCycle)
     appendKeySetLog(logSetNek, 2, paramReply(1, 0x40).data());
     appendKeySetLog(logSetNek, 2, paramReply(1, 0x41).data());
     flushKeySetLog();
-    lines = withoutTimes(readFile("plc.log"));
+    lines = withoutTimes(fileText("plc.log"));
     EXPECT_EQ(lines[17], "**SETNEK**Retry=2" + blockText(0x40));
     EXPECT_EQ(lines[19], "**SETNEK**Retry=2" + blockText(0x41));
 
@@ -359,7 +348,7 @@ TEST_F(KeySetLog, HeldBlankBlocksAreLimitedPerStationAndCycle)
     for (int station = 0; station < 50; ++station)
         appendKeySetLog(logEeprom, 0, fromStation(paramReply(1, 0), uint8_t(station)).data());
     flushKeySetLog();
-    EXPECT_EQ(crlfLines(readFile("plc.log")).size(), size_t(2 * (keySetLogBlankPerCycle - 2)))
+    EXPECT_EQ(crlfLines(fileText("plc.log")).size(), size_t(2 * (keySetLogBlankPerCycle - 2)))
         << "two of the cap went to the station above";
 
     // A new cycle admits each station once more.
@@ -368,7 +357,7 @@ TEST_F(KeySetLog, HeldBlankBlocksAreLimitedPerStationAndCycle)
     for (int i = 0; i < 3; ++i)
         appendKeySetLog(logEeprom, 0, blankE.data());
     flushKeySetLog();
-    lines = withoutTimes(readFile("plc.log"));
+    lines = withoutTimes(fileText("plc.log"));
     EXPECT_EQ(lines.size(), size_t(2 * (keySetLogBlankPerCycle - 1)));
     EXPECT_EQ(lines.back(), "**EEPROM**" + blockText(0));
 
@@ -381,7 +370,7 @@ TEST_F(KeySetLog, HeldBlankBlocksAreLimitedPerStationAndCycle)
     holdKeySetLog();
     appendKeySetLog(logEeprom, 0, blankE.data());
     flushKeySetLog();
-    lines = withoutTimes(readFile("plc.log"));
+    lines = withoutTimes(fileText("plc.log"));
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[1], "**SETNEK**Retry=1" + blockText(0x51));
     EXPECT_EQ(lines[3], "**EEPROM**" + blockText(0));
@@ -392,7 +381,7 @@ TEST_F(KeySetLog, LfOnlyFileIsWrittenBackWithCrLf)
 {
     writeFile("plc.log", "first\nsecond\r\nthird\n\nfifth");
     appendKeySetLog(logEeprom, 0, paramReply(1, 0).data());
-    const std::string bytes = readFile("plc.log");
+    const std::string bytes = fileText("plc.log");
     const std::vector<std::string> lines = crlfLines(bytes);
     ASSERT_EQ(lines.size(), 7u);
     const std::string rewritten = "first\r\nsecond\r\nthird\r\n\r\nfifth\r\n";
@@ -404,7 +393,7 @@ TEST_F(KeySetLog, HundredLinesKeepTheNewest)
 {
     writeFile("plc.log", numberedLines(100, "L", "\n"));
     appendKeySetLog(logRam, 0, paramReply(2, 0).data());
-    const std::vector<std::string> lines = crlfLines(readFile("plc.log"));
+    const std::vector<std::string> lines = crlfLines(fileText("plc.log"));
     ASSERT_EQ(lines.size(), 20u);
     for (int i = 0; i < 18; ++i) {
         char expected[16];
@@ -423,7 +412,7 @@ TEST_F(KeySetLog, LongLinesAreSplitWithinBounds)
     writeFile("plc.log", old);
     appendKeySetLog(logEeprom, 0, paramReply(1, 0).data());
 
-    const std::vector<std::string> lines = crlfLines(readFile("plc.log"));
+    const std::vector<std::string> lines = crlfLines(fileText("plc.log"));
     ASSERT_EQ(lines.size(), 20u);
     // The newest 18 pieces: the last line's 6, the one before's 6, and 6 of 'h'.
     const size_t pieceSizes[6] = {199, 199, 199, 199, 199, 5};
@@ -460,7 +449,7 @@ TEST_F(KeySetLog, FailedWriteKeepsTheOldLogAndSaysWhy)
     ASSERT_TRUE(child.exited(0)) << child.status;
     EXPECT_EQ(child.errorText,
               std::string(program_invocation_short_name) + ": cannot write plc.log: " + std::strerror(EFBIG) + "\n");
-    EXPECT_EQ(readFile("plc.log"), old);
+    EXPECT_EQ(fileText("plc.log"), old);
     EXPECT_FALSE(fs::exists("plc.log.new"));
 }
 
@@ -502,11 +491,11 @@ TEST_F(KeySetLog, MissingFileOrBadKindWritesNothingOnStderr)
     appendKeySetLog(logEeprom, 0, paramReply(1, 0).data());
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 
-    const std::string before = readFile("plc.log");
+    const std::string before = fileText("plc.log");
     appendKeySetLog(3, 0, paramReply(1, 0).data());
     appendKeySetLog(-1, 0, paramReply(1, 0).data());
     appendKeySetLog(logEeprom, 0, nullptr);
-    EXPECT_EQ(readFile("plc.log"), before);
+    EXPECT_EQ(fileText("plc.log"), before);
 }
 
 struct ReadCase {

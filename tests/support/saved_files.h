@@ -1,5 +1,5 @@
 #pragma once
-// The files the system writes, read back as a test checks them.
+// The working files, as a test plants them and reads back what the system wrote.
 #include "netstate/profiles.h"
 
 #include <cstring>
@@ -15,6 +15,13 @@ inline std::string fileText(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Replaces the file with exactly `bytes`.
+inline void writeFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
 }
 
 // Profile `i` as "wizard.data" holds it now.
