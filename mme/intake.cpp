@@ -12,6 +12,7 @@
 using namespace mme;
 
 int selfAddressedSeen = 0;
+int firstPolledAdapter = 0;
 
 namespace {
 FrameView recordFrame(const uint8_t* record)
@@ -69,7 +70,8 @@ uint8_t* classifyFrame(int a)
 
 int pollAdapters(uint8_t* buffer, uint32_t* length)
 {
-    for (int i = 0; i < adapterCount; ++i) {
+    for (int n = 0; n < adapterCount; ++n) {
+        const int i = (firstPolledAdapter + n) % adapterCount;
         currentAdapterHandle = adapters[i].handle;
         uint8_t* record = classifyFrame(i);
         selfAddressedSeen = 0;
@@ -84,6 +86,7 @@ int pollAdapters(uint8_t* buffer, uint32_t* length)
         if (length)
             *length = copied;
         repostReceive(record);
+        firstPolledAdapter = (i + 1) % adapterCount;
         return 1;
     }
     return 0;

@@ -6,11 +6,14 @@
 constexpr uint32_t receiveBufferSize = 1500;
 
 extern int selfAddressedSeen;
+// The adapter the next take looks at first.
+extern int firstPolledAdapter;
 
 uint8_t* classifyFrame(int a);
 int pollAdapters(uint8_t* buffer, uint32_t* length);
-// Takes at most one frame, from the lowest-numbered adapter that has one. A
-// management frame is copied to buffer (at least 1500 bytes) and its length
+// Takes at most one frame. The adapters are asked in table order, starting
+// after the one that gave the last frame, so that a flood on one adapter cannot
+// hold back the frames of another. A management frame is copied to buffer (at least 1500 bytes) and its length
 // stored in *length (0 when the record held no management frame).
 int receiveFrame(uint8_t* buffer, uint32_t* length = nullptr);
 int waitForSelfAddressedReply(int a, uint32_t ms);

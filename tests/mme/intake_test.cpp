@@ -152,9 +152,10 @@ TEST_F(IntakeTest, ShortFramesAreNotReadPastTheirEnd)
     }
 }
 
-TEST_F(IntakeTest, ReceiveFrameTakesAdaptersInTableOrder)
+TEST_F(IntakeTest, ReceiveFrameTakesAdaptersInTurn)
 {
-    // Adapter 1's frame arrives first in time; adapter 0 still goes first.
+    // Adapter 1's frame arrives first in time; adapter 0 still goes first, then
+    // the adapters take turns, each one's frames in their order.
     zsim::deliver(1, frame(hostMac1, strangerMac, 0x08, 6, {0xB1}));
     simclock::advance(5);
     zsim::deliver(0, frame(hostMac0, strangerMac, 0x08, 6, {0xA1}));
@@ -166,7 +167,7 @@ TEST_F(IntakeTest, ReceiveFrameTakesAdaptersInTableOrder)
         ASSERT_EQ(length, 60u);
         order.push_back(buffer[17]);
     }
-    EXPECT_EQ(order, (std::vector<uint8_t>{0xA1, 0xA2, 0xB1}));
+    EXPECT_EQ(order, (std::vector<uint8_t>{0xA1, 0xB1, 0xA2}));
     EXPECT_EQ(receiveFrame(buffer, &length), 0);
     // Every taken read is posted again.
     EXPECT_EQ(zsim::postedReads(0), receiveSlotsPerAdapter);

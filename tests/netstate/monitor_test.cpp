@@ -358,6 +358,33 @@ TEST_F(MonitorTest, BlankBlockFloodIsTakenARingATickAndLoggedOncePerCycle)
     EXPECT_EQ(std::count(afterCycle.begin(), afterCycle.end(), '\n'), 6);
 }
 
+// A station flooding one adapter takes no more than its turn: the selected
+// adapter's replies are handled in the same tick, not after the flood.
+TEST_F(MonitorTest, AFloodOnOneAdapterDoesNotHoldBackAnother)
+{
+    const Mac hostMac1 = {0x00, 0x50, 0x8B, 0x00, 0x00, 0x02};
+    closeAdapters();
+    zsim::addAdapter("eth1", hostMac1.data());
+    ASSERT_EQ(openAdapters(), 1);
+    ASSERT_EQ(adapterCount, 2);
+    for (int a = 0; a < 2; ++a) {
+        adapters[a].devicePresent = 1;
+        adapters[a].deviceType = 1;
+        std::memcpy(adapters[a].deviceMac, deviceMac0.data(), 6);
+    }
+    selectedAdapter = 1;
+    monitorSecond = 2;
+    const Bytes noise = frame(hostMac0, station(9), 0x1E, 0);
+    for (int i = 0; i < 3000; ++i)
+        zsim::deliver(0, noise);
+    zsim::deliver(1, stationReply(station(4), hostMac1));
+    runTicks(1);
+    EXPECT_EQ(profiles[1].stations[0].inUse, 1);
+    EXPECT_EQ(macAt(profiles[1].stations[0].mac), station(4));
+    // The flood is still taken, a ring's worth a tick at most.
+    EXPECT_GT(zsim::pendingFrames(0), 0);
+}
+
 // A record without a management frame leaves the tick's buffer as it was; the
 // frame still in it must not be handled a second time.
 TEST_F(MonitorTest, OtherRecordsDoNotRepeatTheLastFrame)
