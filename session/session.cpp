@@ -108,22 +108,16 @@ bool passwordText(std::string_view text, char out[passwordFieldSize])
     return checkPassword(out);
 }
 
-void noteSave(Outcome& outcome, bool ok)
+// Saved only while every save of the workflow so far has been.
+void saveInto(Outcome& outcome)
 {
+    const bool ok = saveProfiles();
+    outcome.saved = ok && (outcome.saved || !outcome.saveTried);
     outcome.saveTried = true;
     if (!ok) {
         outcome.saveError = lastSaveError();
         outcome.box = Box::saveFailed;
-    } else if (outcome.saveError.empty()) {
-        outcome.saved = true;
     }
-}
-
-void saveInto(Outcome& outcome)
-{
-    noteSave(outcome, saveProfiles());
-    if (!outcome.saveError.empty())
-        outcome.saved = false;
 }
 
 // The local device back on its own key and the given network key, after the temporary ones of a search.
@@ -270,7 +264,7 @@ void setAllChecked(const char* password, SetAllResult& result)
         reached[i] = setRemoteKey(deviceKey, networkKey, entry.remoteMac);
         if (reached[i]) {
             entry.networkKeySet = 1;
-            noteSave(result, saveProfiles());
+            saveInto(result);
         }
     }
 
