@@ -1,6 +1,7 @@
 // Scenario files: which adapters plcsim creates and what plays behind each.
 // The format is described in scenarios/README.md.
 #include "emulator/model.h"
+#include "platform/files.h"
 
 #include <nlohmann/json.hpp>
 
@@ -380,18 +381,10 @@ bool loadScenario(const std::string& path, Network& network, std::string* error)
     // One byte more than allowed tells a file that grew since fstat.
     std::string text(maxScenarioBytes + 1, '\0');
     size_t got = 0;
-    while (got < text.size()) {
-        ssize_t n = read(fd, text.data() + got, text.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int readError = errno;
-            close(fd);
-            return refuse(std::string("cannot be read: ") + std::strerror(readError));
-        }
-        if (n == 0)
-            break;
-        got += static_cast<size_t>(n);
+    if (!platform::readAll(fd, text.data(), text.size(), &got)) {
+        const int readError = errno;
+        close(fd);
+        return refuse(std::string("cannot be read: ") + std::strerror(readError));
     }
     close(fd);
     if (got > maxScenarioBytes || static_cast<uint64_t>(st.st_size) > maxScenarioBytes)

@@ -1,6 +1,7 @@
 #include "keysetlog/keysetlog.h"
 
 #include "frames/frame.h"
+#include "platform/files.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -97,24 +98,16 @@ void readLogFile(KeySetLogTable* table)
 {
     // Neither followed nor waited on: a link or a FIFO named plc.log is not
     // read, and the rewrite replaces it.
-    const int fd = open(logFileName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd = platform::openRegularFile(logFileName);
     if (fd < 0)
         return;  // no log yet
-    struct stat info{};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        return;
-    }
     LineCollector collector;
     uint8_t chunk[readChunk];
-    ssize_t got;
-    while ((got = read(fd, chunk, sizeof chunk)) != 0) {
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        collector.feed(chunk, size_t(got));
+    // A short chunk is the end of the file; an error ends the reading as the end would.
+    size_t got = sizeof chunk;
+    for (bool ok = true; ok && got == sizeof chunk;) {
+        ok = platform::readAll(fd, chunk, sizeof chunk, &got);
+        collector.feed(chunk, got);
     }
     close(fd);
     collector.finish(table);
@@ -143,21 +136,6 @@ void reportWriteFailure(int error)
     std::fprintf(stderr, "%s: cannot write plc.log: %s\n", program_invocation_short_name, std::strerror(error));
 }
 
-bool writeAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
 // The records hold the device's keys: the new file is private whatever the
 // umask, and it replaces the old name so a link is never written through.
 void writeLogFile(const KeySetLogTable& table, int first, int last)
@@ -173,7 +151,7 @@ void writeLogFile(const KeySetLogTable& table, int first, int last)
         error = errno;
     for (int i = first; i <= last && error == 0; ++i) {
         const char* line = table.lines[i];
-        if (!writeAll(fd, line, std::strlen(line)) || !writeAll(fd, lineEnd, 2))
+        if (!platform::writeAll(fd, line, std::strlen(line)) || !platform::writeAll(fd, lineEnd, 2))
             error = errno != 0 ? errno : EIO;
     }
     if (error == 0 && fsync(fd) != 0)

@@ -5,6 +5,7 @@
 #include "link/link.h"
 #include "netstate/monitor.h"
 #include "link/session.h"
+#include "platform/files.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -31,36 +32,6 @@ bool sameText(const char* field, const char* text)
 {
     size_t n = fieldLength(field, passwordFieldLength);
     return std::strlen(text) == n && std::memcmp(field, text, n) == 0;
-}
-
-bool writeAll(int fd, const uint8_t* data, size_t size)
-{
-    while (size > 0) {
-        ssize_t n = write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Bytes read before the end of the file, an error or `capacity`.
-size_t readAll(int fd, uint8_t* data, size_t capacity)
-{
-    size_t got = 0;
-    while (got < capacity) {
-        ssize_t n = read(fd, data + got, capacity - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        got += static_cast<size_t>(n);
-    }
-    return got;
 }
 
 std::string saveError;
@@ -114,12 +85,7 @@ void loadProfiles()
 {
     // Neither followed nor waited on: a link, a FIFO, a device or a directory
     // named "wizard.data" counts as no file, and the next save replaces it.
-    int fd = open(profileFileName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    struct stat st;
-    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-        close(fd);
-        fd = -1;
-    }
+    int fd = platform::openRegularFile(profileFileName);
     if (fd < 0) {
         for (NetworkProfile& p : profiles) {
             p.reserved = 0;
@@ -131,7 +97,9 @@ void loadProfiles()
     }
     // Each image byte takes one or two file bytes; more than that is never needed.
     std::vector<uint8_t> raw(2 * profileImageSize);
-    size_t got = readAll(fd, raw.data(), raw.size());
+    // A read error keeps what came before it, as the end of the file would.
+    size_t got = 0;
+    platform::readAll(fd, raw.data(), raw.size(), &got);
     close(fd);
     decodeProfileImage(raw.data(), got, image(), profileImageSize);
 }
@@ -154,7 +122,7 @@ bool saveProfiles()
         return false;
     }
     fchmod(fd, 0600);  // it holds passwords, whatever the umask
-    bool ok = writeAll(fd, encoded.data(), size) && fsync(fd) == 0;
+    bool ok = platform::writeAll(fd, encoded.data(), size) && fsync(fd) == 0;
     if (!ok)
         reportSaveFailure("write failed");
     if (close(fd) != 0 && ok) {
