@@ -1,7 +1,6 @@
 #include "ui/device_page.h"
 
 #include "link/link.h"
-#include "netstate/profiles.h"
 #include "ui/common.h"
 #include "ui/looking_window.h"
 #include "ui/shell.h"
@@ -141,8 +140,9 @@ bool DevicePage::showStart(const session::StartResult& start)
 void DevicePage::selectAdapterRow()
 {
     int row = 0;
-    for (int a = 0; a < session::selected() && a < adapterCount; ++a)
-        row += adapters[a].devicePresent ? 1 : 0;
+    for (const session::AdapterInfo& info : session::adapterList())
+        if (info.index < session::selected() && info.devicePresent)
+            ++row;
     if (QTreeWidgetItem* item = deviceList_->topLevelItem(row)) {
         deviceList_->setCurrentItem(item);
         item->setSelected(true);
@@ -166,15 +166,15 @@ void DevicePage::showLinkQuality(const LinkQuality& quality)
 
 void DevicePage::connectDevice()
 {
-    // Rows stand for the adapters whose profile has a local device, in order.
+    // Rows stand for the adapters with a local device, in order.
     int row = 0;
     int chosen = -1;
-    for (int a = 0; a < adapterCount; ++a) {
-        if (!profiles[a].localDevicePresent)
+    for (const session::AdapterInfo& info : session::adapterList()) {
+        if (!info.devicePresent)
             continue;
         QTreeWidgetItem* item = deviceList_->topLevelItem(row++);
         if (item && item->isSelected()) {
-            chosen = a;
+            chosen = info.index;
             break;
         }
     }
