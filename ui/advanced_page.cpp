@@ -130,8 +130,6 @@ AdvancedPage::~AdvancedPage()
 
 void AdvancedPage::activate() { networkPasswordEdit_->setText(profileFieldText(session::networkPassword().c_str())); }
 
-void AdvancedPage::reset() { endSessionOnReset(); }
-
 void AdvancedPage::add()
 {
     QByteArray device = passwordFieldBytes(devicePasswordEdit_);

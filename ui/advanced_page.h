@@ -48,8 +48,6 @@ public:
 public slots:
     // The tab became current: the field shows the stored network password.
     void activate();
-    // The sheet was cancelled.
-    void reset();
     // Finds the device behind the typed device password, lists it and runs Set All.
     void add();
 

@@ -6,8 +6,6 @@ namespace {
 ErrorBoxHook errorBoxHook;
 }
 
-void endSessionOnReset() { session::end(); }
-
 void showErrorBox(QWidget* owner, const QString& caption, const QString& text)
 {
     if (errorBoxHook) {

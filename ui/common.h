@@ -10,9 +10,6 @@
 
 class QWidget;
 
-// Every page's answer to the sheet being cancelled: the first one closes the adapters.
-void endSessionOnReset();
-
 // Modal box with the error icon and an OK button. Tests replace the box with
 // a hook so that nothing blocks.
 using ErrorBoxHook = std::function<void(QWidget* owner, const QString& caption, const QString& text)>;

@@ -68,8 +68,6 @@ SecurityPage::SecurityPage(QWidget* parent)
 
 void SecurityPage::activate() { passwordEdit_->setText(profileFieldText(session::networkPassword().c_str())); }
 
-void SecurityPage::reset() { endSessionOnReset(); }
-
 bool SecurityPage::setLocal()
 {
     QByteArray text = passwordFieldBytes(passwordEdit_);

@@ -35,8 +35,6 @@ public:
 public slots:
     // The tab became current: show the stored password, dropping typed text.
     void activate();
-    // The sheet was cancelled.
-    void reset();
     // False when the field was refused (after the box). A failed save has its
     // own box; the key already sent stays.
     bool setLocal();

@@ -139,10 +139,8 @@ void PropertySheet::createPage(int index)
 
 void PropertySheet::reject()
 {
-    // Every page that exists answers the cancel; the first closes the adapters.
-    for (QWidget* page : pages_)
-        if (page)
-            endSessionOnReset();
+    // The Device page exists from the sheet's start: the session is always there to end.
+    session::end();
     QDialog::reject();
 }
 
