@@ -128,7 +128,7 @@ AdvancedPage::~AdvancedPage()
         advancedPageWindow = nullptr;
 }
 
-void AdvancedPage::activate() { networkPasswordEdit_->setText(profileFieldText(session::networkPassword().c_str())); }
+void AdvancedPage::activate() { networkPasswordEdit_->setText(storedNetworkPasswordText()); }
 
 void AdvancedPage::add()
 {

@@ -1,7 +1,6 @@
 #include "ui/security_page.h"
 
 #include "keys/password.h"
-#include "netstate/profiles.h"
 #include "ui/common.h"
 #include "ui/text_fit.h"
 #include "ui/wait_cursor.h"
@@ -12,14 +11,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include <cstring>
 
 QByteArray passwordFieldBytes(const QLineEdit* edit) { return edit->text().toUtf8(); }
 
-QString profileFieldText(const char* field)
-{
-    return QString::fromLatin1(field, static_cast<qsizetype>(fieldLength(field, passwordMaxLength)));
-}
+QString storedNetworkPasswordText() { return QString::fromLatin1(session::networkPassword()); }
 
 SecurityPage::SecurityPage(QWidget* parent)
     : QWidget(parent), passwordEdit_(new QLineEdit(this)),
@@ -66,7 +61,7 @@ SecurityPage::SecurityPage(QWidget* parent)
     activate();
 }
 
-void SecurityPage::activate() { passwordEdit_->setText(profileFieldText(session::networkPassword().c_str())); }
+void SecurityPage::activate() { passwordEdit_->setText(storedNetworkPasswordText()); }
 
 bool SecurityPage::setLocal()
 {

@@ -15,8 +15,8 @@ class QPushButton;
 // What the password rules see of a field: its text as UTF-8, so that every
 // character outside ASCII becomes bytes the rules refuse.
 QByteArray passwordFieldBytes(const QLineEdit* edit);
-// A password field of a profile, at most 24 characters even without its NUL.
-QString profileFieldText(const char* field);
+// The selected adapter's stored network password, for a page's field.
+QString storedNetworkPasswordText();
 
 using session::invalidNetworkPasswordCaption;
 using session::invalidNetworkPasswordText;
