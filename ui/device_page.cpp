@@ -164,6 +164,14 @@ void DevicePage::showLinkQuality(const LinkQuality& quality)
     setStatusText(QString::fromLatin1(quality.ratingText));
 }
 
+void DevicePage::showLinkLost()
+{
+    if (stateText_->text() == QLatin1String(linkLostStateText))
+        return;
+    stateText_->setText(QString::fromLatin1(linkLostStateText));
+    resetBar();
+}
+
 void DevicePage::connectDevice()
 {
     // Rows stand for the adapters with a local device, in order.

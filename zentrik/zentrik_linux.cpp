@@ -12,6 +12,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -20,6 +21,7 @@
 #include <fcntl.h>
 #include <net/if.h>
 #include <net/if_arp.h>
+#include <poll.h>
 #include <pwd.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
@@ -148,15 +150,25 @@ void forget(OpenAdapter& a)
     forgetPosted(a);
 }
 
-// Drops the connection; every adapter went with it.
-void disconnect()
+// Set when the helper went while this process was talking to it; cleared by the next start.
+bool helperLost = false;
+
+// Drops the connection; every adapter went with it. `lost`: the helper has
+// ended or failed a request, and what it was asked may not have been done.
+void disconnect(bool lost = false)
 {
     bool ours = helperOwner == getpid();
-    if (helperSocket >= 0)
+    if (helperSocket >= 0) {
         close(helperSocket);
-    // The helper ends when it sees the socket close; a forked copy leaves it to its parent.
-    if (ours && helperPid > 0)
+        helperLost = helperLost || lost;
+    }
+    // The helper ends when it sees the socket close; a forked copy leaves it to
+    // its parent. One that failed a request may hang: it is of no use any more.
+    if (ours && helperPid > 0) {
+        if (lost)
+            kill(helperPid, SIGKILL);
         waitpid(helperPid, nullptr, 0);
+    }
     helperSocket = -1;
     helperPid = -1;
     helperOwner = -1;
@@ -230,6 +242,7 @@ int connectHelper()
     timeval timeout{replyTimeoutMs / 1000, 0};
     setsockopt(pair[0], SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     helperSocket = pair[0];
+    helperLost = false;
     helperPid = pid;
     helperOwner = getpid();
     helperNamespace = space;
@@ -246,7 +259,11 @@ bool sendRequest(linkwire::Op op, uint32_t handle, const void* payload, size_t l
     if (length)
         std::memcpy(message + linkwire::headerSize, payload, length);
     size_t size = linkwire::headerSize + length;
-    return send(helperSocket, message, size, MSG_NOSIGNAL) == static_cast<ssize_t>(size);
+    ssize_t n;
+    do
+        n = send(helperSocket, message, size, MSG_NOSIGNAL);
+    while (n < 0 && errno == EINTR);
+    return n == static_cast<ssize_t>(size);
 }
 
 // A request and its reply; false, with the connection dropped, when the helper is gone.
@@ -254,7 +271,7 @@ bool ask(linkwire::Op op, uint32_t handle, const void* payload, size_t length, u
          int* passedFd = nullptr)
 {
     if (helperSocket < 0 || !sendRequest(op, handle, payload, length)) {
-        disconnect();
+        disconnect(true);
         return false;
     }
     uint8_t words[linkwire::replySize];
@@ -276,7 +293,7 @@ bool ask(linkwire::Op op, uint32_t handle, const void* payload, size_t length, u
     if (n != static_cast<ssize_t>(sizeof words)) {
         if (fd >= 0)
             close(fd);
-        disconnect();
+        disconnect(true);
         return false;
     }
     std::memcpy(result, words, 4);
@@ -570,6 +587,7 @@ int W32N_PacketSend(int32_t handle, const uint8_t* data, uint32_t length, uint32
     }
     if (!sendRequest(linkwire::opSend, a->helperHandle, data, length)) {
         lastError = static_cast<uint32_t>(errno);
+        disconnect(true);
         return 0;
     }
     // The helper has the frame; the slot is free again.
@@ -581,6 +599,18 @@ int W32N_PacketSend(int32_t handle, const uint8_t* data, uint32_t length, uint32
 }
 
 uint32_t W32N_GetLastError() { return lastError; }
+
+int linkHelperLost()
+{
+    // The helper writes only replies, so a socket that polls as anything but
+    // quiet between requests means it has ended.
+    if (helperSocket >= 0 && helperOwner == getpid()) {
+        pollfd p{helperSocket, POLLIN | POLLRDHUP, 0};
+        if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLRDHUP | POLLERR)) != 0)
+            disconnect(true);
+    }
+    return helperLost ? 1 : 0;
+}
 
 int GetOverlappedResult(int32_t handle, OVERLAPPED*, uint32_t*, int)
 {

@@ -6,6 +6,7 @@
 #include "netstate/profiles.h"
 #include "platform/simclock.h"
 #include "platform/timers.h"
+#include "session/session.h"
 #include "ui/device_page.h"
 #include "ui/looking_window.h"
 #include "ui/network_page.h"
@@ -300,7 +301,15 @@ TEST_F(SheetTest, RefreshStartsOverAndEndsWhenNothingUsableRemains)
     DevicePage* page = devicePageWindow;
     auto* list = child<QTreeWidget>("deviceList");
 
+    // The adapters' helper gone: the page says so, and work sent through it is not taken as done.
+    zsim::loseHelper();
+    run(monitorIntervalMs);
+    EXPECT_EQ(child<QLineEdit>("stateText")->text(), linkLostStateText);
+    EXPECT_EQ(session::setLocal("Orchard-Lane-42").box, session::Box::linkLost);
+    EXPECT_FALSE(fileExists(profileFileName));
+
     child<QPushButton>("refreshButton")->click();
+    EXPECT_TRUE(child<QLineEdit>("stateText")->text().startsWith(connectedPrefix));
     EXPECT_TRUE(boxes.empty());
     ASSERT_EQ(list->topLevelItemCount(), 1);
     EXPECT_TRUE(list->selectedItems().isEmpty());
