@@ -126,9 +126,10 @@ OpenAdapter* byHandle(int32_t handle)
     return a.open ? &a : nullptr;
 }
 
-void reportOpenFailure(const char* name, int error)
+// `bySocket`: the helper's packet socket refused, not the start of the helper.
+void reportOpenFailure(const char* name, int error, bool bySocket)
 {
-    const char* hint = (error == EPERM || error == EACCES) ? " (needs CAP_NET_RAW)" : "";
+    const char* hint = bySocket && (error == EPERM || error == EACCES) ? " (needs CAP_NET_RAW)" : "";
     std::fprintf(stderr, "%s: cannot open adapter %s: %s%s\n", program_invocation_short_name, name,
                  std::strerror(error), hint);
 }
@@ -176,7 +177,17 @@ void disconnect(bool lost = false)
         forget(a);
 }
 
-// The group the installed helper is reserved for, and how to join it.
+bool inGroup(gid_t group)
+{
+    if (getegid() == group)
+        return true;
+    std::vector<gid_t> groups(static_cast<size_t>(std::max(getgroups(0, nullptr), 0)));
+    groups.resize(static_cast<size_t>(std::max(getgroups(static_cast<int>(groups.size()), groups.data()), 0)));
+    return std::find(groups.begin(), groups.end(), group) != groups.end();
+}
+
+// Why starting the helper was refused: the user is outside the group it is
+// reserved for (and how to join it), or a directory on its path is closed to them.
 void explainRefusedHelper(const std::string& path)
 {
     static bool said = false;
@@ -184,11 +195,20 @@ void explainRefusedHelper(const std::string& path)
         return;
     said = true;
     const passwd* user = getpwuid(getuid());
-    std::fprintf(stderr,
-                 "%s: %s may be started only by members of the group %s; to join it: sudo usermod -aG %s %s "
-                 "(then log in again)\n",
-                 program_invocation_short_name, path.c_str(), linkHelperGroup, linkHelperGroup,
-                 user ? user->pw_name : "$USER");
+    const char* name = user ? user->pw_name : "$USER";
+    struct stat status {};
+    bool reached = stat(path.c_str(), &status) == 0;
+    if (!reached && errno == EACCES)
+        std::fprintf(stderr, "%s: %s is out of reach of the user %s: a directory on its path is closed to them\n",
+                     program_invocation_short_name, path.c_str(), name);
+    else if (reached && !(status.st_mode & S_IXOTH) && !inGroup(status.st_gid))
+        std::fprintf(stderr,
+                     "%s: %s may be started only by members of the group %s; to join it: sudo usermod -aG %s %s "
+                     "(then log in again)\n",
+                     program_invocation_short_name, path.c_str(), linkHelperGroup, linkHelperGroup, name);
+    else
+        std::fprintf(stderr, "%s: cannot start %s: %s\n", program_invocation_short_name, path.c_str(),
+                     std::strerror(EACCES));
 }
 
 // Starts the helper unless this process has one; 0 or an errno.
@@ -423,6 +443,7 @@ int32_t W32N_OpenAdapterA(const char* name)
         error = ENODEV;
     else
         error = connectHelper();
+    bool helperStarted = error == 0;
     uint32_t result = 0, handle = 0;
     int ringFd = -1;
     if (error == 0 && !ask(linkwire::opOpen, 0, name, length, &result, &handle, &ringFd))
@@ -444,7 +465,7 @@ int32_t W32N_OpenAdapterA(const char* name)
         close(ringFd);
     if (error != 0) {
         lastError = static_cast<uint32_t>(error);
-        reportOpenFailure(name ? name : "", error);
+        reportOpenFailure(name ? name : "", error, helperStarted);
         return -1;
     }
     OpenAdapter& a = *slot;

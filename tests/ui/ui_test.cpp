@@ -14,6 +14,7 @@
 #include "zentrik/sim.h"
 #include "emulator/model.h"
 
+#include <QAccessible>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
@@ -41,7 +42,21 @@ struct DialogStepper {
     int lastBarPos = -1;
     QString caption;
     QString text;
+    QStringList unnamed{"not walked"};
 };
+
+// The fields, lists, bars and buttons under `node` that a screen reader would announce without a name.
+QStringList unnamedControls(QAccessibleInterface* node)
+{
+    static const QList<QAccessible::Role> roles{QAccessible::EditableText, QAccessible::List,        QAccessible::Tree,
+                                                QAccessible::Table,        QAccessible::ProgressBar, QAccessible::PushButton};
+    QStringList unnamed;
+    if (node && roles.contains(node->role()) && node->text(QAccessible::Name).trimmed().isEmpty())
+        unnamed << node->object()->objectName();
+    for (int i = 0; node && i < node->childCount(); ++i)
+        unnamed << unnamedControls(node->child(i));
+    return unnamed;
+}
 }  // namespace
 
 TEST_F(SheetTest, OneDeviceIsListedSelectedAndConnected)
@@ -413,6 +428,7 @@ protected:
                     s.sawEmptyList = list->topLevelItemCount() == 0;
                     s.caption = d->windowTitle();
                     s.text = d->findChild<QLabel*>()->text();
+                    s.unnamed = unnamedControls(QAccessible::queryAccessibleInterface(d));
                     QTest::keyClick(d, Qt::Key_Escape);
                     s.survivedEscape = d->isVisible() && scanDialogWindow == d;
                     d->close();
@@ -452,6 +468,18 @@ TEST_F(ScanDialogTest, ScanEndsOnTheLinkStatsReply)
     EXPECT_EQ(rowTexts(child<QTreeWidget>("stationList"), 0),
               QStringList({"02:b7:1c:20:00:03", "02:b7:1c:20:00:02", "02:b7:1c:20:00:01"}));
     EXPECT_EQ(child<QLabel>("statusText")->text(), "Link Quality: Excellent");
+}
+
+TEST_F(ScanDialogTest, EveryPageAndTheScanDialogNameTheirControls)
+{
+    load("home.json");
+    PropertySheet& s = open();
+    ASSERT_TRUE(runUntilScanEnds());
+    auto* tabs = child<QTabWidget>("tabs");
+    for (int i = tabs->count() - 1; i >= networkPageIndex; --i)  // a page made once shown stays in the tree
+        tabs->setCurrentIndex(i);
+    EXPECT_EQ(unnamedControls(QAccessible::queryAccessibleInterface(&s)), QStringList());
+    EXPECT_EQ(scan().unnamed, QStringList());
 }
 
 TEST_F(ScanDialogTest, SilentNetworkHoldsTheDialogTenSeconds)
