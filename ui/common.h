@@ -18,7 +18,7 @@ void setErrorBoxHook(ErrorBoxHook hook);
 // The box a workflow called for, if any; false when there was none.
 bool showOutcomeBox(QWidget* owner, const session::Outcome& outcome);
 
-// Dialog units at the base units of MS Sans Serif 8 pt.
+// Dialog units at the base units of an 8-point dialog face (6 x 13 pixels per 4 x 8 units).
 constexpr int dluX(int x) { return x * 6 / 4; }
 constexpr int dluY(int y) { return y * 13 / 8; }
 inline QRect dluRect(int x, int y, int w, int h) { return {dluX(x), dluY(y), dluX(w), dluY(h)}; }

@@ -37,8 +37,7 @@ QFont dialogFont()
 {
     // The layouts are in dialog units of an 8-point face about 6 pixels wide a
     // character: take a face of that width where one is installed.
-    static const char* const narrowFaces[] = {"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Arimo",
-                                              "Nimbus Sans", "DejaVu Sans Condensed"};
+    static const char* const narrowFaces[] = {"Liberation Sans", "Arimo", "Nimbus Sans", "DejaVu Sans Condensed"};
     QFont face = QApplication::font();
     const QStringList installed = QFontDatabase::families();
     if (!pinnedFamily.isEmpty()) {
