@@ -145,6 +145,7 @@ AdapterInfo describe(int a)
     info.name = std::string(e.name, strnlen(e.name, sizeof e.name));
     info.mac = macText(e.ownMac);
     info.devicePresent = e.devicePresent != 0;
+    info.listed = profiles[a].localDevicePresent != 0;
     if (info.devicePresent) {
         info.deviceType = e.deviceType;
         info.deviceMac = macText(e.deviceMac);

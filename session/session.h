@@ -72,6 +72,8 @@ struct AdapterInfo {
     int deviceType = 0;
     std::string deviceMac;   // empty without a device
     std::string typeName;    // deviceTypeName(deviceType)
+    // A device answered at the latest start: the Device page's rows are numbered over these.
+    bool listed = false;
 };
 
 struct StartResult : Outcome {

@@ -12,6 +12,7 @@
 #include "ui/windows.h"
 #include "zentrik/sim.h"
 #include "emulator/model.h"
+#include "emulator/sim_attach.h"
 
 #include <QGuiApplication>
 #include <QLabel>
@@ -199,6 +200,32 @@ TEST_F(SheetTest, ConnectSwitchesAdapterAndRestartsTheScan)
     EXPECT_FALSE(page->bar().colour().isValid());
     EXPECT_EQ(progressActive, 1);
     EXPECT_EQ(monitorSecond, 15);
+}
+
+// Rows stand for the adapters that had a device at the start, whatever the intake hears since.
+TEST_F(SheetTest, ConnectTakesTheAdapterOfTheChosenRow)
+{
+    // Three adapters: the first's device is of a type without support and keeps sending.
+    load("two-adapters.json", [](emu::Network& n) {
+        emu::EmulatedAdapter unsupported = n.adapter(1), first = n.adapter(0), second = n.adapter(1);
+        unsupported.interfaceName = "plc9";
+        unsupported.hostMac[5] = unsupported.device.mac[5] = 0x09;
+        unsupported.device.deviceType = 5;
+        unsupported.device.faults.floodPerSecond = 20;
+        unsupported.device.faults.floodKind = emu::FloodKind::linkStats;
+        n.clear();
+        for (const emu::EmulatedAdapter& a : {unsupported, first, second})
+            n.addAdapter(a);
+    });
+    open();
+    emu::deliverFlood(network, 0, 1000);
+    run(1000);
+    ASSERT_EQ(adapters[0].devicePresent, 1) << "the intake heard the first adapter's device";
+    auto* list = child<QTreeWidget>("deviceList");
+    list->setCurrentItem(list->topLevelItem(1));
+    child<QPushButton>("connectButton")->click();
+    EXPECT_EQ(child<QLineEdit>("stateText")->text(), "Connected to 02:b7:1c:10:1d:02");
+    EXPECT_EQ(selectedAdapter, 2);
 }
 
 TEST_F(SheetTest, UnusableHardwareReportsAndEnds)
