@@ -157,12 +157,13 @@ AdapterInfo describe(int a)
 // The block discovery read stands as the reference until the monitor's first
 // ParamReply replaces it with the same block: a key set before that reply (a
 // command run straight after the start) is then confirmed against the
-// device's own block instead of an empty one.
+// device's own block instead of an empty one. Only a block the monitor would
+// take: a blank one would put its bytes into every key's control bytes.
 void seedReferenceBlock()
 {
     static_assert(sizeof(AdapterEntry::deviceParams) == sizeof referenceBlock);
     const AdapterEntry& e = adapters[selectedAdapter];
-    if (e.devicePresent && e.paramsSeen)
+    if (e.devicePresent && e.paramsSeen && takesParamBlock(e.deviceParams, mme::blockKindEeprom))
         std::memcpy(referenceBlock, e.deviceParams, sizeof referenceBlock);
 }
 
