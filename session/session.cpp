@@ -465,6 +465,10 @@ AddResult add(std::string_view devicePasswordText, std::string_view networkPassw
         result.box = Box::invalidDevicePassword;
         return result;
     }
+    // Labels print capitals; typed letters become them for every caller, as in the page's field.
+    for (char& c : password)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
     if (hasDevicePassword(password)) {
         result.box = Box::duplicatePassword;
         return result;

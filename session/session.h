@@ -164,8 +164,9 @@ struct SetAllResult : Outcome {
 };
 SetAllResult setAll(std::string_view networkPassword);
 
-// Add: finds the device behind its device password with a temporary key, lists
-// it, then runs Set All with `networkPassword`. Both passwords are checked
+// Add: finds the device behind its device password (its letters in capitals,
+// as labels print them) with a temporary key, lists it, then runs Set All
+// with `networkPassword`. Both passwords are checked
 // before anything is sent; an exchange that ends early puts the local device
 // back on the stored network key.
 struct AddResult : SetAllResult {

@@ -325,9 +325,9 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     expectScan(parsed(stations), 3);
     EXPECT_EQ(stations.err, "");  // no progress without a terminal
 
-    // devices add: the neighbour's label password on standard input; Set All follows, OK.
+    // devices add: the neighbour's label password on standard input, typed in lower case; Set All follows, OK.
     const std::string neighbour = "KQ7R-2M4X-PL9D";
-    Child add = brennicctl({"devices", "add", "-j"}, neighbour + "\n");
+    Child add = brennicctl({"devices", "add", "-j"}, "kq7r-2m4x-pl9d\n");
     EXPECT_EQ(add.status, cli::exitOk) << add.err;
     Json added = parsed(add);
     EXPECT_EQ(added["added"], true);
