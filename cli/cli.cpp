@@ -170,13 +170,17 @@ int passwordResult(const Context& ctx, const session::PasswordResult& r)
     if (r.box == session::Box::invalidNetworkPassword)
         return reportBox(r);
     if (ctx.inv.json) {
-        emit(ctx, Json{{"adapter", selectedName()}, {"sent", r.sent}, {"confirmed", r.confirmed}, {"saved", r.saved}});
+        emit(ctx, Json{{"adapter", selectedName()}, {"sent", r.sent}, {"confirmed", r.confirmed},
+                       {"confirmationAsked", r.asked}, {"saved", r.saved}});
     } else {
         std::fprintf(ctx.out, "%s: %s\n", selectedName().c_str(),
                      r.confirmed ? "network password set; the device confirmed it"
-                                 : "network password sent; the device did not confirm it");
+                     : r.asked   ? "network password sent; the device did not confirm it"
+                                 : "network password sent; the device was not asked to confirm it (it has shown "
+                                   "no parameter block yet)");
     }
-    if (!r.confirmed) {
+    // Nothing to confirm against is no failure: the key went out.
+    if (!r.sent || (r.asked && !r.confirmed)) {
         error(r.sent ? "the device did not confirm the new key (see plc.log)" : "the new key could not be sent");
         reportBox(r);
         return exitDeviceFailed;

@@ -418,6 +418,7 @@ PasswordResult setLocal(std::string_view text)
         std::memcpy(networkKey, deriveKey(profile.networkPassword), keyLength);
         result.sent = setKey(a, adapters[a].ownMac, mme::broadcastMac, 1, networkKey, 0x01, true, false);
         result.confirmed = result.sent && lastKeyConfirmed == 1;
+        result.asked = lastKeyConfirmed != -1;
         saveInto(result);
     }
     // A background scan: the station list stays empty until it ends.

@@ -140,7 +140,10 @@ void setView(MonitorView* view);
 // fails the rules. A background scan follows.
 struct PasswordResult : Outcome {
     bool sent = false;       // the key went out
-    bool confirmed = false;  // the device's parameter block showed it (false: not confirmed or not asked)
+    bool confirmed = false;  // the device's parameter block showed it
+    // Its block was asked for; not before the device has shown one, and then
+    // neither confirmed nor not confirmed.
+    bool asked = false;
 };
 PasswordResult setLocal(std::string_view password);
 // Set Local with the default network password.

@@ -405,10 +405,45 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     EXPECT_EQ(help.out, cli::helpText(Command::watch));
 
     // While brennic (or another copy) holds the lock, brennicctl refuses and touches nothing.
-    ASSERT_TRUE(platform::acquireInstanceLock("brennic"));
+    scratch::Holder holder([] { return platform::acquireInstanceLock("brennic"); });
+    ASSERT_TRUE(holder.took);
     Child locked = brennicctl({"adapters"});
     EXPECT_EQ(locked.status, cli::exitError);
     EXPECT_NE(locked.err.find("brennic or another brennicctl is running"), std::string::npos) << locked.err;
+}
+
+// A key change is confirmed (above), not confirmed (status 4, see plc.log), or
+// not asked for when the device has shown no parameter block yet (status 0).
+TEST_F(Brennicctl, PasswordChangesTellTheirThreeOutcomes)
+{
+    struct Row {
+        const char* device;  // over home.json's device
+        int status;
+        bool asked;
+        const char* words;
+    };
+    for (const Row& row : {Row{R"({"networkPassword": "Neighbour-7", "faults": {"neverConfirms": true}})",
+                               cli::exitDeviceFailed, true, "the device did not confirm it"},
+                           Row{R"({"faults": {"paramEntryLength": 50}})",  // no reply reads as a block
+                               cli::exitOk, false, "the device was not asked to confirm it"}}) {
+        SCOPED_TRACE(row.device);
+        Json scenario = Json::parse(fileText(scenarioPath));
+        scenario["adapters"][0]["device"].update(Json::parse(row.device));
+        testsupport::writeFile("row.json", scenario.dump());
+        std::remove("plc.log");
+        std::string why;
+        ASSERT_TRUE(plcsim.start(PLCSIM_PATH, "row.json", &why)) << why;
+        Child set = brennicctl({"set-password"}, "Orchard-Lane-42\n");
+        EXPECT_EQ(set.status, row.status) << set.err;
+        EXPECT_NE(set.out.find(row.words), std::string::npos) << set.out;
+        EXPECT_EQ(set.err.find("(see plc.log)") != std::string::npos, row.asked) << set.err;
+        EXPECT_EQ(fileText("plc.log").find("**SETNEK**") != std::string::npos, row.asked);
+        Child restore = brennicctl({"restore-default", "-j"});
+        EXPECT_EQ(restore.status, row.status) << restore.err;
+        Json doc = parsed(restore);
+        EXPECT_EQ(doc["confirmed"], false);
+        EXPECT_EQ(doc["confirmationAsked"], row.asked);
+    }
 }
 
 }  // namespace
