@@ -251,20 +251,19 @@ int cmdDevicesRemove(const Context& ctx)
 {
     const std::string& target = ctx.inv.target;
     bool isIndex = !target.empty() && std::all_of(target.begin(), target.end(), [](char c) { return c >= '0' && c <= '9'; });
-    std::vector<std::string> passwords;
-    std::vector<session::DeviceStatus> left;
-    for (const session::DeviceStatus& d : session::devicePasswords()) {
+    // By entry: a damaged file may list the same password twice.
+    std::vector<int> entries;
+    for (session::DeviceStatus& d : session::devicePasswords()) {
         bool match = isIndex ? target.size() < 4 && std::stoi(target) == d.index : lower(target) == d.mac;
         if (match)
-            passwords.push_back(d.password);
+            entries.push_back(d.index);
+        wipe(d.password);
     }
-    if (passwords.empty()) {
+    if (entries.empty()) {
         error("no listed device has the MAC or index '" + target + "'");
         return exitUsage;
     }
-    session::RemoveResult r = session::remove(passwords);
-    for (std::string& p : passwords)
-        wipe(p);
+    session::RemoveResult r = session::removeEntries(entries);
     if (ctx.inv.json)
         emit(ctx, Json{{"adapter", selectedName()}, {"removed", r.removed}});
     else

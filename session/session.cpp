@@ -534,6 +534,21 @@ RemoveResult remove(const std::vector<std::string>& passwords)
     return result;
 }
 
+RemoveResult removeEntries(const std::vector<int>& entries)
+{
+    RemoveResult result;
+    BusyGuard guard;
+    NetworkProfile& profile = profiles[selectedAdapter];
+    for (int index : entries) {
+        if (index < 0 || index >= devicePasswordsPerProfile || profile.devicePasswords[index].password[0] == 0)
+            continue;
+        std::memset(profile.devicePasswords[index].password, 0, passwordFieldSize);
+        ++result.removed;
+    }
+    saveInto(result);
+    return result;
+}
+
 Outcome save()
 {
     Outcome result;

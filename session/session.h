@@ -184,6 +184,8 @@ struct RemoveResult : Outcome {
     int removed = 0;
 };
 RemoveResult remove(const std::vector<std::string>& passwords);
+// Forgets the listed devices of these entries of the table; free or unknown ones are skipped.
+RemoveResult removeEntries(const std::vector<int>& entries);
 
 // "wizard.data" as the profiles stand.
 Outcome save();

@@ -369,6 +369,15 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     ASSERT_EQ(listDoc["devices"].size(), 1u) << listDoc;
     EXPECT_EQ(listDoc["devices"][0]["keySet"], true);
     EXPECT_FALSE(listDoc["devices"][0].contains("status"));
+    // A damaged file that lists the same password twice: the index names the entry, not its text.
+    loadProfiles();
+    profiles[0].devicePasswords[1] = profiles[0].devicePasswords[0];
+    profiles[0].devicePasswords[1].remoteMac[5] ^= 0xFF;
+    ASSERT_TRUE(saveProfiles());
+    Child byIndex = brennicctl({"devices", "remove", "1"});
+    EXPECT_EQ(byIndex.status, cli::exitOk) << byIndex.err;
+    EXPECT_EQ(savedProfile().devicePasswords[0].password, neighbour);
+    EXPECT_EQ(savedProfile().devicePasswords[1].password[0], 0);
     std::string upperMac = added["mac"];
     std::transform(upperMac.begin(), upperMac.end(), upperMac.begin(), ::toupper);
     Child removed = brennicctl({"devices", "remove", upperMac, "-j"});
