@@ -204,7 +204,9 @@ StartResult startSequence(bool atProgramStart)
     int started = startSession();
     setProbeWaitHook(nullptr);
     if (!started) {
-        guard.stayBusy();
+        // A failed Refresh leaves busy as it found it; the page's box then ends the program.
+        if (atProgramStart)
+            guard.stayBusy();
         result.box = Box::invalidConfiguration;
         result.noAdapter = startAdapterCount == 0;
         return result;

@@ -93,7 +93,8 @@ extern const char* const deviceTypeNames[deviceTypeNameCount];
 // monitor and a scan. On failure the adapters are closed and the box is
 // invalidConfiguration.
 StartResult start();
-// Closes the adapters and starts again (the Device page's Refresh); the monitor keeps running.
+// Closes the adapters and starts again (the Device page's Refresh); the monitor
+// keeps running, and busy is clear afterwards whether or not it started.
 StartResult refresh();
 // Called once within start() when finding the devices has taken longer than
 // half a second, so that the caller can say it is still looking.

@@ -349,6 +349,7 @@ TEST_F(SheetTest, RefreshStartsOverAndEndsWhenNothingUsableRemains)
     EXPECT_EQ(boxes[0].caption, "Invalid Configuration");
     EXPECT_EQ(exitCodes, std::vector<int>{0});
     EXPECT_EQ(zsim::openHandleCount(), 0);
+    EXPECT_EQ(busy, 0) << "Refresh leaves busy as it found it";
 }
 
 TEST_F(SheetTest, NetworkPageListsStationsDescendingWithRates)
