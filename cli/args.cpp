@@ -205,7 +205,8 @@ std::string helpText(Command command)
            "  restore-default   set the default network password\n"
            "  devices           list, add, remove remote devices; set-all\n"
            "Each command takes --help. Exit status: 0 success, 1 error, 2 bad usage,\n"
-           "3 no adapter or no supported device, 4 a device failed or did not confirm.\n";
+           "3 no adapter or no supported device, or the adapters lost (brennic-link\n"
+           "ended), 4 a device failed or did not confirm.\n";
 }
 
 }  // namespace cli

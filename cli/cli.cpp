@@ -67,7 +67,7 @@ bool awaitScan(const Context& ctx)
     DWORD began = GetTickCount();
     DWORD shown = ~DWORD{0};
     while (session::scansFinished() == before) {
-        if (interrupted)
+        if (interrupted || session::linkLost())
             break;
         DWORD elapsed = GetTickCount() - began;
         if (elapsed > scanGuardMs)
@@ -82,7 +82,8 @@ bool awaitScan(const Context& ctx)
     }
     if (ctx.progress)
         std::fputs("\r\033[K", stderr);
-    return session::scansFinished() != before;
+    // A scan that ended after the helper had gone found nothing it could.
+    return session::scansFinished() != before && !session::linkLost();
 }
 
 int exitForBox(session::Box box)
@@ -96,6 +97,7 @@ int exitForBox(session::Box box)
     case session::Box::noResponse: return exitDeviceFailed;
     case session::Box::listFull:
     case session::Box::saveFailed: return exitError;
+    case session::Box::linkLost: return exitNoDevice;
     }
     return exitError;
 }
@@ -103,8 +105,9 @@ int exitForBox(session::Box box)
 // The box as a line on stderr and the status it calls for.
 int reportBox(const session::Outcome& outcome)
 {
-    if (outcome.box == session::Box::none)
-        return exitOk;
+    // The end of the session says that one, in words of its own.
+    if (outcome.box == session::Box::none || outcome.box == session::Box::linkLost)
+        return exitForBox(outcome.box);
     error(boxLine(outcome.box, outcome.saveError));
     return exitForBox(outcome.box);
 }
@@ -122,6 +125,8 @@ int cmdAdapters(const Context& ctx)
 int cmdStations(const Context& ctx)
 {
     if (!awaitScan(ctx)) {
+        if (session::linkLost())
+            return exitNoDevice;
         error(interrupted ? "interrupted" : "the scan did not end");
         return exitError;
     }
@@ -143,6 +148,8 @@ int cmdWatch(const Context& ctx)
     DWORD began = GetTickCount();
     while (!interrupted) {
         if (!awaitScan(ctx)) {
+            if (session::linkLost())
+                return exitNoDevice;
             if (interrupted)
                 break;
             error("the scan did not end");
@@ -155,7 +162,7 @@ int cmdWatch(const Context& ctx)
             std::fputs("\n", ctx.out);
             std::fflush(ctx.out);
         }
-        while (!interrupted && GetTickCount() - began < intervalMs) {
+        while (!interrupted && !session::linkLost() && GetTickCount() - began < intervalMs) {
             Sleep(pollMs);
             session::service();
         }
@@ -167,7 +174,7 @@ int cmdWatch(const Context& ctx)
 
 int passwordResult(const Context& ctx, const session::PasswordResult& r)
 {
-    if (r.box == session::Box::invalidNetworkPassword)
+    if (r.box == session::Box::invalidNetworkPassword || r.box == session::Box::linkLost)
         return reportBox(r);
     if (ctx.inv.json) {
         emit(ctx, Json{{"adapter", selectedName()}, {"sent", r.sent}, {"confirmed", r.confirmed},
@@ -334,6 +341,11 @@ int runSession(const Context& ctx)
     }
     if (secret)
         wipe(*secret);
+    // Whatever the command made of it, nothing it did after this counts.
+    if (session::linkLost()) {
+        error("the connection to the adapters was lost: brennic-link ended");
+        status = exitNoDevice;
+    }
     session::end();
     return status;
 }

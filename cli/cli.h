@@ -10,7 +10,7 @@ namespace cli {
 constexpr int exitOk = 0;
 constexpr int exitError = 1;      // another copy running, "wizard.data" not written, list full
 constexpr int exitUsage = 2;      // bad usage or bad input
-constexpr int exitNoDevice = 3;   // no adapter, or no supported device behind it
+constexpr int exitNoDevice = 3;   // no adapter, no supported device behind it, or the adapters lost
 constexpr int exitDeviceFailed = 4;  // a device did not answer or did not confirm
 
 enum class Command {

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -97,8 +98,11 @@ private:
 void readLogFile(KeySetLogTable* table)
 {
     // Neither followed nor waited on: a link or a FIFO named plc.log is not
-    // read, and the rewrite replaces it.
-    const int fd = platform::openRegularFile(logFileName);
+    // read, and the rewrite replaces it; nor is a file others could have written.
+    std::string why;
+    const int fd = platform::openOwnedFile(logFileName, &why);
+    if (!why.empty())
+        std::fprintf(stderr, "%s: %s not read: %s\n", program_invocation_short_name, logFileName, why.c_str());
     if (fd < 0)
         return;  // no log yet
     LineCollector collector;
@@ -140,6 +144,12 @@ void reportWriteFailure(int error)
 // umask, and it replaces the old name so a link is never written through.
 void writeLogFile(const KeySetLogTable& table, int first, int last)
 {
+    const std::string foreign = platform::foreignOwner(logFileName);
+    if (!foreign.empty()) {
+        std::fprintf(stderr, "%s: cannot write %s: it is %s\n", program_invocation_short_name, logFileName,
+                     foreign.c_str());
+        return;
+    }
     unlink(tempFileName);
     const int fd = open(tempFileName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {

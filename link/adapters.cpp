@@ -140,6 +140,8 @@ int openAdapters()
     return 1;
 }
 
+int linkLost() { return linkHelperLost(); }
+
 int closeAdapters()
 {
     for (int a = 0; a < adapterCount; ++a) {

@@ -71,3 +71,7 @@ int createSendEvents();
 int sendFrame(int a, const uint8_t* frame, uint16_t length);
 
 constexpr uint32_t sendWaitMs = 5000;
+
+// Nonzero once the process that reaches the adapters has ended under them:
+// nothing goes out or comes in until openAdapters starts a new one.
+int linkLost();

@@ -81,6 +81,14 @@ void monitorTick()
 {
     if (busy)
         return;
+    // Nothing can go out or arrive any more: no scan may end as if it had run.
+    if (linkLost()) {
+        KillTimer(scanTimerId);
+        progressActive = 0;
+        if (view)
+            view->showLinkLost();
+        return;
+    }
     if (progressActive && view)
         view->stepProgressBars();
 

@@ -26,6 +26,8 @@ public:
     virtual void showLinkQuality(const LinkQuality& quality) = 0;
     virtual void fillStationList(const std::vector<StationRow>& rows) = 0;
     virtual void endScanDialog() = 0;
+    // The adapters' helper has gone; called at each tick until a new session starts.
+    virtual void showLinkLost() {}
 };
 
 void setMonitorView(MonitorView* view);

@@ -84,8 +84,12 @@ void clearStations(NetworkProfile& profile)
 void loadProfiles()
 {
     // Neither followed nor waited on: a link, a FIFO, a device or a directory
-    // named "wizard.data" counts as no file, and the next save replaces it.
-    int fd = platform::openRegularFile(profileFileName);
+    // named "wizard.data" counts as no file, and the next save replaces it. So
+    // does a file that another user could have written: its keys would be sent.
+    std::string why;
+    int fd = platform::openOwnedFile(profileFileName, &why);
+    if (!why.empty())
+        std::fprintf(stderr, "%s: %s not read: %s\n", program_invocation_short_name, profileFileName, why.c_str());
     if (fd < 0) {
         for (NetworkProfile& p : profiles) {
             p.reserved = 0;
@@ -114,6 +118,14 @@ bool saveProfiles()
     // Write a sibling file and rename it over the old one, so that a failed or
     // interrupted save never leaves a damaged table behind. One fixed name: a
     // save cut short leaves at most that one file, and the next save replaces it.
+    // Another user's file is not replaced, even where this user could.
+    const std::string foreign = platform::foreignOwner(profileFileName);
+    if (!foreign.empty()) {
+        saveError = std::string(profileFileName) + " is " + foreign;
+        std::fprintf(stderr, "%s: cannot save %s: it is %s (the file is left as it is)\n",
+                     program_invocation_short_name, profileFileName, foreign.c_str());
+        return false;
+    }
     const std::string temp = std::string(profileFileName) + ".new";
     unlink(temp.c_str());
     int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);

@@ -1,21 +1,52 @@
 #include "platform/files.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
 
-int openRegularFile(const char* path)
+namespace {
+std::string ownerReason(const struct stat& st)
 {
+    return "owned by another user (uid " + std::to_string(st.st_uid) + ")";
+}
+}  // namespace
+
+int openOwnedFile(const char* path, std::string* why)
+{
+    why->clear();
     int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
     struct stat st;
-    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
-        fd = -1;
+        return -1;
+    }
+    // Another user may have planted it where others can write, or may change it later.
+    if (st.st_uid != geteuid()) {
+        *why = ownerReason(st);
+    } else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", unsigned(st.st_mode & 07777));
+        *why = std::string("writable by other users (mode ") + mode + ")";
+    }
+    if (!why->empty()) {
+        close(fd);
+        return -1;
     }
     return fd;
+}
+
+std::string foreignOwner(const char* path)
+{
+    struct stat st;
+    if (lstat(path, &st) != 0 || st.st_uid == geteuid())
+        return {};
+    return ownerReason(st);
 }
 
 bool readAll(int fd, void* data, size_t capacity, size_t* got)

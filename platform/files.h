@@ -2,11 +2,19 @@
 // Whole reads and writes through descriptors, for the files the programs keep
 // in their working directory.
 #include <cstddef>
+#include <string>
 
 namespace platform {
-// `path` opened for reading when it is a regular file, else -1. Neither
-// followed nor waited on: a link, a FIFO, a device or a directory is refused.
-int openRegularFile(const char* path);
+// `path` opened for reading when it is a regular file that the effective user
+// owns and no one else may write, else -1. Neither followed nor waited on: a
+// link, a FIFO, a device or a directory is refused with *why left empty; a
+// file of another user, or one others may write, with the reason in *why.
+// The checks are made on the opened descriptor, so the file cannot be swapped
+// between them and the read.
+int openOwnedFile(const char* path, std::string* why);
+// The reason when `path` itself (not followed) belongs to another user, else
+// empty: a name that is not ours is neither read nor replaced.
+std::string foreignOwner(const char* path);
 // Reads until the end of the file or `capacity` bytes; false on an error
 // (errno tells it), with the bytes read before it in *got.
 bool readAll(int fd, void* data, size_t capacity, size_t* got);

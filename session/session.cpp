@@ -59,6 +59,12 @@ public:
         if (outer)
             outer->fillStationList(rows);
     }
+    void showLinkLost() override
+    {
+        running = false;
+        if (outer)
+            outer->showLinkLost();
+    }
     void endScanDialog() override
     {
         running = false;
@@ -108,9 +114,24 @@ bool passwordText(std::string_view text, char out[passwordFieldSize])
     return checkPassword(out);
 }
 
-// Saved only while every save of the workflow so far has been.
+// Work the helper could not have done is not reported as done.
+bool noteLinkLost(Outcome& outcome)
+{
+    if (!::linkLost())
+        return false;
+    outcome.box = Box::linkLost;
+    return true;
+}
+
+// Saved only while every save of the workflow so far has been; never once the
+// helper has gone, since the keys the file would hold were not all sent.
 void saveInto(Outcome& outcome)
 {
+    if (noteLinkLost(outcome)) {
+        outcome.saved = false;
+        outcome.saveTried = true;
+        return;
+    }
     const bool ok = saveProfiles();
     outcome.saved = ok && (outcome.saved || !outcome.saveTried);
     outcome.saveTried = true;
@@ -290,6 +311,7 @@ const char* boxCaption(Box box)
     case Box::noResponse: return noResponseCaption;
     case Box::listFull: return listFullCaption;
     case Box::saveFailed: return saveFailedCaption;
+    case Box::linkLost: return linkLostCaption;
     case Box::none: break;
     }
     return "";
@@ -305,6 +327,7 @@ const char* boxText(Box box)
     case Box::noResponse: return noResponseText;
     case Box::listFull: return listFullText;
     case Box::saveFailed: return saveFailedText;
+    case Box::linkLost: return linkLostText;
     case Box::none: break;
     }
     return "";
@@ -373,6 +396,8 @@ void end()
         sessionOpen = 0;
     }
 }
+
+bool linkLost() { return ::linkLost() != 0; }
 
 void service() { platform::runDueTimers(); }
 
@@ -499,7 +524,8 @@ AddResult add(std::string_view devicePasswordText, std::string_view networkPassw
         uint8_t responder[mme::macSize];
         if (!findRemoteDevice(deviceKey, temporaryKey, responder)) {
             restoreStoredNetworkKey();
-            result.box = Box::noResponse;
+            if (!noteLinkLost(result))
+                result.box = Box::noResponse;
             return result;
         }
         DevicePasswordEntry& entry = profiles[selectedAdapter].devicePasswords[slot];

@@ -36,6 +36,9 @@ constexpr const char* saveFailedCaption = "Settings Not Saved";
 // The system's reason follows on a line of its own.
 constexpr const char* saveFailedText =
     "The settings could not be saved to \"wizard.data\".\nThe key already sent to the device stays as it is.";
+constexpr const char* linkLostCaption = "Connection Lost";
+constexpr const char* linkLostText =
+    "The connection to the adapters was lost.\nPress Refresh on the Device page to open them again.";
 constexpr const char* statusOk = "OK";
 constexpr const char* statusFail = "FAIL";
 
@@ -49,6 +52,7 @@ enum class Box {
     noResponse,              // no device answered the device password
     listFull,                // all 32 device passwords in use
     saveFailed,              // "wizard.data" could not be written: see saveError
+    linkLost,                // the adapters' helper ended: nothing more was sent, nothing saved
 };
 const char* boxCaption(Box box);
 const char* boxText(Box box);
@@ -111,6 +115,9 @@ int selected();
 void connect(int a);
 // Closes the adapters once the session is over (the sheet cancelled, the command done).
 void end();
+// True once the helper that reaches the adapters has ended under the session
+// (it has been reaped): nothing goes out or comes in until refresh().
+bool linkLost();
 
 // Runs the timers that are due (the monitor tick, the scan timer) when no
 // event loop does it; call it every 100 ms.

@@ -94,12 +94,14 @@ AdvancedPage::AdvancedPage(QWidget* parent)
     passwordList_->setColumnWidth(0, 139);
     passwordList_->setColumnWidth(1, 45);
 
-    auto group = [this](const char* title, QRect at) {
+    // Each box's title names the field or list inside it.
+    auto group = [this](const char* title, QRect at, QWidget* inside) {
         auto* g = new QGroupBox(QString::fromLatin1(title), this);
         g->setGeometry(at);
         g->lower();  // a frame only: the controls inside belong to the page
+        inside->setAccessibleName(g->title());
     };
-    group("Remote Passwords", dluRect(7, 27, 143, 164));
+    group("Remote Passwords", dluRect(7, 27, 143, 164), passwordList_);
 
     setAllButton_->setObjectName(QStringLiteral("setAllButton"));
     setAllButton_->setGeometry(dluRect(19, 198, 50, 14));
@@ -109,8 +111,8 @@ AdvancedPage::AdvancedPage(QWidget* parent)
     removeButton_->setGeometry(dluRect(85, 198, 50, 14));
     removeButton_->setProperty("controlId", idRemove);
 
-    group("Device Password", dluRect(161, 88, 126, 58));
-    group("Network Password", dluRect(161, 38, 126, 42));
+    group("Device Password", dluRect(161, 88, 126, 58), devicePasswordEdit_);
+    group("Network Password", dluRect(161, 38, 126, 42), networkPasswordEdit_);
 
     auto* note = new QLabel(QStringLiteral("The unique device password printed on label at each device"), this);
     note->setWordWrap(true);

@@ -40,6 +40,7 @@ DevicePage::DevicePage(QWidget* parent)
     stateText_->setObjectName(QStringLiteral("stateText"));
     stateText_->setReadOnly(true);
     stateText_->setGeometry(dluRect(45, 20, 228, 14));
+    stateLabel->setBuddy(stateText_);
 
     auto* intro = new QLabel(QStringLiteral("The powerline devices connected to your PC are shown below.  You can select a "
                                             "desired local device from the list, and click the 'Connect' button to "
@@ -51,6 +52,8 @@ DevicePage::DevicePage(QWidget* parent)
 
     deviceList_->setObjectName(QStringLiteral("deviceList"));
     deviceList_->setGeometry(dluRect(59, 87, 169, 58));
+    // Lists and bars take no name from a buddy: they are named after the text above them.
+    deviceList_->setAccessibleName(intro->text());
     deviceList_->setRootIsDecorated(false);
     deviceList_->setItemsExpandable(false);
     deviceList_->setUniformRowHeights(true);
@@ -103,7 +106,11 @@ DevicePage::~DevicePage()
 
 QString DevicePage::statusText() const { return statusText_->text(); }
 
-void DevicePage::setStatusText(const QString& text) { statusText_->setText(text); }
+void DevicePage::setStatusText(const QString& text)
+{
+    statusText_->setText(text);
+    qualityBar_->setAccessibleName(text);
+}
 
 void DevicePage::setStateText()
 {
@@ -162,6 +169,14 @@ void DevicePage::showLinkQuality(const LinkQuality& quality)
     bar_.setPos(quality.barPosition);
     bar_.setColour(QColor(quality.barColour.red, quality.barColour.green, quality.barColour.blue));
     setStatusText(QString::fromLatin1(quality.ratingText));
+}
+
+void DevicePage::showLinkLost()
+{
+    if (stateText_->text() == QLatin1String(linkLostStateText))
+        return;
+    stateText_->setText(QString::fromLatin1(linkLostStateText));
+    resetBar();
 }
 
 void DevicePage::connectDevice()

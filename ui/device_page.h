@@ -31,6 +31,7 @@ QString deviceTypeName(int deviceType);
 constexpr const char* connectedPrefix = "Connected to ";
 constexpr const char* analyzingText = "Analyzing your powerline network, please wait....";
 constexpr const char* refreshingText = "Scanning for powerline network adapters, please wait....";
+constexpr const char* linkLostStateText = "Connection to the adapters lost: press Refresh";
 using session::invalidConfigCaption;
 using session::invalidConfigText;
 
@@ -48,6 +49,8 @@ public:
 
     void stepBar() { bar_.stepIt(); }
     void showLinkQuality(const LinkQuality& quality);
+    // The state text says so until Refresh starts a new session.
+    void showLinkLost();
     // The state text and the rows, from the adapter table.
     void redrawDevices();
 

@@ -35,6 +35,7 @@ NetworkPage::NetworkPage(QWidget* parent)
 
     stationList_->setObjectName(QStringLiteral("stationList"));
     stationList_->setGeometry(dluRect(80, 37, 135, 144));
+    stationList_->setAccessibleName(intro->text());
     stationList_->setRootIsDecorated(false);
     stationList_->setItemsExpandable(false);
     stationList_->setUniformRowHeights(true);
@@ -112,6 +113,7 @@ ScanDialog::ScanDialog(QWidget* owner)
     bar->setGeometry(dluRect(16, 47, 157, 11));
     bar->setRange(0, 100);
     bar->setTextVisible(false);
+    bar->setAccessibleName(text->text());
 
     bar_.setPos(0);
     bar_.setStep(1);

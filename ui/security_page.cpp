@@ -41,6 +41,8 @@ SecurityPage::SecurityPage(QWidget* parent)
     passwordEdit_->setObjectName(QStringLiteral("networkPasswordEdit"));
     passwordEdit_->setGeometry(dluRect(95, 111, 106, 14));
     passwordEdit_->setProperty("controlId", idPasswordEdit);
+    // The box around the field is its label.
+    passwordEdit_->setAccessibleName(group->title());
 
     setLocalButton_->setObjectName(QStringLiteral("setLocalButton"));
     setLocalButton_->setGeometry(dluRect(95, 145, 39, 14));

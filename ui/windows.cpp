@@ -52,3 +52,11 @@ void UiMonitorView::endScanDialog()
     if (scanDialogWindow)
         scanDialogWindow->endScan();
 }
+
+void UiMonitorView::showLinkLost()
+{
+    // A scan under way will not end by itself any more.
+    endScanDialog();
+    if (devicePageWindow)
+        devicePageWindow->showLinkLost();
+}

@@ -45,6 +45,8 @@ void setNameMode(int adapter, NameMode mode);
 void setMacQueryFails(int adapter, bool fails);
 void setSendMode(int adapter, SendMode mode);
 void setSendHook(SendHook hook);
+// As if the process behind the adapters had ended: sends fail until an adapter is opened again.
+void loseHelper();
 
 // Queues a frame to arrive `delayMs` from now. Frames that arrive while the
 // adapter is closed are lost; the installed filter program applies.

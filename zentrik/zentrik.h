@@ -36,3 +36,8 @@ uint32_t W32N_GetLastError();
 // Completes the posted reads of the adapter for which frames have arrived,
 // oldest posted record first. Never waits.
 int GetOverlappedResult(int32_t handle, OVERLAPPED* overlapped, uint32_t* bytesTransferred, int wait);
+
+// Nonzero once the helper process behind the adapters has gone: its socket
+// closed or a request to it failed. It has been reaped by then, and every
+// adapter went with it; the next open starts a new helper and clears this.
+int linkHelperLost();

@@ -12,6 +12,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -20,6 +21,7 @@
 #include <fcntl.h>
 #include <net/if.h>
 #include <net/if_arp.h>
+#include <poll.h>
 #include <pwd.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
@@ -124,9 +126,10 @@ OpenAdapter* byHandle(int32_t handle)
     return a.open ? &a : nullptr;
 }
 
-void reportOpenFailure(const char* name, int error)
+// `bySocket`: the helper's packet socket refused, not the start of the helper.
+void reportOpenFailure(const char* name, int error, bool bySocket)
 {
-    const char* hint = (error == EPERM || error == EACCES) ? " (needs CAP_NET_RAW)" : "";
+    const char* hint = bySocket && (error == EPERM || error == EACCES) ? " (needs CAP_NET_RAW)" : "";
     std::fprintf(stderr, "%s: cannot open adapter %s: %s%s\n", program_invocation_short_name, name,
                  std::strerror(error), hint);
 }
@@ -148,15 +151,25 @@ void forget(OpenAdapter& a)
     forgetPosted(a);
 }
 
-// Drops the connection; every adapter went with it.
-void disconnect()
+// Set when the helper went while this process was talking to it; cleared by the next start.
+bool helperLost = false;
+
+// Drops the connection; every adapter went with it. `lost`: the helper has
+// ended or failed a request, and what it was asked may not have been done.
+void disconnect(bool lost = false)
 {
     bool ours = helperOwner == getpid();
-    if (helperSocket >= 0)
+    if (helperSocket >= 0) {
         close(helperSocket);
-    // The helper ends when it sees the socket close; a forked copy leaves it to its parent.
-    if (ours && helperPid > 0)
+        helperLost = helperLost || lost;
+    }
+    // The helper ends when it sees the socket close; a forked copy leaves it to
+    // its parent. One that failed a request may hang: it is of no use any more.
+    if (ours && helperPid > 0) {
+        if (lost)
+            kill(helperPid, SIGKILL);
         waitpid(helperPid, nullptr, 0);
+    }
     helperSocket = -1;
     helperPid = -1;
     helperOwner = -1;
@@ -164,7 +177,17 @@ void disconnect()
         forget(a);
 }
 
-// The group the installed helper is reserved for, and how to join it.
+bool inGroup(gid_t group)
+{
+    if (getegid() == group)
+        return true;
+    std::vector<gid_t> groups(static_cast<size_t>(std::max(getgroups(0, nullptr), 0)));
+    groups.resize(static_cast<size_t>(std::max(getgroups(static_cast<int>(groups.size()), groups.data()), 0)));
+    return std::find(groups.begin(), groups.end(), group) != groups.end();
+}
+
+// Why starting the helper was refused: the user is outside the group it is
+// reserved for (and how to join it), or a directory on its path is closed to them.
 void explainRefusedHelper(const std::string& path)
 {
     static bool said = false;
@@ -172,11 +195,20 @@ void explainRefusedHelper(const std::string& path)
         return;
     said = true;
     const passwd* user = getpwuid(getuid());
-    std::fprintf(stderr,
-                 "%s: %s may be started only by members of the group %s; to join it: sudo usermod -aG %s %s "
-                 "(then log in again)\n",
-                 program_invocation_short_name, path.c_str(), linkHelperGroup, linkHelperGroup,
-                 user ? user->pw_name : "$USER");
+    const char* name = user ? user->pw_name : "$USER";
+    struct stat status {};
+    bool reached = stat(path.c_str(), &status) == 0;
+    if (!reached && errno == EACCES)
+        std::fprintf(stderr, "%s: %s is out of reach of the user %s: a directory on its path is closed to them\n",
+                     program_invocation_short_name, path.c_str(), name);
+    else if (reached && !(status.st_mode & S_IXOTH) && !inGroup(status.st_gid))
+        std::fprintf(stderr,
+                     "%s: %s may be started only by members of the group %s; to join it: sudo usermod -aG %s %s "
+                     "(then log in again)\n",
+                     program_invocation_short_name, path.c_str(), linkHelperGroup, linkHelperGroup, name);
+    else
+        std::fprintf(stderr, "%s: cannot start %s: %s\n", program_invocation_short_name, path.c_str(),
+                     std::strerror(EACCES));
 }
 
 // Starts the helper unless this process has one; 0 or an errno.
@@ -230,6 +262,7 @@ int connectHelper()
     timeval timeout{replyTimeoutMs / 1000, 0};
     setsockopt(pair[0], SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     helperSocket = pair[0];
+    helperLost = false;
     helperPid = pid;
     helperOwner = getpid();
     helperNamespace = space;
@@ -246,7 +279,11 @@ bool sendRequest(linkwire::Op op, uint32_t handle, const void* payload, size_t l
     if (length)
         std::memcpy(message + linkwire::headerSize, payload, length);
     size_t size = linkwire::headerSize + length;
-    return send(helperSocket, message, size, MSG_NOSIGNAL) == static_cast<ssize_t>(size);
+    ssize_t n;
+    do
+        n = send(helperSocket, message, size, MSG_NOSIGNAL);
+    while (n < 0 && errno == EINTR);
+    return n == static_cast<ssize_t>(size);
 }
 
 // A request and its reply; false, with the connection dropped, when the helper is gone.
@@ -254,7 +291,7 @@ bool ask(linkwire::Op op, uint32_t handle, const void* payload, size_t length, u
          int* passedFd = nullptr)
 {
     if (helperSocket < 0 || !sendRequest(op, handle, payload, length)) {
-        disconnect();
+        disconnect(true);
         return false;
     }
     uint8_t words[linkwire::replySize];
@@ -276,7 +313,7 @@ bool ask(linkwire::Op op, uint32_t handle, const void* payload, size_t length, u
     if (n != static_cast<ssize_t>(sizeof words)) {
         if (fd >= 0)
             close(fd);
-        disconnect();
+        disconnect(true);
         return false;
     }
     std::memcpy(result, words, 4);
@@ -406,6 +443,7 @@ int32_t W32N_OpenAdapterA(const char* name)
         error = ENODEV;
     else
         error = connectHelper();
+    bool helperStarted = error == 0;
     uint32_t result = 0, handle = 0;
     int ringFd = -1;
     if (error == 0 && !ask(linkwire::opOpen, 0, name, length, &result, &handle, &ringFd))
@@ -427,7 +465,7 @@ int32_t W32N_OpenAdapterA(const char* name)
         close(ringFd);
     if (error != 0) {
         lastError = static_cast<uint32_t>(error);
-        reportOpenFailure(name ? name : "", error);
+        reportOpenFailure(name ? name : "", error, helperStarted);
         return -1;
     }
     OpenAdapter& a = *slot;
@@ -570,6 +608,7 @@ int W32N_PacketSend(int32_t handle, const uint8_t* data, uint32_t length, uint32
     }
     if (!sendRequest(linkwire::opSend, a->helperHandle, data, length)) {
         lastError = static_cast<uint32_t>(errno);
+        disconnect(true);
         return 0;
     }
     // The helper has the frame; the slot is free again.
@@ -581,6 +620,18 @@ int W32N_PacketSend(int32_t handle, const uint8_t* data, uint32_t length, uint32
 }
 
 uint32_t W32N_GetLastError() { return lastError; }
+
+int linkHelperLost()
+{
+    // The helper writes only replies, so a socket that polls as anything but
+    // quiet between requests means it has ended.
+    if (helperSocket >= 0 && helperOwner == getpid()) {
+        pollfd p{helperSocket, POLLIN | POLLRDHUP, 0};
+        if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLRDHUP | POLLERR)) != 0)
+            disconnect(true);
+    }
+    return helperLost ? 1 : 0;
+}
 
 int GetOverlappedResult(int32_t handle, OVERLAPPED*, uint32_t*, int)
 {

@@ -37,6 +37,7 @@ std::vector<SimAdapter> adapters;
 std::vector<zsim::SentFrame> sent;
 zsim::SendHook hook;
 bool enumerationFails = false;
+bool helperLost = false;
 int32_t nextHandle = 1000;
 int32_t listCursor = -1;
 uint32_t lastError = 0;
@@ -152,6 +153,7 @@ uint32_t adapterItemName(int32_t item, char* buffer, uint32_t* size)
 
 int32_t W32N_OpenAdapterA(const char* name)
 {
+    helperLost = false;  // a new helper
     for (auto& a : adapters) {
         if (a.name == name) {
             if (a.failOpen || a.handle != -1) {
@@ -242,7 +244,7 @@ int W32N_CancelPacketRead(int32_t handle, uint8_t* record)
 int W32N_PacketSend(int32_t handle, const uint8_t* data, uint32_t length, uint32_t* bytesSent, OVERLAPPED* overlapped)
 {
     SimAdapter* a = byHandle(handle);
-    if (!a || a->sendMode == zsim::SendMode::fails)
+    if (!a || a->sendMode == zsim::SendMode::fails || helperLost)
         return 0;
     // A new operation on an overlapped record starts with its event clear.
     ResetEvent(overlapped->hEvent);
@@ -260,6 +262,8 @@ int W32N_PacketSend(int32_t handle, const uint8_t* data, uint32_t length, uint32
 
 uint32_t W32N_GetLastError() { return lastError; }
 
+int linkHelperLost() { return helperLost ? 1 : 0; }
+
 int GetOverlappedResult(int32_t handle, OVERLAPPED*, uint32_t*, int)
 {
     SimAdapter* a = byHandle(handle);
@@ -276,6 +280,7 @@ void reset()
     sent.clear();
     hook = nullptr;
     enumerationFails = false;
+    helperLost = false;
     listCursor = -1;
 }
 
@@ -295,6 +300,7 @@ void setNameMode(int i, NameMode m) { adapters.at(static_cast<size_t>(i)).nameMo
 void setMacQueryFails(int i, bool f) { adapters.at(static_cast<size_t>(i)).failMacQuery = f; }
 void setSendMode(int i, SendMode m) { adapters.at(static_cast<size_t>(i)).sendMode = m; }
 void setSendHook(SendHook h) { hook = std::move(h); }
+void loseHelper() { helperLost = true; }
 
 void deliver(int i, const uint8_t* frame, size_t length, uint32_t delayMs)
 {

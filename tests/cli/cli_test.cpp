@@ -23,9 +23,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <poll.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -160,9 +162,10 @@ struct Child {
 
 constexpr int runLimitMs = 30000;
 
-// brennicctl with `args`, `input` on its standard input. With `interruptAfterLine`
-// it gets SIGINT once its first line is out, as a user ends `watch`.
-Child brennicctl(const std::vector<std::string>& args, const std::string& input = "", bool interruptAfterLine = false)
+// brennicctl with `args`, `input` on its standard input; `afterLine` is given
+// its pid once its first line is out (a user ending `watch`, say).
+Child brennicctl(const std::vector<std::string>& args, const std::string& input = "",
+                 const std::function<void(pid_t)>& afterLine = {})
 {
     Child run;
     int in[2], out[2], err[2];
@@ -199,8 +202,8 @@ Child brennicctl(const std::vector<std::string>& args, const std::string& input 
                 text[i]->append(buffer, static_cast<size_t>(n));
             }
         }
-        if (interruptAfterLine && !interrupted && run.out.find('\n') != std::string::npos) {
-            kill(pid, SIGINT);
+        if (afterLine && !interrupted && run.out.find('\n') != std::string::npos) {
+            afterLine(pid);
             interrupted = true;
         }
     }
@@ -339,11 +342,26 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     station(neighbour).networkKey = emu::keyFromPassword(defaultNetworkPassword);
 
     // watch: the next scan finds the neighbour on the home network; SIGINT ends it with status 0.
-    Child watch = brennicctl({"watch", "-j", "--interval", "0"}, "", true);
+    Child watch = brennicctl({"watch", "-j", "--interval", "0"}, "", [](pid_t ctl) { kill(ctl, SIGINT); });
     EXPECT_EQ(watch.status, cli::exitOk) << watch.err;
     size_t firstLineEnd = watch.out.find('\n');
     ASSERT_NE(firstLineEnd, std::string::npos) << watch.out;
     expectScan(Json::parse(watch.out.substr(0, firstLineEnd)), 4);
+
+    // Its helper killed instead: one line, status 3, and the helper reaped by
+    // brennicctl, not handed on as a zombie to the reaper of orphans (this test).
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    pid_t helper = -1;
+    Child lost = brennicctl({"watch", "-j", "--interval", "0"}, "", [&](pid_t ctl) {
+        std::ifstream("/proc/" + std::to_string(ctl) + "/task/" + std::to_string(ctl) + "/children") >> helper;
+        if (helper > 0)
+            kill(helper, SIGKILL);
+    });
+    EXPECT_EQ(lost.status, cli::exitNoDevice) << lost.err;
+    EXPECT_EQ(lost.err, "brennicctl: the connection to the adapters was lost: brennic-link ended\n");
+    ASSERT_GT(helper, 0);
+    EXPECT_EQ(waitpid(helper, nullptr, WNOHANG), -1) << "the helper was left unreaped";
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
 
     // set-password from standard input, confirmed by the device and kept in "wizard.data".
     const std::string newPassword = "Orchard-Lane-42";

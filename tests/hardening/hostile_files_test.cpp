@@ -8,7 +8,9 @@
 #include "netstate/profiles.h"
 #include "platform/instance.h"
 #include "support/saved_files.h"
+#include "session/session.h"
 #include "support/scratch.h"
+#include "support/sim_system.h"
 
 #include <gtest/gtest.h>
 
@@ -157,6 +159,32 @@ TEST(WorkingFiles, NeverFollowedBlockedOnOrLeaked)
             return 0;
         });
 
+        // Planted where others can write: taken for no file, and said. Another
+        // user's is left as it is (plc.log then is not rewritten, so only its
+        // line tells); a loose one of ours is replaced.
+        for (const bool theirs : {true, false})
+            runCase(theirs ? "another user's" : "group-writable", f, [&](const scratch::Directory&) {
+                if (theirs && geteuid() != 0)
+                    return 0;  // only root can act as another user
+                writeFile(name, planted);
+                if (theirs ? chown(name.c_str(), scratch::nobody, 0) != 0 : chmod(name.c_str(), 0664) != 0)
+                    return 1;
+                const std::string why =
+                    theirs ? "owned by another user (uid 65534)" : "writable by other users (mode 0664)";
+                testing::internal::CaptureStderr();
+                const bool missing = f.readsAsMissing() || (theirs && name != profileFileName);
+                const bool wrote = f.write();
+                const std::string err = testing::internal::GetCapturedStderr();
+                if (!missing || err.find(name + " not read: " + why) == std::string::npos)
+                    return 2;
+                if (!theirs)
+                    return isPrivateRegular(name) && f.isFresh(fileText(name)) ? 0 : 3;
+                if (fileText(name) != planted ||
+                    (name == profileFileName && (wrote || lastSaveError() != name + " is " + why)))
+                    return 4;
+                return 0;
+            });
+
         runCase("umask 000", f, [&](const scratch::Directory&) {
             umask(0);
             if (!f.write() || !isPrivateRegular(name) || !f.write() || !isPrivateRegular(name))
@@ -168,7 +196,9 @@ TEST(WorkingFiles, NeverFollowedBlockedOnOrLeaked)
             if (!f.write())
                 return 1;
             const std::string before = fingerprint(name);
-            if (chmod(dir.path().c_str(), 0555) != 0 || !scratch::dropPrivileges())
+            // The user's own file, in a directory that user may not write.
+            if (chown(name.c_str(), scratch::nobody, scratch::nobody) != 0 || chmod(dir.path().c_str(), 0555) != 0 ||
+                !scratch::dropPrivileges())
                 return 2;
             testing::internal::CaptureStderr();
             const bool wrote = f.write();
@@ -182,6 +212,31 @@ TEST(WorkingFiles, NeverFollowedBlockedOnOrLeaked)
                 return 6;
             return 0;
         });
+    }
+}
+
+// A profile file another user planted, or one others may write: Set All
+// sends neither its network key nor its device key.
+class PlantedProfile : public simsystem::SimSystemTest {};
+
+TEST_F(PlantedProfile, NothingFromItReachesTheWire)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    for (const auto& [owner, mode] : {std::pair<uid_t, mode_t>{scratch::nobody, 0600}, {geteuid(), 0664}}) {
+        std::strcpy(profiles[0].networkPassword, "Planted-Key-7");
+        seed(0, simsystem::neighbourFourPassword, simsystem::neighbourFour, 0);
+        ASSERT_TRUE(saveProfiles() && chown(profileFileName, owner, 0) == 0 && chmod(profileFileName, mode) == 0);
+        simsystem::resetSystemState();
+        startHome();
+        session::setAll(session::networkPassword());
+        for (const char* password : {"Planted-Key-7", simsystem::neighbourFourPassword}) {
+            const simsystem::Key key = simsystem::derivedKey(password);
+            for (const simsystem::Bytes& frame : sent())
+                EXPECT_TRUE(std::search(frame.begin(), frame.end(), key.begin(), key.end()) == frame.end()) << owner;
+        }
+        TearDown();
+        SetUp();
     }
 }
 

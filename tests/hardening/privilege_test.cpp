@@ -10,6 +10,7 @@
 #include "ui/common.h"
 #include "ui/device_page.h"
 #include "support/fd_text.h"
+#include "support/helper_copy.h"
 #include "link/link.h"
 #include "support/netns_test.h"
 #include "netstate/profiles.h"
@@ -60,6 +61,8 @@ using WithoutRawSockets = testsupport::NetnsTest;
 
 TEST_F(WithoutRawSockets, EachAdapterSaysWhyAndThePageShowsInvalidConfiguration)
 {
+    testsupport::ReachableHelper helper;
+    ASSERT_TRUE(helper.ok());
     for (uint8_t i = 0; i < 2; ++i) {
         const uint8_t mac[6] = {0x02, 0xb7, 0x1c, 0x00, 0x00, static_cast<uint8_t>(0x41 + i)};
         ASSERT_TRUE(addTap("plcperm" + std::to_string(i), mac).isOpen());
@@ -120,12 +123,6 @@ bool giveRawCapability(const std::string& path)
     return setxattr(path.c_str(), "security.capability", &data, XATTR_CAPS_SZ_2, 0) == 0;
 }
 
-bool copyProgram(const std::string& from, const std::string& to, gid_t group, mode_t mode)
-{
-    std::error_code e;
-    return std::filesystem::copy_file(from, to, e) && chown(to.c_str(), 0, group) == 0 && chmod(to.c_str(), mode) == 0;
-}
-
 constexpr gid_t powerlineGroup = 64991;  // any group: membership is what counts
 
 struct BrennicRun {
@@ -152,7 +149,7 @@ BrennicRun runAsNobody(const scratch::Directory& dir, bool inGroup)
         if (chdir(home.c_str()) != 0)
             return 4;
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        setenv("QT_PLUGIN_PATH", CAPPROBE_PLUGIN_DIR, 1);
+        setenv("QT_PLUGIN_PATH", dir.file("plugins").c_str(), 1);
         setenv("QT_STYLE_OVERRIDE", "capprobe", 1);
         setenv("CAPPROBE_REPORT", reportPath.c_str(), 1);
         setenv("XDG_RUNTIME_DIR", home.c_str(), 1);
@@ -181,8 +178,12 @@ TEST_F(Privilege, OnlyTheHelperHoldsTheCapabilityAndOnlyTheGroupMayStartIt)
     // As installed: brennic-link root:powerline 0750 with cap_net_raw+ep beside brennic.
     scratch::Directory dir("brennic-priv");
     ASSERT_TRUE(dir.ok());
+    using scratch::copyProgram;
     ASSERT_TRUE(copyProgram(BRENNIC_PATH, dir.file("brennic"), 0, 0755));
     ASSERT_TRUE(copyProgram(BRENNIC_LINK_BUILD_PATH, dir.file("brennic-link"), powerlineGroup, 0750));
+    ASSERT_EQ(mkdir(dir.file("plugins").c_str(), 0755) | mkdir(dir.file("plugins/styles").c_str(), 0755), 0);
+    ASSERT_TRUE(copyProgram(CAPPROBE_PLUGIN_PATH, dir.file("plugins/styles/capprobe.so"), 0, 0755));
+    ASSERT_TRUE(copyProgram(EXIT_ON_LOAD_PATH, dir.file("exit_on_load.so"), 0, 0755));
     ASSERT_TRUE(giveRawCapability(dir.file("brennic-link"))) << std::strerror(errno);
 
     // In the group: the session finds the device; the plugin ran, without capability or packet socket.
@@ -199,6 +200,7 @@ TEST_F(Privilege, OnlyTheHelperHoldsTheCapabilityAndOnlyTheGroupMayStartIt)
     int pair[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
     std::string helperCopy = dir.file("brennic-link");
+    std::string preload = "LD_PRELOAD=" + dir.file("exit_on_load.so");
     pid_t helper = fork();
     if (helper == 0) {
         gid_t groups[] = {powerlineGroup};
@@ -206,8 +208,7 @@ TEST_F(Privilege, OnlyTheHelperHoldsTheCapabilityAndOnlyTheGroupMayStartIt)
             dup2(pair[1], 3) != 3)
             _exit(3);
         char* const argv[] = {const_cast<char*>("brennic-link"), nullptr};
-        char preload[] = "LD_PRELOAD=" EXIT_ON_LOAD_PATH;
-        char* const envp[] = {preload, nullptr};
+        char* const envp[] = {preload.data(), nullptr};
         execve(helperCopy.c_str(), argv, envp);
         _exit(127);
     }

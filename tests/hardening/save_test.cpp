@@ -84,6 +84,8 @@ TEST(SaveFailure, UnwritableDirectoryKeepsTheOldFileAndSaysWhy)
     ASSERT_TRUE(saveIn(dir.path(), oldTable));
     const Image before = readFile(dir.file(profileFileName));
     ASSERT_EQ(before, encoded(oldTable));
+    // The user's own file, in a directory that user may not write.
+    ASSERT_EQ(chown(dir.file(profileFileName).c_str(), scratch::nobody, scratch::nobody), 0);
     ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
 
     // Root writes anywhere: the child turns into nobody first.

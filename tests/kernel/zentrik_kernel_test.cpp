@@ -1,13 +1,16 @@
 // The Linux packet driver's own contract, below the link.
+#include "support/helper_copy.h"
 #include "support/scratch.h"
 #include "kernel_fixture.h"
 #include "link/link.h"
+#include "zentrik/link_build_path.h"
 #include "zentrik/zentrik.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -155,23 +158,35 @@ std::string openInChild(const char* name, bool dropPrivileges, int* exitCode)
 TEST_F(ZentrikKernelTest, RefusedOpenSaysWhyInOneLine)
 {
     addTap("tap0", 1);
+    // Nobody starts a copy of the helper outside the build tree, or one shut in
+    // a directory only root may enter.
+    testsupport::ReachableHelper reachable;
+    ASSERT_TRUE(reachable.ok());
+    std::string shut = reachable.dir().file("shut");
+    ASSERT_EQ(mkdir(shut.c_str(), 0700), 0);
+    ASSERT_TRUE(scratch::copyProgram(brennicLinkBuildPath(), shut + "/brennic-link", 0, 0755));
+    std::string me = std::string(program_invocation_short_name) + ": ";
     struct Case {
         const char* name;
         bool dropPrivileges;
-        std::string reason;
+        std::string helper;
+        std::string said;
     };
     const Case cases[] = {
-        {"tap0", true, "Operation not permitted (needs CAP_NET_RAW)"},
-        {"nosuch0", false, "No such device"},
-        {"an-interface-name-too-long", false, "No such device"},
+        {"tap0", true, "", "cannot open adapter tap0: Operation not permitted (needs CAP_NET_RAW)\n"},
+        {"nosuch0", false, "", "cannot open adapter nosuch0: No such device\n"},
+        {"an-interface-name-too-long", false, "", "cannot open adapter an-interface-name-too-long: No such device\n"},
+        {"tap0", true, shut + "/brennic-link",
+         shut + "/brennic-link is out of reach of the user nobody: a directory on its path is closed to them\n" + me +
+             "cannot open adapter tap0: Permission denied\n"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.name + c.helper);
+        setLinkHelperBuildPath(c.helper.empty() ? reachable.dir().file("brennic-link") : c.helper);
         int exitCode = -1;
         std::string text = openInChild(c.name, c.dropPrivileges, &exitCode);
         EXPECT_EQ(exitCode, 0);
-        EXPECT_EQ(text, std::string(program_invocation_short_name) + ": cannot open adapter " + c.name + ": " +
-                            c.reason + "\n");
+        EXPECT_EQ(text, me + c.said);
     }
 }
 

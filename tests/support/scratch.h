@@ -11,6 +11,7 @@
 #include <functional>
 #include <grp.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -49,6 +50,16 @@ public:
 private:
     std::string path_;
 };
+
+// `from` copied as `to`, owned by root and `group`, with `mode`. A program run
+// as another user is run from such a copy in a Directory: the build tree may
+// lie under a home that user cannot enter.
+inline bool copyProgram(const std::string& from, const std::string& to, gid_t group, mode_t mode)
+{
+    std::error_code e;
+    return std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, e) &&
+           chown(to.c_str(), 0, group) == 0 && chmod(to.c_str(), mode) == 0;
+}
 
 // Leaves root for nobody, capabilities and all. True when already unprivileged.
 inline bool dropPrivileges()

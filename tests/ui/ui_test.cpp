@@ -6,6 +6,7 @@
 #include "netstate/profiles.h"
 #include "platform/simclock.h"
 #include "platform/timers.h"
+#include "session/session.h"
 #include "ui/device_page.h"
 #include "ui/looking_window.h"
 #include "ui/network_page.h"
@@ -14,6 +15,7 @@
 #include "emulator/model.h"
 #include "emulator/sim_attach.h"
 
+#include <QAccessible>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
@@ -41,7 +43,21 @@ struct DialogStepper {
     int lastBarPos = -1;
     QString caption;
     QString text;
+    QStringList unnamed{"not walked"};
 };
+
+// The fields, lists, bars and buttons under `node` that a screen reader would announce without a name.
+QStringList unnamedControls(QAccessibleInterface* node)
+{
+    static const QList<QAccessible::Role> roles{QAccessible::EditableText, QAccessible::List,        QAccessible::Tree,
+                                                QAccessible::Table,        QAccessible::ProgressBar, QAccessible::PushButton};
+    QStringList unnamed;
+    if (node && roles.contains(node->role()) && node->text(QAccessible::Name).trimmed().isEmpty())
+        unnamed << node->object()->objectName();
+    for (int i = 0; node && i < node->childCount(); ++i)
+        unnamed << unnamedControls(node->child(i));
+    return unnamed;
+}
 }  // namespace
 
 TEST_F(SheetTest, OneDeviceIsListedSelectedAndConnected)
@@ -327,7 +343,15 @@ TEST_F(SheetTest, RefreshStartsOverAndEndsWhenNothingUsableRemains)
     DevicePage* page = devicePageWindow;
     auto* list = child<QTreeWidget>("deviceList");
 
+    // The adapters' helper gone: the page says so, and work sent through it is not taken as done.
+    zsim::loseHelper();
+    run(monitorIntervalMs);
+    EXPECT_EQ(child<QLineEdit>("stateText")->text(), linkLostStateText);
+    EXPECT_EQ(session::setLocal("Orchard-Lane-42").box, session::Box::linkLost);
+    EXPECT_FALSE(fileExists(profileFileName));
+
     child<QPushButton>("refreshButton")->click();
+    EXPECT_TRUE(child<QLineEdit>("stateText")->text().startsWith(connectedPrefix));
     EXPECT_TRUE(boxes.empty());
     ASSERT_EQ(list->topLevelItemCount(), 1);
     EXPECT_TRUE(list->selectedItems().isEmpty());
@@ -432,6 +456,7 @@ protected:
                     s.sawEmptyList = list->topLevelItemCount() == 0;
                     s.caption = d->windowTitle();
                     s.text = d->findChild<QLabel*>()->text();
+                    s.unnamed = unnamedControls(QAccessible::queryAccessibleInterface(d));
                     QTest::keyClick(d, Qt::Key_Escape);
                     s.survivedEscape = d->isVisible() && scanDialogWindow == d;
                     d->close();
@@ -471,6 +496,18 @@ TEST_F(ScanDialogTest, ScanEndsOnTheLinkStatsReply)
     EXPECT_EQ(rowTexts(child<QTreeWidget>("stationList"), 0),
               QStringList({"02:b7:1c:20:00:03", "02:b7:1c:20:00:02", "02:b7:1c:20:00:01"}));
     EXPECT_EQ(child<QLabel>("statusText")->text(), "Link Quality: Excellent");
+}
+
+TEST_F(ScanDialogTest, EveryPageAndTheScanDialogNameTheirControls)
+{
+    load("home.json");
+    PropertySheet& s = open();
+    ASSERT_TRUE(runUntilScanEnds());
+    auto* tabs = child<QTabWidget>("tabs");
+    for (int i = tabs->count() - 1; i >= networkPageIndex; --i)  // a page made once shown stays in the tree
+        tabs->setCurrentIndex(i);
+    EXPECT_EQ(unnamedControls(QAccessible::queryAccessibleInterface(&s)), QStringList());
+    EXPECT_EQ(scan().unnamed, QStringList());
 }
 
 TEST_F(ScanDialogTest, SilentNetworkHoldsTheDialogTenSeconds)
