@@ -443,12 +443,7 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
 // not asked for when the device has shown no parameter block yet (status 0).
 TEST_F(Brennicctl, PasswordChangesTellTheirThreeOutcomes)
 {
-    struct Row {
-        const char* device;  // over home.json's device
-        int status;
-        bool asked;
-        const char* words;
-    };
+    struct Row { const char* device; int status; bool asked; const char* words; };  // device: over home.json's
     for (const Row& row : {Row{R"({"networkPassword": "Neighbour-7", "faults": {"neverConfirms": true}})",
                                cli::exitDeviceFailed, true, "the device did not confirm it"},
                            Row{R"({"faults": {"paramEntryLength": 50}})",  // no reply reads as a block
@@ -457,19 +452,15 @@ TEST_F(Brennicctl, PasswordChangesTellTheirThreeOutcomes)
         Json scenario = Json::parse(fileText(scenarioPath));
         scenario["adapters"][0]["device"].update(Json::parse(row.device));
         testsupport::writeFile("row.json", scenario.dump());
-        std::remove("plc.log");
         std::string why;
         ASSERT_TRUE(plcsim.start(PLCSIM_PATH, "row.json", &why)) << why;
         Child set = brennicctl({"set-password"}, "Orchard-Lane-42\n");
         EXPECT_EQ(set.status, row.status) << set.err;
         EXPECT_NE(set.out.find(row.words), std::string::npos) << set.out;
         EXPECT_EQ(set.err.find("(see plc.log)") != std::string::npos, row.asked) << set.err;
-        EXPECT_EQ(fileText("plc.log").find("**SETNEK**") != std::string::npos, row.asked);
         Child restore = brennicctl({"restore-default", "-j"});
         EXPECT_EQ(restore.status, row.status) << restore.err;
-        Json doc = parsed(restore);
-        EXPECT_EQ(doc["confirmed"], false);
-        EXPECT_EQ(doc["confirmationAsked"], row.asked);
+        EXPECT_EQ(parsed(restore)["confirmationAsked"], row.asked);
     }
 }
 
