@@ -178,7 +178,8 @@ std::string helpText(Command command)
         return "Usage: brennicctl [-j] set-password [--adapter IFNAME]\n"
                "Sets the network password of the local powerline device. The password is read\n"
                "from standard input, or asked for without echo on a terminal; never from the\n"
-               "command line. Exit status 4 when the device did not confirm the new key.\n";
+               "command line. Exit status 4 when the device did not confirm the new key (see\n"
+               "plc.log); 0 when it was not asked to, having shown no parameter block yet.\n";
     case Command::restoreDefault:
         return "Usage: brennicctl [-j] restore-default [--adapter IFNAME]\n"
                "Sets the local powerline device back to the default network password.\n";

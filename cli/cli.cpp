@@ -177,13 +177,17 @@ int passwordResult(const Context& ctx, const session::PasswordResult& r)
     if (r.box == session::Box::invalidNetworkPassword || r.box == session::Box::linkLost)
         return reportBox(r);
     if (ctx.inv.json) {
-        emit(ctx, Json{{"adapter", selectedName()}, {"sent", r.sent}, {"confirmed", r.confirmed}, {"saved", r.saved}});
+        emit(ctx, Json{{"adapter", selectedName()}, {"sent", r.sent}, {"confirmed", r.confirmed},
+                       {"confirmationAsked", r.asked}, {"saved", r.saved}});
     } else {
         std::fprintf(ctx.out, "%s: %s\n", selectedName().c_str(),
                      r.confirmed ? "network password set; the device confirmed it"
-                                 : "network password sent; the device did not confirm it");
+                     : r.asked   ? "network password sent; the device did not confirm it"
+                                 : "network password sent; the device was not asked to confirm it (it has shown "
+                                   "no parameter block yet)");
     }
-    if (!r.confirmed) {
+    // Nothing to confirm against is no failure: the key went out.
+    if (!r.sent || (r.asked && !r.confirmed)) {
         error(r.sent ? "the device did not confirm the new key (see plc.log)" : "the new key could not be sent");
         reportBox(r);
         return exitDeviceFailed;
@@ -254,20 +258,19 @@ int cmdDevicesRemove(const Context& ctx)
 {
     const std::string& target = ctx.inv.target;
     bool isIndex = !target.empty() && std::all_of(target.begin(), target.end(), [](char c) { return c >= '0' && c <= '9'; });
-    std::vector<std::string> passwords;
-    std::vector<session::DeviceStatus> left;
-    for (const session::DeviceStatus& d : session::devicePasswords()) {
+    // By entry: a damaged file may list the same password twice.
+    std::vector<int> entries;
+    for (session::DeviceStatus& d : session::devicePasswords()) {
         bool match = isIndex ? target.size() < 4 && std::stoi(target) == d.index : lower(target) == d.mac;
         if (match)
-            passwords.push_back(d.password);
+            entries.push_back(d.index);
+        wipe(d.password);
     }
-    if (passwords.empty()) {
+    if (entries.empty()) {
         error("no listed device has the MAC or index '" + target + "'");
         return exitUsage;
     }
-    session::RemoveResult r = session::remove(passwords);
-    for (std::string& p : passwords)
-        wipe(p);
+    session::RemoveResult r = session::removeEntries(entries);
     if (ctx.inv.json)
         emit(ctx, Json{{"adapter", selectedName()}, {"removed", r.removed}});
     else

@@ -16,6 +16,9 @@ uint8_t referenceBlock[paramBlockSize];
 int lastKeyConfirmed = -1;
 
 namespace {
+// Six equal bytes at the start: an erased or cleared block.
+bool isBlank(const uint8_t* block) { return std::memcmp(block, block + 1, blockBlankTestSize - 1) == 0; }
+
 // Records made while it lives are written with one rewrite when it ends, so a
 // station that answers a confirmation with a flood of wrong blocks costs one
 // write of "plc.log", not one per frame.
@@ -183,15 +186,19 @@ void handleParamReply(const FrameView& reply)
         return;
     const uint8_t* block = reply.data + offParamBlock;
     uint8_t kind = reply.at(offBlockKind);
-    bool blank = std::memcmp(block, block + 1, blockBlankTestSize - 1) == 0;
-    if (blank) {
+    if (isBlank(block)) {
         if (kind == blockKindEeprom)
             appendKeySetLog(logEeprom, 0, reply.data);
         else if (kind == blockKindRam)
             appendKeySetLog(logRam, 0, reply.data);
         return;
     }
-    uint8_t wanted = adapters[selectedAdapter].paramsSeen ? blockKindEeprom : blockKindRam;
-    if (kind == wanted)
+    if (takesParamBlock(block, kind))
         std::memcpy(referenceBlock, block, paramBlockSize);
+}
+
+bool takesParamBlock(const uint8_t* block, uint8_t kind)
+{
+    uint8_t wanted = adapters[selectedAdapter].paramsSeen ? blockKindEeprom : blockKindRam;
+    return !isBlank(block) && kind == wanted;
 }

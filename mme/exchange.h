@@ -19,6 +19,9 @@ bool setLocalKeys(const uint8_t* key0, const uint8_t* key1);
 
 // For a ParamReply the monitor took.
 void handleParamReply(const mme::FrameView& reply);
+// Whether handleParamReply takes a block of this kind into referenceBlock: not
+// blank, and of the kind the selected adapter's paramsSeen calls for.
+bool takesParamBlock(const uint8_t* block, uint8_t kind);
 bool matchesReference(const mme::FrameView& reply);
 void busyWaitMs(uint32_t ms);
 

@@ -166,6 +166,7 @@ AdapterInfo describe(int a)
     info.name = std::string(e.name, strnlen(e.name, sizeof e.name));
     info.mac = macText(e.ownMac);
     info.devicePresent = e.devicePresent != 0;
+    info.listed = profiles[a].localDevicePresent != 0;
     if (info.devicePresent) {
         info.deviceType = e.deviceType;
         info.deviceMac = macText(e.deviceMac);
@@ -177,12 +178,13 @@ AdapterInfo describe(int a)
 // The block discovery read stands as the reference until the monitor's first
 // ParamReply replaces it with the same block: a key set before that reply (a
 // command run straight after the start) is then confirmed against the
-// device's own block instead of an empty one.
+// device's own block instead of an empty one. Only a block the monitor would
+// take: a blank one would put its bytes into every key's control bytes.
 void seedReferenceBlock()
 {
     static_assert(sizeof(AdapterEntry::deviceParams) == sizeof referenceBlock);
     const AdapterEntry& e = adapters[selectedAdapter];
-    if (e.devicePresent && e.paramsSeen)
+    if (e.devicePresent && e.paramsSeen && takesParamBlock(e.deviceParams, mme::blockKindEeprom))
         std::memcpy(referenceBlock, e.deviceParams, sizeof referenceBlock);
 }
 
@@ -223,7 +225,9 @@ StartResult startSequence(bool atProgramStart)
     int started = startSession();
     setProbeWaitHook(nullptr);
     if (!started) {
-        guard.stayBusy();
+        // A failed Refresh leaves busy as it found it; the page's box then ends the program.
+        if (atProgramStart)
+            guard.stayBusy();
         result.box = Box::invalidConfiguration;
         result.noAdapter = startAdapterCount == 0;
         return result;
@@ -441,6 +445,7 @@ PasswordResult setLocal(std::string_view text)
         std::memcpy(networkKey, deriveKey(profile.networkPassword), keyLength);
         result.sent = setKey(a, adapters[a].ownMac, mme::broadcastMac, 1, networkKey, 0x01, true, false);
         result.confirmed = result.sent && lastKeyConfirmed == 1;
+        result.asked = lastKeyConfirmed != -1;
         saveInto(result);
     }
     // A background scan: the station list stays empty until it ends.
@@ -488,6 +493,10 @@ AddResult add(std::string_view devicePasswordText, std::string_view networkPassw
         result.box = Box::invalidDevicePassword;
         return result;
     }
+    // Labels print capitals; typed letters become them for every caller, as in the page's field.
+    for (char& c : password)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
     if (hasDevicePassword(password)) {
         result.box = Box::duplicatePassword;
         return result;
@@ -548,6 +557,21 @@ RemoveResult remove(const std::vector<std::string>& passwords)
             std::memset(profile.devicePasswords[index].password, 0, passwordFieldSize);
             ++result.removed;
         }
+    }
+    saveInto(result);
+    return result;
+}
+
+RemoveResult removeEntries(const std::vector<int>& entries)
+{
+    RemoveResult result;
+    BusyGuard guard;
+    NetworkProfile& profile = profiles[selectedAdapter];
+    for (int index : entries) {
+        if (index < 0 || index >= devicePasswordsPerProfile || profile.devicePasswords[index].password[0] == 0)
+            continue;
+        std::memset(profile.devicePasswords[index].password, 0, passwordFieldSize);
+        ++result.removed;
     }
     saveInto(result);
     return result;

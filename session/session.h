@@ -76,6 +76,8 @@ struct AdapterInfo {
     int deviceType = 0;
     std::string deviceMac;   // empty without a device
     std::string typeName;    // deviceTypeName(deviceType)
+    // A device answered at the latest start: the Device page's rows are numbered over these.
+    bool listed = false;
 };
 
 struct StartResult : Outcome {
@@ -95,7 +97,8 @@ extern const char* const deviceTypeNames[deviceTypeNameCount];
 // monitor and a scan. On failure the adapters are closed and the box is
 // invalidConfiguration.
 StartResult start();
-// Closes the adapters and starts again (the Device page's Refresh); the monitor keeps running.
+// Closes the adapters and starts again (the Device page's Refresh); the monitor
+// keeps running, and busy is clear afterwards whether or not it started.
 StartResult refresh();
 // Called once within start() when finding the devices has taken longer than
 // half a second, so that the caller can say it is still looking.
@@ -145,7 +148,10 @@ void setView(MonitorView* view);
 // fails the rules. A background scan follows.
 struct PasswordResult : Outcome {
     bool sent = false;       // the key went out
-    bool confirmed = false;  // the device's parameter block showed it (false: not confirmed or not asked)
+    bool confirmed = false;  // the device's parameter block showed it
+    // Its block was asked for; not before the device has shown one, and then
+    // neither confirmed nor not confirmed.
+    bool asked = false;
 };
 PasswordResult setLocal(std::string_view password);
 // Set Local with the default network password.
@@ -169,8 +175,9 @@ struct SetAllResult : Outcome {
 };
 SetAllResult setAll(std::string_view networkPassword);
 
-// Add: finds the device behind its device password with a temporary key, lists
-// it, then runs Set All with `networkPassword`. Both passwords are checked
+// Add: finds the device behind its device password (its letters in capitals,
+// as labels print them) with a temporary key, lists it, then runs Set All
+// with `networkPassword`. Both passwords are checked
 // before anything is sent; an exchange that ends early puts the local device
 // back on the stored network key.
 struct AddResult : SetAllResult {
@@ -185,6 +192,8 @@ struct RemoveResult : Outcome {
     int removed = 0;
 };
 RemoveResult remove(const std::vector<std::string>& passwords);
+// Forgets the listed devices of these entries of the table; free or unknown ones are skipped.
+RemoveResult removeEntries(const std::vector<int>& entries);
 
 // "wizard.data" as the profiles stand.
 Outcome save();

@@ -1,6 +1,7 @@
 #include "ui/advanced_page.h"
 
 #include "keys/password.h"
+#include "link/session.h"
 #include "netstate/profiles.h"
 #include "ui/common.h"
 #include "ui/security_page.h"
@@ -32,6 +33,17 @@ public:
         return Acceptable;
     }
 };
+
+// Each operation of the page holds busy until its box is closed, so the
+// monitor stays idle under the box as it did during the exchange.
+void showBox(QWidget* owner, const session::Outcome& outcome)
+{
+    if (outcome.box == session::Box::none)
+        return;
+    busy = 1;
+    showOutcomeBox(owner, outcome);
+    busy = 0;
+}
 
 constexpr int rowTextSize = 30;  // a row's text is read through 30 bytes
 
@@ -146,10 +158,10 @@ void AdvancedPage::add()
         devicePasswordEdit_->clear();
         showStatuses(result);
         clearNetworkList();
-        showOutcomeBox(this, result);
+        showBox(this, result);
         return;
     }
-    showOutcomeBox(this, result);
+    showBox(this, result);
     // A text too long for the field's rules is left as typed.
     bool tooLong = device.size() > passwordMaxLength;
     if (result.box != session::Box::invalidNetworkPassword && !(result.box == session::Box::invalidDevicePassword && tooLong))
@@ -179,12 +191,12 @@ void AdvancedPage::setAllDevices()
         result = session::setAll(std::string_view(text.constData(), static_cast<size_t>(text.size())));
     }
     if (result.box == session::Box::invalidNetworkPassword) {
-        showOutcomeBox(this, result);
+        showBox(this, result);
         return;
     }
     showStatuses(result);
     clearNetworkList();
-    showOutcomeBox(this, result);
+    showBox(this, result);
 }
 
 void AdvancedPage::showStatuses(const session::SetAllResult& result)
@@ -210,5 +222,5 @@ void AdvancedPage::removeSelected()
         delete item;
         passwords.emplace_back(text);
     }
-    showOutcomeBox(this, session::remove(passwords));
+    showBox(this, session::remove(passwords));
 }

@@ -181,11 +181,12 @@ void DevicePage::showLinkLost()
 
 void DevicePage::connectDevice()
 {
-    // Rows stand for the adapters with a local device, in order.
+    // Rows stand for the adapters that had a device at the start, in order; the
+    // intake may hear a device since on an adapter that has no row.
     int row = 0;
     int chosen = -1;
     for (const session::AdapterInfo& info : session::adapterList()) {
-        if (!info.devicePresent)
+        if (!info.listed)
             continue;
         QTreeWidgetItem* item = deviceList_->topLevelItem(row++);
         if (item && item->isSelected()) {

@@ -328,9 +328,9 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     expectScan(parsed(stations), 3);
     EXPECT_EQ(stations.err, "");  // no progress without a terminal
 
-    // devices add: the neighbour's label password on standard input; Set All follows, OK.
+    // devices add: the neighbour's label password on standard input, typed in lower case; Set All follows, OK.
     const std::string neighbour = "KQ7R-2M4X-PL9D";
-    Child add = brennicctl({"devices", "add", "-j"}, neighbour + "\n");
+    Child add = brennicctl({"devices", "add", "-j"}, "kq7r-2m4x-pl9d\n");
     EXPECT_EQ(add.status, cli::exitOk) << add.err;
     Json added = parsed(add);
     EXPECT_EQ(added["added"], true);
@@ -387,6 +387,15 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     ASSERT_EQ(listDoc["devices"].size(), 1u) << listDoc;
     EXPECT_EQ(listDoc["devices"][0]["keySet"], true);
     EXPECT_FALSE(listDoc["devices"][0].contains("status"));
+    // A damaged file that lists the same password twice: the index names the entry, not its text.
+    loadProfiles();
+    profiles[0].devicePasswords[1] = profiles[0].devicePasswords[0];
+    profiles[0].devicePasswords[1].remoteMac[5] ^= 0xFF;
+    ASSERT_TRUE(saveProfiles());
+    Child byIndex = brennicctl({"devices", "remove", "1"});
+    EXPECT_EQ(byIndex.status, cli::exitOk) << byIndex.err;
+    EXPECT_EQ(savedProfile().devicePasswords[0].password, neighbour);
+    EXPECT_EQ(savedProfile().devicePasswords[1].password[0], 0);
     std::string upperMac = added["mac"];
     std::transform(upperMac.begin(), upperMac.end(), upperMac.begin(), ::toupper);
     Child removed = brennicctl({"devices", "remove", upperMac, "-j"});
@@ -423,10 +432,36 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     EXPECT_EQ(help.out, cli::helpText(Command::watch));
 
     // While brennic (or another copy) holds the lock, brennicctl refuses and touches nothing.
-    ASSERT_TRUE(platform::acquireInstanceLock("brennic"));
+    scratch::Holder holder([] { return platform::acquireInstanceLock("brennic"); });
+    ASSERT_TRUE(holder.took);
     Child locked = brennicctl({"adapters"});
     EXPECT_EQ(locked.status, cli::exitError);
     EXPECT_NE(locked.err.find("brennic or another brennicctl is running"), std::string::npos) << locked.err;
+}
+
+// A key change is confirmed (above), not confirmed (status 4, see plc.log), or
+// not asked for when the device has shown no parameter block yet (status 0).
+TEST_F(Brennicctl, PasswordChangesTellTheirThreeOutcomes)
+{
+    struct Row { const char* device; int status; bool asked; const char* words; };  // device: over home.json's
+    for (const Row& row : {Row{R"({"networkPassword": "Neighbour-7", "faults": {"neverConfirms": true}})",
+                               cli::exitDeviceFailed, true, "the device did not confirm it"},
+                           Row{R"({"faults": {"paramEntryLength": 50}})",  // no reply reads as a block
+                               cli::exitOk, false, "the device was not asked to confirm it"}}) {
+        SCOPED_TRACE(row.device);
+        Json scenario = Json::parse(fileText(scenarioPath));
+        scenario["adapters"][0]["device"].update(Json::parse(row.device));
+        testsupport::writeFile("row.json", scenario.dump());
+        std::string why;
+        ASSERT_TRUE(plcsim.start(PLCSIM_PATH, "row.json", &why)) << why;
+        Child set = brennicctl({"set-password"}, "Orchard-Lane-42\n");
+        EXPECT_EQ(set.status, row.status) << set.err;
+        EXPECT_NE(set.out.find(row.words), std::string::npos) << set.out;
+        EXPECT_EQ(set.err.find("(see plc.log)") != std::string::npos, row.asked) << set.err;
+        Child restore = brennicctl({"restore-default", "-j"});
+        EXPECT_EQ(restore.status, row.status) << restore.err;
+        EXPECT_EQ(parsed(restore)["confirmationAsked"], row.asked);
+    }
 }
 
 }  // namespace

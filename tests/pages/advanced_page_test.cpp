@@ -83,6 +83,7 @@ protected:
         EXPECT_EQ(boxes[0].owner, page.get());
         EXPECT_EQ(boxes[0].caption, QString::fromLatin1(caption));
         EXPECT_EQ(boxes[0].text, QString::fromLatin1(text));
+        EXPECT_EQ(boxes[0].busyUnder, 1) << "the monitor stays idle under the page's box";
     }
 
     std::unique_ptr<AdvancedPage> page;

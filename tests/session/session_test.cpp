@@ -205,19 +205,34 @@ TEST_F(SessionTest, SetLocalAndRestoreDefault)
 
 // A command run straight after the start: the monitor has not yet asked for
 // the device's block, and the key is confirmed against the one discovery read.
-TEST_F(SessionTest, SetLocalStraightAfterTheStartIsConfirmed)
+// A blank block is not taken: the control bytes are those of an empty reference.
+TEST_F(SessionTest, SetLocalStraightAfterTheStart)
 {
-    load("home.json");
-    simclock::setPollCost(1000);
-    ASSERT_TRUE(session::start().started);
-    simclock::setPollCost(100);
-    EXPECT_EQ(std::memcmp(referenceBlock, localDevice().eeprom.data(), sizeof referenceBlock), 0);
+    for (const char* scenario : {"home.json", "blank-blocks.json"}) {
+        SCOPED_TRACE(scenario);
+        const bool blank = std::string(scenario) == "blank-blocks.json";
+        zsim::reset();
+        network.clear();
+        resetSystemState();
+        std::remove("plc.log");
+        load(scenario);
+        simclock::setPollCost(1000);
+        ASSERT_TRUE(session::start().started);
+        simclock::setPollCost(100);
+        const uint8_t none[sizeof referenceBlock] = {};
+        EXPECT_EQ(std::memcmp(referenceBlock, blank ? none : localDevice().eeprom.data(), sizeof none), 0);
+        zsim::clearSent();
 
-    session::PasswordResult r = session::setLocal("Harbour-Light-9");
-    EXPECT_TRUE(r.sent);
-    EXPECT_TRUE(r.confirmed);
-    EXPECT_EQ(localDevice().key1, derivedKey("Harbour-Light-9"));
-    EXPECT_TRUE(logEvents().empty()) << fileText("plc.log");
+        session::PasswordResult r = session::setLocal("Harbour-Light-9");
+        std::vector<zsim::SentFrame> keys = setKeyFrames();
+        ASSERT_EQ(keys.size(), 1u);
+        EXPECT_EQ(keys[0].bytes[mme::offControlFlags], 0x40);
+        EXPECT_EQ(keys[0].bytes[mme::offControlMark], 0x00);
+        EXPECT_TRUE(r.sent);
+        EXPECT_EQ(r.confirmed, !blank);
+        EXPECT_EQ(localDevice().key1, derivedKey("Harbour-Light-9"));
+        EXPECT_EQ(logEvents().empty(), !blank) << fileText("plc.log");
+    }
 }
 
 TEST_F(SessionTest, AddSetAllAndRemove)

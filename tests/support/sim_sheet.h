@@ -3,6 +3,7 @@
 // whole process, boxes and program ends recorded instead of shown or taken, and
 // the sheet or a page that a test opens. Timers stay in the platform's table and
 // fire only when a test steps the virtual clock.
+#include "link/session.h"
 #include "support/sim_system.h"
 #include "ui/common.h"
 #include "ui/shell.h"
@@ -23,6 +24,7 @@ struct ErrorBox {
     QWidget* owner;
     QString caption;
     QString text;
+    int busyUnder = -1;  // busy while the box was open
 };
 
 // One application for the whole process; it is never torn down.
@@ -49,7 +51,7 @@ protected:
     {
         SimSystemTest::SetUp();
         setErrorBoxHook([this](QWidget* owner, const QString& caption, const QString& text) {
-            boxes.push_back({owner, caption, text});
+            boxes.push_back({owner, caption, text, busy});
         });
         setExitHook([this](int code) { exitCodes.push_back(code); });
     }

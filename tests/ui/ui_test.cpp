@@ -13,6 +13,7 @@
 #include "ui/windows.h"
 #include "zentrik/sim.h"
 #include "emulator/model.h"
+#include "emulator/sim_attach.h"
 
 #include <QAccessible>
 #include <QGuiApplication>
@@ -217,6 +218,31 @@ TEST_F(SheetTest, ConnectSwitchesAdapterAndRestartsTheScan)
     EXPECT_EQ(monitorSecond, 15);
 }
 
+// Rows stand for the adapters that had a device at the start, whatever the intake hears since.
+TEST_F(SheetTest, ConnectTakesTheAdapterOfTheChosenRow)
+{
+    // Three adapters: the first's device is of a type without support and keeps sending.
+    load("two-adapters.json", [](emu::Network& n) {
+        emu::EmulatedAdapter unsupported = n.adapter(1), first = n.adapter(0), second = n.adapter(1);
+        unsupported.interfaceName = "plc9";
+        unsupported.hostMac[5] = unsupported.device.mac[5] = 0x09;
+        unsupported.device.deviceType = 5;
+        unsupported.device.faults.floodPerSecond = 20;
+        unsupported.device.faults.floodKind = emu::FloodKind::linkStats;
+        n.clear();
+        for (const emu::EmulatedAdapter& a : {unsupported, first, second})
+            n.addAdapter(a);
+    });
+    open();
+    emu::deliverFlood(network, 0, 1000);
+    run(1000);
+    ASSERT_EQ(adapters[0].devicePresent, 1) << "the intake heard the first adapter's device";
+    auto* list = child<QTreeWidget>("deviceList");
+    list->setCurrentItem(list->topLevelItem(1));
+    child<QPushButton>("connectButton")->click();
+    EXPECT_EQ(child<QLineEdit>("stateText")->text(), "Connected to 02:b7:1c:10:1d:02");
+}
+
 TEST_F(SheetTest, UnusableHardwareReportsAndEnds)
 {
     struct Case {
@@ -346,6 +372,7 @@ TEST_F(SheetTest, RefreshStartsOverAndEndsWhenNothingUsableRemains)
     EXPECT_EQ(boxes[0].caption, "Invalid Configuration");
     EXPECT_EQ(exitCodes, std::vector<int>{0});
     EXPECT_EQ(zsim::openHandleCount(), 0);
+    EXPECT_EQ(busy, 0) << "Refresh leaves busy as it found it";
 }
 
 TEST_F(SheetTest, NetworkPageListsStationsDescendingWithRates)
