@@ -21,8 +21,10 @@ namespace {
 // A reply's samples are numbered reply id * slotsPerReply + position, so that
 // they need no reply column and no index of their own; a profile holds 100 stations.
 constexpr int64_t slotsPerReply = 128;
-// A writer holds the lock for well under a millisecond; a longer wait would stretch a tick.
-constexpr int busyTimeoutMs = 50;
+// A writer holds the lock for well under a millisecond, but on a loaded machine it
+// can be descheduled while it does: 50 ms lost a reply in a thousand to two
+// writers at once. Only a second writer ever makes a tick wait this long.
+constexpr int busyTimeoutMs = 200;
 constexpr int pruneEvery = 8;      // records
 constexpr int pruneBatch = 128;    // replies: catches up 16 times as fast as it grows
 constexpr int64_t msPerDay = 86400000;
@@ -245,13 +247,27 @@ bool Store::open(const std::string& path, Mode mode)
     // A temporary index over a month of samples costs more than the query it serves.
     exec("PRAGMA automatic_index=OFF");
     // WAL keeps readers and the writer apart; NORMAL loses nothing to a killed process.
-    bool ok = readOnly_ || (exec("PRAGMA journal_mode=WAL") && exec("PRAGMA synchronous=NORMAL"));
+    bool ok = readOnly_ || (journalWal() && exec("PRAGMA synchronous=NORMAL"));
     ok = ok && migrate();
     if (!ok) {
         close();
         return false;
     }
     return true;
+}
+
+// Switching a new file to WAL needs it to itself and does not wait for a busy
+// handler: two programs opening it at once retry for up to the busy timeout.
+bool Store::journalWal()
+{
+    for (int waited = 0;; waited += 10) {
+        Stmt s(db_, "PRAGMA journal_mode=WAL");
+        if (s.ok() && s.step() == SQLITE_ROW)
+            return true;
+        if (sqlite3_errcode(db_) != SQLITE_BUSY || waited >= busyTimeoutMs)
+            return fail(sqlite3_errmsg(db_));
+        usleep(10000);
+    }
 }
 
 int Store::version()
@@ -264,10 +280,15 @@ int Store::version()
 
 bool Store::migrate()
 {
-    Stmt s(db_, "PRAGMA user_version");
-    if (!s.ok() || s.step() != SQLITE_ROW)
-        return fail(sqlite3_errmsg(db_));
-    const int at = static_cast<int>(s.integer(0));
+    int at = 0;
+    {
+        // Finished before BEGIN: a statement still open would hold a read
+        // snapshot, and a write from it fails at once instead of waiting.
+        Stmt s(db_, "PRAGMA user_version");
+        if (!s.ok() || s.step() != SQLITE_ROW)
+            return fail(sqlite3_errmsg(db_));
+        at = static_cast<int>(s.integer(0));
+    }
     if (at > schemaVersion)
         return fail("written by a newer brennic (schema " + std::to_string(at) + ", this one knows " +
                     std::to_string(schemaVersion) + ")");

@@ -123,6 +123,7 @@ private:
     bool fail(const std::string& what);
     bool exec(const char* sql);
     bool migrate();
+    bool journalWal();
     int64_t macId(uint64_t mac);
     bool lookupMac(const std::string& text, int64_t* id, bool* none);
     uint64_t macOf(int64_t id);
