@@ -122,6 +122,9 @@ Ticks runTicks(const std::string& path, int retentionDays, int minutes, const st
     Ticks result;
     zsim::reset();
     simclock::reset();
+    // A fresh process as far as the session and the monitor know: the timers went with the clock.
+    session::resetSessionState();
+    resetNetstateState();
     emu::Network network;
     std::string why;
     if (!emu::loadScenario(scenario, network, &why)) {

@@ -27,6 +27,7 @@ constexpr int64_t slotsPerReply = 128;
 constexpr int busyTimeoutMs = 200;
 constexpr int pruneEvery = 8;      // records
 constexpr int pruneBatch = 128;    // replies: catches up 16 times as fast as it grows
+constexpr int checkpointEvery = 256;  // records: about 4 MB of log
 constexpr int64_t msPerDay = 86400000;
 constexpr int64_t maxMacId = 1000000;
 
@@ -185,6 +186,8 @@ Store::~Store() { close(); }
 
 void Store::close()
 {
+    if (checkpointer_.joinable())
+        checkpointer_.join();
     if (db_)
         sqlite3_close_v2(db_);
     db_ = nullptr;
@@ -213,6 +216,7 @@ bool Store::open(const std::string& path, Mode mode)
     path_ = path;
     readOnly_ = mode == Mode::readOnly;
     recordsSincePrune_ = 0;
+    recordsSinceCheckpoint_ = 0;
     if (path.empty()) {
         path_ = "history";
         return fail("no place for it: neither XDG_STATE_HOME nor HOME is set");
@@ -246,8 +250,10 @@ bool Store::open(const std::string& path, Mode mode)
     sqlite3_busy_timeout(db_, busyTimeoutMs);
     // A temporary index over a month of samples costs more than the query it serves.
     exec("PRAGMA automatic_index=OFF");
-    // WAL keeps readers and the writer apart; NORMAL loses nothing to a killed process.
-    bool ok = readOnly_ || (journalWal() && exec("PRAGMA synchronous=NORMAL"));
+    // WAL keeps readers and the writer apart; NORMAL loses nothing to a killed
+    // process. Checkpoints are ours to run (startCheckpoint), not the commit's.
+    bool ok = readOnly_ || (journalWal() && exec("PRAGMA synchronous=NORMAL") && exec("PRAGMA wal_autocheckpoint=0") &&
+                            exec("PRAGMA journal_size_limit=4194304"));
     ok = ok && migrate();
     if (!ok) {
         close();
@@ -427,14 +433,39 @@ bool Store::record(const Reply& reply)
         recordsSincePrune_ = 0;
         ok = prune(reply.timeMs, pruneBatch) >= 0;
     }
+    // A failed COMMIT has said why through exec(); a failed step says it here.
+    const std::string why = ok ? std::string() : std::string(sqlite3_errmsg(db_));
     if (!ok || !exec("COMMIT")) {
-        std::string why = error_.empty() || ok ? std::string(sqlite3_errmsg(db_)) : error_;
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         // The ids learnt inside the transaction went with it.
         macs_.clear();
-        return ok ? false : fail(why.rfind(path_, 0) == 0 ? why.substr(path_.size() + 2) : why);
+        return ok ? false : fail(why);
     }
+    if (++recordsSinceCheckpoint_ >= checkpointEvery)
+        startCheckpoint();
     return true;
+}
+
+// The log is copied back into the file beside the monitor, on a connection of
+// its own: the copy ends in an fsync, tens of milliseconds on a slow disk, that
+// a tick must not wait for. PASSIVE never holds up a writer.
+void Store::startCheckpoint()
+{
+    if (checkpointing_)
+        return;
+    if (checkpointer_.joinable())
+        checkpointer_.join();
+    recordsSinceCheckpoint_ = 0;
+    checkpointing_ = true;
+    checkpointer_ = std::thread([this, path = path_] {
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr) == SQLITE_OK) {
+            sqlite3_busy_timeout(db, 1000);
+            sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        }
+        sqlite3_close_v2(db);
+        checkpointing_ = false;
+    });
 }
 
 int Store::prune(int64_t now, int maxReplies)
