@@ -25,8 +25,11 @@ constexpr int64_t slotsPerReply = 128;
 // can be descheduled while it does: 50 ms lost a reply in a thousand to two
 // writers at once. Only a second writer ever makes a tick wait this long.
 constexpr int busyTimeoutMs = 200;
-constexpr int pruneEvery = 8;      // records
-constexpr int pruneBatch = 128;    // replies: catches up 16 times as fast as it grows
+// Each record deletes what has expired since the last, at most 16 replies (240
+// samples, a fraction of a millisecond): a shortened retention is caught up
+// 16 times as fast as replies come, and no tick waits for a big delete.
+constexpr int pruneEvery = 1;      // records
+constexpr int pruneBatch = 16;     // replies
 constexpr int checkpointEvery = 256;  // records: about 4 MB of log
 constexpr int64_t msPerDay = 86400000;
 constexpr int64_t maxMacId = 1000000;
