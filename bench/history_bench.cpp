@@ -201,17 +201,19 @@ int main(int argc, char** argv)
     const int64_t now = history::nowMs();
     const int64_t first = now - 30 * dayMs + replyEveryMs;
     uint32_t seed = 12345;
-    std::vector<double> recordUs;
+    std::vector<double> recordUs, recordCpuUs;
     auto fillStart = Clock::now();
     int replies = 0;
     for (int64_t t = first; t <= now; t += replyEveryMs, ++replies) {
         history::Reply r = reply(t, seed);
+        const double cpu = threadCpuMs();
         auto start = Clock::now();
         if (!store.record(r)) {
             std::fprintf(stderr, "history_bench: %s\n", store.error().c_str());
             return 1;
         }
         recordUs.push_back(msSince(start) * 1000);
+        recordCpuUs.push_back((threadCpuMs() - cpu) * 1000);
     }
     double fillS = msSince(fillStart) / 1000;
     store.close();
@@ -222,6 +224,9 @@ int main(int argc, char** argv)
     std::sort(recordUs.begin(), recordUs.end());
     std::printf("history_record_us_p99 %.0f\n", recordUs[recordUs.size() * 99 / 100]);
     std::printf("history_record_us_max %.0f\n", recordUs.back());
+    std::sort(recordCpuUs.begin(), recordCpuUs.end());
+    std::printf("history_record_cpu_us_p99 %.0f\n", recordCpuUs[recordCpuUs.size() * 99 / 100]);
+    std::printf("history_record_cpu_us_max %.0f\n", recordCpuUs.back());
 
     // Sizes once the last writer has gone (the log checkpointed into the file).
     const double monthMb = fileMb(path);
