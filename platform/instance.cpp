@@ -69,7 +69,7 @@ bool takeSystemLock(const char* name)
         return true;  // fd stays open on purpose, as the user's lock
     close(fd);
     if (service)
-        std::fprintf(stderr, "%s: brennic or brennicctl is running for a user; the service waits until it ends\n", name);
+        std::fprintf(stderr, "%s: brennic or brennicctl is running for a user; not starting while it does\n", name);
     else
         std::fprintf(stderr, "%s: the link-history service is running and holds the adapters; "
                              "stop it first: sudo systemctl stop brennic-history.service\n", name);
