@@ -1,0 +1,147 @@
+#pragma once
+// Link history: every link-statistics reply that updates the rates, kept in an
+// SQLite file as one row per reply and one sample per station. A record, never
+// a dependency: every failure is a false return and one line in error().
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace history {
+
+constexpr int defaultRetentionDays = 90;
+constexpr int schemaVersion = 1;
+
+// UTC milliseconds since 1970.
+int64_t nowMs();
+
+// ${XDG_STATE_HOME:-~/.local/state}/brennic/history.sqlite3; empty when neither is set.
+std::string defaultPath();
+
+// MACs are "aa:bb:cc:dd:ee:ff" throughout; rates are Mbps, nullopt for no estimate.
+struct StationRate {
+    std::string station;
+    std::optional<double> rateMbps;
+};
+
+// One link-statistics reply as the monitor saw it.
+struct Reply {
+    int64_t timeMs = 0;
+    std::string adapter;  // the adapter's own MAC
+    std::string device;   // the local powerline device behind it
+    std::vector<StationRate> stations;
+    std::optional<double> averageMbps;
+    std::string rating;   // "Link Quality: Poor", "... Fair" or "... Excellent"
+};
+
+// What a query looks at; empty strings match everything.
+struct Filter {
+    std::string station;
+    std::string adapter;
+    std::string device;
+    int64_t sinceMs = 0;                 // inclusive
+    int64_t untilMs = INT64_MAX;         // exclusive
+};
+
+// Rows carry MACs as 48-bit numbers (macString() gives the text): a month is a
+// million rows, and three strings each would cost more than the query.
+
+// One station's rate at one reply.
+struct Sample {
+    int64_t timeMs = 0;
+    uint64_t adapter = 0, device = 0, station = 0;
+    std::optional<double> rateMbps;
+};
+
+// The samples of one station within [startMs, startMs + every): rated ones only count.
+struct Bucket {
+    int64_t startMs = 0;
+    uint64_t adapter = 0, device = 0, station = 0;
+    int count = 0;                       // samples with a rate
+    int total = 0;                       // samples, null rates included
+    std::optional<double> minMbps, avgMbps, maxMbps;
+};
+
+// One reply's average and rating.
+struct ReplyRow {
+    int64_t timeMs = 0;
+    uint64_t adapter = 0, device = 0;
+    int stations = 0;  // samples recorded with it
+    std::optional<double> averageMbps;
+    std::string rating;
+};
+
+// A link's newest reply and the newest sample of each station it has listed.
+struct Latest {
+    ReplyRow reply;
+    std::vector<Sample> stations;  // by station MAC
+};
+
+class Store {
+public:
+    enum class Mode { readWrite, readOnly };
+
+    Store() = default;
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    // Opens (readWrite: creates the folder 0700 and the file 0600) without following a
+    // link at the file; WAL, busy timeout, schema created or migrated. False: see error().
+    bool open(const std::string& path, Mode mode = Mode::readWrite);
+    void close();
+    bool isOpen() const { return db_ != nullptr; }
+    const std::string& path() const { return path_; }
+    // The reason of the last failure, one line without a newline.
+    const std::string& error() const { return error_; }
+
+    // Samples older than this are pruned a bounded batch at a time while recording.
+    void setRetentionDays(int days) { retentionDays_ = days > 0 ? days : defaultRetentionDays; }
+    int retentionDays() const { return retentionDays_; }
+
+    // One transaction: the reply row, its samples and, now and then, a bounded prune.
+    bool record(const Reply& reply);
+    // Deletes at most `maxReplies` of the replies older than the retention; returns how many.
+    int prune(int64_t nowMs, int maxReplies);
+
+    // Samples matching the filter, oldest first.
+    std::vector<Sample> samples(const Filter& filter);
+    // Per-station min/avg/max over intervals of `everyMs` aligned to the epoch, oldest first.
+    std::vector<Bucket> buckets(const Filter& filter, int64_t everyMs);
+    // Reply rows matching the filter (station ignored), oldest first.
+    std::vector<ReplyRow> replies(const Filter& filter);
+    // Per link (adapter, device) its newest reply and each station's newest sample, for the metrics.
+    std::vector<Latest> latest();
+
+    // The file's user_version (0 when not open).
+    int version();
+
+private:
+    bool fail(const std::string& what);
+    bool exec(const char* sql);
+    bool migrate();
+    int64_t macId(uint64_t mac);
+    bool lookupMac(const std::string& text, int64_t* id, bool* none);
+    uint64_t macOf(int64_t id);
+    void loadMacs();
+
+    sqlite3* db_ = nullptr;
+    std::string path_;
+    std::string error_;
+    int retentionDays_ = defaultRetentionDays;
+    int recordsSincePrune_ = 0;
+    bool readOnly_ = false;
+    std::map<int64_t, uint64_t> macs_;  // id -> MAC, the small table held in memory
+};
+
+// "aa:bb:cc:dd:ee:ff" (either case) to its 48-bit value; false when it is not one.
+bool parseMac(const std::string& text, uint64_t* mac);
+std::string macString(uint64_t mac);
+
+// OpenMetrics text of the newest sample of each station, ending in "# EOF".
+std::string metricsText(const std::vector<Latest>& latest);
+
+}  // namespace history
