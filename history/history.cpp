@@ -483,6 +483,41 @@ std::vector<Sample> Store::samples(const Filter& filter)
     return rows;
 }
 
+std::vector<Sample> Store::stationSamples(const std::string& stationMac, int64_t sinceMs, int64_t untilMs)
+{
+    std::vector<Sample> rows;
+    int64_t station = 0;
+    bool any = false;
+    if (!db_ || stationMac.empty() || version() != schemaVersion || !lookupMac(stationMac, &station, &any))
+        return rows;
+    // A sample's key is its reply's id * 128 + its place: the span's replies
+    // bound a range of keys that the table's own order walks.
+    Stmt span(db_, "SELECT min(id), max(id) FROM replies WHERE t >= ?1 AND t < ?2");
+    if (!span.ok() || span.bind(1, sinceMs).bind(2, untilMs).step() != SQLITE_ROW || span.isNull(0))
+        return rows;
+    const int64_t first = span.integer(0), last = span.integer(1);
+    Stmt s(db_,
+           "SELECT r.t, r.adapter, r.device, s.rate FROM samples s JOIN replies r ON r.id = s.id / 128"
+           " WHERE s.id >= ?1 AND s.id < ?2 AND s.station = ?3 AND r.t >= ?4 AND r.t < ?5 ORDER BY s.id");
+    if (!s.ok())
+        return rows;
+    s.bind(1, first * 128).bind(2, (last + 1) * 128).bind(3, station).bind(4, sinceMs).bind(5, untilMs);
+    loadMacs();
+    const uint64_t stationValue = macOf(station);
+    while (s.step() == SQLITE_ROW) {
+        Sample row;
+        row.timeMs = s.integer(0);
+        row.adapter = macOf(s.integer(1));
+        row.device = macOf(s.integer(2));
+        row.station = stationValue;
+        row.rateMbps = s.mbps(3);
+        rows.push_back(row);
+    }
+    // Two programs recording at once may interleave their replies' ids.
+    std::stable_sort(rows.begin(), rows.end(), [](const Sample& a, const Sample& b) { return a.timeMs < b.timeMs; });
+    return rows;
+}
+
 std::vector<Bucket> Store::buckets(const Filter& filter, int64_t everyMs)
 {
     std::vector<Bucket> rows;

@@ -109,6 +109,10 @@ public:
 
     // Samples matching the filter, oldest first.
     std::vector<Sample> samples(const Filter& filter);
+    // One station's samples within [sinceMs, untilMs), oldest first. Reads the
+    // span's range of sample keys once, so one station's month out of fifteen
+    // costs one pass over the month instead of a look at every sample.
+    std::vector<Sample> stationSamples(const std::string& station, int64_t sinceMs, int64_t untilMs);
     // Per-station min/avg/max over intervals of `everyMs` aligned to the epoch, oldest first.
     std::vector<Bucket> buckets(const Filter& filter, int64_t everyMs);
     // Reply rows matching the filter (station ignored), oldest first.
