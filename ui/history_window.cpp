@@ -1,5 +1,6 @@
 #include "ui/history_window.h"
 
+#include "history/history.h"
 #include "netstate/stations.h"
 
 #include <QAction>
@@ -21,6 +22,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 
 namespace {
 
@@ -66,7 +68,7 @@ QAreaSeries* band(const char* name, double low, double high, double sample, qrea
 
 }  // namespace
 
-HistoryWindow::HistoryWindow(const QString& stationMac, QWidget* parent)
+HistoryWindow::HistoryWindow(const QString& stationMac, QWidget* parent, HistorySpan span)
     : QWidget(parent, Qt::Window), station_(stationMac), spanBox_(new QComboBox(this)), chart_(new QChart),
       view_(new QChartView(chart_, this)), timeAxis_(new QDateTimeAxis), rateAxis_(new QValueAxis),
       current_(new QLabel(this)), minimum_(new QLabel(this)), median_(new QLabel(this)), maximum_(new QLabel(this))
@@ -79,7 +81,7 @@ HistoryWindow::HistoryWindow(const QString& stationMac, QWidget* parent)
     spanBox_->setObjectName(QStringLiteral("historySpan"));
     spanBox_->addItems({QStringLiteral("Last hour"), QStringLiteral("Last day"), QStringLiteral("Last week"),
                         QStringLiteral("Last month")});
-    spanBox_->setCurrentIndex(static_cast<int>(HistorySpan::day));
+    spanBox_->setCurrentIndex(static_cast<int>(span));
     auto* stationLabel = new QLabel(QStringLiteral("Station %1").arg(stationMac), this);
 
     view_->setObjectName(QStringLiteral("historyChart"));
@@ -206,4 +208,123 @@ void offerStationHistory(QTreeWidget* list)
         menu.addAction(QStringLiteral("History\u2026"), list, [list, station] { openStationHistory(list->window(), station); });
         menu.exec(list->viewport()->mapToGlobal(at));
     });
+}
+
+namespace {
+
+int64_t spanMs(HistorySpan span)
+{
+    constexpr int64_t hour = 3600000;
+    switch (span) {
+    case HistorySpan::hour:
+        return hour;
+    case HistorySpan::day:
+        return 24 * hour;
+    case HistorySpan::week:
+        return 7 * 24 * hour;
+    case HistorySpan::month:
+        break;
+    }
+    return 30 * 24 * hour;
+}
+
+// Long spans are drawn as the mean of each bucket: a few hundred points
+// whatever the span, where a month holds some 86,000 samples of a station.
+int64_t bucketFor(HistorySpan span)
+{
+    constexpr int64_t minute = 60000;
+    switch (span) {
+    case HistorySpan::hour:
+        return 0;
+    case HistorySpan::day:
+        return 5 * minute;
+    case HistorySpan::week:
+        return 30 * minute;
+    case HistorySpan::month:
+        break;
+    }
+    return 120 * minute;
+}
+
+// Samples come twice a minute while anything records; a longer silence is a gap.
+constexpr int64_t sampleGapMs = 150000;
+
+}  // namespace
+
+StationChart loadStationChart(const std::string& path, const std::string& stationMac, HistorySpan span, int64_t nowMs)
+{
+    StationChart c;
+    c.toMs = nowMs;
+    c.fromMs = nowMs - spanMs(span);
+    c.bucketMs = bucketFor(span);
+    history::Store store;
+    if (!store.open(path.empty() ? history::defaultPath() : path, history::Store::Mode::readOnly))
+        return c;
+    // One pass over the span's samples gives the figures and the buckets both.
+    const std::vector<history::Sample> samples = store.stationSamples(stationMac, c.fromMs, nowMs + 1);
+    if (samples.empty())
+        return c;
+    c.current = samples.back().rateMbps;
+
+    std::vector<double> rated;
+    rated.reserve(samples.size());
+    std::vector<StationChart::Point> run;
+    const auto endRun = [&] {
+        if (!run.empty())
+            c.runs.push_back(std::move(run));
+        run.clear();
+    };
+    if (c.bucketMs == 0) {
+        int64_t last = INT64_MIN;
+        for (const history::Sample& s : samples) {
+            if (!s.rateMbps || s.timeMs - last > sampleGapMs)
+                endRun();
+            last = s.timeMs;
+            if (s.rateMbps) {
+                rated.push_back(*s.rateMbps);
+                run.push_back({s.timeMs, *s.rateMbps});
+            }
+        }
+    } else {
+        // Buckets aligned to the epoch, each drawn at its middle; one without a
+        // rated sample is a gap.
+        int64_t bucket = INT64_MIN;
+        double sum = 0.0;
+        int count = 0;
+        const auto endBucket = [&] {
+            if (count > 0)
+                run.push_back({bucket + c.bucketMs / 2, sum / count});
+            sum = 0.0;
+            count = 0;
+        };
+        for (const history::Sample& s : samples) {
+            const int64_t b = s.timeMs - s.timeMs % c.bucketMs;
+            if (b != bucket) {
+                const bool follows = count > 0 && b == bucket + c.bucketMs;
+                endBucket();
+                if (!follows)
+                    endRun();
+                bucket = b;
+            }
+            if (s.rateMbps) {
+                rated.push_back(*s.rateMbps);
+                sum += *s.rateMbps;
+                ++count;
+            }
+        }
+        endBucket();
+    }
+    endRun();
+    if (!rated.empty()) {
+        const auto [lo, hi] = std::minmax_element(rated.begin(), rated.end());
+        c.minimum = *lo;
+        c.maximum = *hi;
+        const size_t half = rated.size() / 2;
+        std::nth_element(rated.begin(), rated.begin() + static_cast<std::ptrdiff_t>(half), rated.end());
+        double median = rated[half];
+        if (rated.size() % 2 == 0)
+            median = (median + *std::max_element(rated.begin(), rated.begin() + static_cast<std::ptrdiff_t>(half))) / 2;
+        c.median = median;
+    }
+    return c;
 }

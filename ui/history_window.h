@@ -41,7 +41,7 @@ StationChart loadStationChart(const std::string& path, const std::string& statio
 class HistoryWindow : public QWidget {
     Q_OBJECT
 public:
-    HistoryWindow(const QString& stationMac, QWidget* parent);
+    HistoryWindow(const QString& stationMac, QWidget* parent, HistorySpan span = HistorySpan::day);
 
     QString station() const { return station_; }
     HistorySpan span() const;
