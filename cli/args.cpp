@@ -1,5 +1,7 @@
 #include "cli/cli.h"
 
+#include "history/history.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -18,6 +20,8 @@ constexpr Verb verbs[] = {
     {"set-password", Command::setPassword},
     {"restore-default", Command::restoreDefault},
     {"devices", Command::devicesList},
+    {"history", Command::history},
+    {"metrics", Command::metrics},
 };
 constexpr Verb deviceVerbs[] = {
     {"list", Command::devicesList},
@@ -28,7 +32,7 @@ constexpr Verb deviceVerbs[] = {
 
 constexpr double maxIntervalSeconds = 86400;
 
-bool takesAdapter(Command c) { return c != Command::none && c != Command::adapters; }
+bool takesAdapter(Command c) { return c != Command::none && c != Command::adapters && c != Command::metrics; }
 
 bool isDevices(Command c)
 {
@@ -46,6 +50,31 @@ bool parseInterval(const std::string& text, double* seconds)
     if (errno != 0 || *end != '\0' || !std::isfinite(v) || v < 0 || v > maxIntervalSeconds)
         return false;
     *seconds = v;
+    return true;
+}
+
+// "30s", "5m", "1h", "7d": a whole number and its unit, at most ten years.
+bool parseDuration(const std::string& text, long long* ms)
+{
+    if (text.size() < 2 || text.size() > 8)
+        return false;
+    long long unit = 0;
+    switch (text.back()) {
+    case 's': unit = 1000; break;
+    case 'm': unit = 60000; break;
+    case 'h': unit = 3600000; break;
+    case 'd': unit = 86400000; break;
+    default: return false;
+    }
+    long long n = 0;
+    for (size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        n = n * 10 + (text[i] - '0');
+    }
+    if (n <= 0 || n * unit > 3650LL * 86400000)
+        return false;
+    *ms = n * unit;
     return true;
 }
 }  // namespace
@@ -112,6 +141,57 @@ bool parseArguments(const std::vector<std::string>& args, Invocation* out, std::
                 *error = "interval '" + text + "' is not a number of seconds from 0 to 86400";
                 return false;
             }
+        } else if (name == "--no-history") {
+            inv.noHistory = true;
+        } else if (name == "--history") {
+            if (!value(&inv.historyFile))
+                return false;
+            if (inv.historyFile.empty()) {
+                *error = "option '--history' needs a file name";
+                return false;
+            }
+        } else if (name == "--retention") {
+            std::string text;
+            if (!value(&text))
+                return false;
+            long long ms = 0;
+            if (!parseDuration(text + "d", &ms)) {
+                *error = "retention '" + text + "' is not a number of days from 1 to 3650";
+                return false;
+            }
+            inv.retentionDays = static_cast<int>(ms / 86400000);
+        } else if (name == "--station" || name == "--since" || name == "--every" || name == "--csv") {
+            if (inv.command != Command::history) {
+                *error = "option '" + name + "' belongs to 'history'";
+                return false;
+            }
+            std::string text;
+            if (name == "--csv") {
+                inv.csv = true;
+            } else if (!value(&text)) {
+                return false;
+            } else if (name == "--station") {
+                inv.station = text;
+                uint64_t mac = 0;
+                if (!history::parseMac(text, &mac)) {
+                    *error = "station '" + text + "' is not a MAC address (aa:bb:cc:dd:ee:ff)";
+                    return false;
+                }
+            } else if (!parseDuration(text, name == "--since" ? &inv.sinceMs : &inv.everyMs)) {
+                *error = "'" + text + "' is not a duration such as 30s, 5m, 1h or 7d";
+                return false;
+            }
+        } else if (name == "-o" || name == "--output") {
+            if (inv.command != Command::metrics) {
+                *error = "option '" + name + "' belongs to 'metrics'";
+                return false;
+            }
+            if (!value(&inv.output))
+                return false;
+            if (inv.output.empty()) {
+                *error = "option '" + name + "' needs a file name";
+                return false;
+            }
         } else if (arg.size() > 1 && arg[0] == '-') {
             *error = "unknown option '" + arg + "'";
             return false;
@@ -148,6 +228,14 @@ bool parseArguments(const std::vector<std::string>& args, Invocation* out, std::
     }
     if (!inv.help && inv.command == Command::none) {
         *error = "no command given";
+        return false;
+    }
+    if (!inv.help && inv.noHistory && (inv.command == Command::history || inv.command == Command::metrics)) {
+        *error = "'--no-history' leaves nothing to read";
+        return false;
+    }
+    if (inv.csv && inv.json) {
+        *error = "'--csv' and '--json' are two ways of printing; pick one";
         return false;
     }
     if (!inv.help && inv.command == Command::devicesRemove && inv.target.empty()) {
@@ -194,6 +282,17 @@ std::string helpText(Command command)
                "password from standard input (without echo on a terminal), finds the device\n"
                "and gives it the stored network password; 'set-all' gives it to every listed\n"
                "device again; each device is reported OK or FAIL.\n";
+    case Command::history:
+        return "Usage: brennicctl [-j|--csv] history [--station MAC] [--adapter IFNAME] [--since 1h|24h|7d|30d]\n"
+               "                                  [--every 5m|1h] [--history FILE]\n"
+               "The rates recorded since then (default 24h), oldest first: one sample per station\n"
+               "and reply, or with --every the minimum, average and maximum of each interval.\n"
+               "Times are UTC (ISO 8601). Reads the history alone: no adapter, runs beside brennic.\n";
+    case Command::metrics:
+        return "Usage: brennicctl metrics [--output FILE] [--history FILE]\n"
+               "The newest rate of each station and each link's rating as OpenMetrics text, for\n"
+               "node_exporter's textfile collector. --output replaces FILE atomically. Reads the\n"
+               "history alone: no adapter, no lock, runs beside brennic.\n";
     }
     return "Usage: brennicctl [-j|--json] COMMAND [OPTIONS]\n"
            "Commands:\n"
@@ -203,6 +302,11 @@ std::string helpText(Command command)
            "  set-password      set the network password (read from standard input)\n"
            "  restore-default   set the default network password\n"
            "  devices           list, add, remove remote devices; set-all\n"
+           "  history           the rates recorded in the link history\n"
+           "  metrics           the newest rates as OpenMetrics text\n"
+           "Every scan's rates are recorded in the link history (see the manual page);\n"
+           "--history FILE keeps it elsewhere, --no-history not at all, --retention DAYS\n"
+           "prunes it (default 90).\n"
            "Each command takes --help. Exit status: 0 success, 1 error, 2 bad usage,\n"
            "3 no adapter or no supported device, 4 a device failed or did not confirm.\n";
 }

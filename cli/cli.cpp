@@ -6,6 +6,7 @@
 #include "netstate/monitor.h"
 #include "platform/instance.h"
 #include "platform/platform.h"
+#include "session/recording.h"
 #include "session/session.h"
 
 #include <algorithm>
@@ -326,6 +327,8 @@ int runSession(const Context& ctx)
         case Command::devicesAdd: status = cmdDevicesAdd(ctx, *secret); break;
         case Command::devicesRemove: status = cmdDevicesRemove(ctx); break;
         case Command::devicesSetAll: status = cmdDevicesSetAll(ctx); break;
+        case Command::history:
+        case Command::metrics:
         case Command::none: break;
         }
     }
@@ -359,6 +362,9 @@ int run(int argc, char** argv)
         return exitError;
     }
 
+    if (inv.command == Command::history || inv.command == Command::metrics)
+        return runHistoryCommand(inv, stdout);
+
     // stdout carries the command's output alone: what the layers below print
     // there (the password rules' diagnostics) goes to stderr instead.
     std::fflush(stdout);
@@ -383,7 +389,11 @@ int run(int argc, char** argv)
     ctx.inv = inv;
     ctx.out = out;
     ctx.progress = isatty(STDERR_FILENO) != 0;
+    // A history that cannot be opened has said so on stderr; the command goes on.
+    if (!inv.noHistory)
+        session::openHistory(inv.historyFile, inv.retentionDays);
     int status = runSession(ctx);
+    session::closeHistory();
     if (std::fclose(out) != 0 && status == exitOk) {
         error("standard output could not be written");
         status = exitError;

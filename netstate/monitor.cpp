@@ -18,6 +18,7 @@ int progressActive = 0;
 
 namespace {
 MonitorView* view = nullptr;
+RatesUpdatedHook ratesUpdated = nullptr;
 uint8_t tickBuffer[monitorBufferSize];
 
 void paramQuery(int a, uint8_t selector)
@@ -68,6 +69,8 @@ void dispatch(const FrameView& f)
     } else if (isMonitorLinkStatsReply(f)) {
         KillTimer(scanTimerId);
         updateRates(f);
+        if (ratesUpdated)
+            ratesUpdated();
         finishScan();
     } else if (isParamReply(f)) {
         handleParamReply(f);
@@ -76,6 +79,8 @@ void dispatch(const FrameView& f)
 }  // namespace
 
 void setMonitorView(MonitorView* v) { view = v; }
+
+void setRatesUpdatedHook(RatesUpdatedHook hook) { ratesUpdated = hook; }
 
 void monitorTick()
 {

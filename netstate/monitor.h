@@ -30,6 +30,11 @@ public:
 
 void setMonitorView(MonitorView* view);
 
+// Called after each link-statistics reply has updated the rates, so that the
+// session can keep it; it must not send. nullptr: nothing is called.
+using RatesUpdatedHook = void (*)();
+void setRatesUpdatedHook(RatesUpdatedHook hook);
+
 void monitorTick();
 void scanTimeout();
 void finishScan();

@@ -49,6 +49,33 @@ int openLockDirectory(const char* name)
     return openPrivateDirectory(own);
 }
 
+// The lock shared with the recording service, made at boot by the package:
+// its owner (the service's user) takes it exclusively, every other copy
+// shared, so that while one of the two kinds runs the other refuses. Without
+// the file there is no service to share the adapters with.
+bool takeSystemLock(const char* name)
+{
+    const std::string path = "/run/" + std::string(name) + "/instance.lock";
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return true;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid == 0) {
+        close(fd);
+        return true;  // not the package's file
+    }
+    const bool service = st.st_uid == geteuid();
+    if (flock(fd, (service ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0)
+        return true;  // fd stays open on purpose, as the user's lock
+    close(fd);
+    if (service)
+        std::fprintf(stderr, "%s: brennic or brennicctl is running for a user; the service waits until it ends\n", name);
+    else
+        std::fprintf(stderr, "%s: the link-history service is running and holds the adapters; "
+                             "stop it first: sudo systemctl stop brennic-history.service\n", name);
+    return false;
+}
+
 }  // namespace
 
 bool acquireInstanceLock(const char* name)
@@ -56,17 +83,19 @@ bool acquireInstanceLock(const char* name)
     int dir = openLockDirectory(name);
     if (dir < 0) {
         std::fprintf(stderr, "%s: no private directory for the single-instance lock; running without it\n", name);
-        return true;  // better to run than to let another user stop this copy
+        return takeSystemLock(name);  // better to run than to let another user stop this copy
     }
     const std::string file = std::string(name) + ".lock";
     int fd = openat(dir, file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     close(dir);
     if (fd < 0)
-        return true;  // no lock to be had: better to run than to refuse
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
-        return true;  // fd stays open on purpose: the lock lasts until exit
-    close(fd);
-    return false;
+        return takeSystemLock(name);  // no lock of the user's to be had: better to run than to refuse
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return false;
+    }
+    // fd stays open on purpose: the lock lasts until exit.
+    return takeSystemLock(name);
 }
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 
 #include "link/session.h"
 #include "platform/instance.h"
+#include "session/recording.h"
 #include "session/session.h"
 #include "ui/about_page.h"
 #include "ui/advanced_page.h"
@@ -170,6 +171,8 @@ int runBrennic(int argc, char** argv)
     busy = 1;
     if (!platform::acquireInstanceLock("brennic"))
         return 0;
+    // The link history; one that cannot be opened has said so on stderr.
+    session::openHistory();
     // The program takes no command line; Qt gets its name and nothing else.
     static char fallbackName[] = "brennic";
     static char* qtArgv[] = {argc > 0 && argv[0] ? argv[0] : fallbackName, nullptr};

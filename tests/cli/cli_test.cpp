@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +27,7 @@
 #include <iterator>
 #include <poll.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -82,6 +84,17 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommandAndBadUsageRefused)
         {{"devices", "add", "KQ7R-2M4X-PL9D"}, false, Command::none, false, "", 10, "", "standard input"},
         {{"set-password", "Orchard-Lane-42"}, false, Command::none, false, "", 10, "", "unexpected argument"},
         {{"--json=yes", "adapters"}, false, Command::none, false, "", 10, "", "takes no value"},
+        {{"history", "-j", "--since", "30d", "--every", "1h"}, true, Command::history, true, "", 10, "", ""},
+        {{"--no-history", "watch", "--history=/tmp/h"}, true, Command::watch, false, "", 10, "", ""},
+        {{"metrics", "--output", "/tmp/brennic.prom"}, true, Command::metrics, false, "", 10, "", ""},
+        {{"history", "--since", "2w"}, false, Command::none, false, "", 10, "", "not a duration"},
+        {{"history", "--every", "0m"}, false, Command::none, false, "", 10, "", "not a duration"},
+        {{"history", "--station", "02:b7:1c:20:00:0g"}, false, Command::none, false, "", 10, "", "not a MAC"},
+        {{"stations", "--since", "1h"}, false, Command::none, false, "", 10, "", "belongs to 'history'"},
+        {{"metrics", "--adapter", "plc0"}, false, Command::none, false, "", 10, "", "belongs after a command"},
+        {{"history", "--no-history"}, false, Command::none, false, "", 10, "", "leaves nothing to read"},
+        {{"history", "--csv", "-j"}, false, Command::none, false, "", 10, "", "pick one"},
+        {{"watch", "--retention", "0"}, false, Command::none, false, "", 10, "", "number of days"},
     };
     for (const Case& c : cases) {
         std::string joined;
@@ -160,9 +173,10 @@ struct Child {
 
 constexpr int runLimitMs = 30000;
 
-// brennicctl with `args`, `input` on its standard input. With `interruptAfterLine`
-// it gets SIGINT once its first line is out, as a user ends `watch`.
-Child brennicctl(const std::vector<std::string>& args, const std::string& input = "", bool interruptAfterLine = false)
+// brennicctl with `args`, `input` on its standard input. With `interruptAfterLines`
+// it gets `signal` once that many lines are out, as a user ends `watch`.
+Child brennicctl(const std::vector<std::string>& args, const std::string& input = "", int interruptAfterLines = 0,
+                 int signal = SIGINT)
 {
     Child run;
     int in[2], out[2], err[2];
@@ -199,8 +213,9 @@ Child brennicctl(const std::vector<std::string>& args, const std::string& input 
                 text[i]->append(buffer, static_cast<size_t>(n));
             }
         }
-        if (interruptAfterLine && !interrupted && run.out.find('\n') != std::string::npos) {
-            kill(pid, SIGINT);
+        if (interruptAfterLines > 0 && !interrupted &&
+            std::count(run.out.begin(), run.out.end(), '\n') >= interruptAfterLines) {
+            kill(pid, signal);
             interrupted = true;
         }
     }
@@ -237,6 +252,9 @@ protected:
         char cwd[4096];
         ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
         setenv("XDG_RUNTIME_DIR", cwd, 1);
+        // ... and its link history.
+        stateDir = std::string(cwd) + "/state";
+        setenv("XDG_STATE_HOME", stateDir.c_str(), 1);
         std::string path = std::string(SCENARIO_DIR) + "/home.json";
         ASSERT_TRUE(emu::loadScenario(path, expected, &why)) << why;
         scenarioPath = path;
@@ -287,6 +305,7 @@ protected:
     testsupport::PlcsimProcess plcsim;
     emu::Network expected;  // what plcsim plays, kept in step with the changes the commands make
     std::string scenarioPath;
+    std::string stateDir;
 };
 
 TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
@@ -339,7 +358,7 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     station(neighbour).networkKey = emu::keyFromPassword(defaultNetworkPassword);
 
     // watch: the next scan finds the neighbour on the home network; SIGINT ends it with status 0.
-    Child watch = brennicctl({"watch", "-j", "--interval", "0"}, "", true);
+    Child watch = brennicctl({"watch", "-j", "--interval", "0"}, "", 1);
     EXPECT_EQ(watch.status, cli::exitOk) << watch.err;
     size_t firstLineEnd = watch.out.find('\n');
     ASSERT_NE(firstLineEnd, std::string::npos) << watch.out;
@@ -409,6 +428,76 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     Child locked = brennicctl({"adapters"});
     EXPECT_EQ(locked.status, cli::exitError);
     EXPECT_NE(locked.err.find("brennic or another brennicctl is running"), std::string::npos) << locked.err;
+}
+
+// watch records each scan, survives a kill -9, and history and metrics read it
+// back without adapters or the lock.
+TEST_F(Brennicctl, WatchRecordsTheHistoryThatHistoryAndMetricsReadBack)
+{
+    ASSERT_EQ(std::system(("rm -rf '" + stateDir + "'").c_str()), 0);
+    // A lock directory of this test's own: an earlier test keeps the other one taken.
+    const std::string runDir = stateDir + "-run";
+    mkdir(runDir.c_str(), 0700);
+    setenv("XDG_RUNTIME_DIR", runDir.c_str(), 1);
+    std::string why;
+    ASSERT_TRUE(plcsim.start(PLCSIM_PATH, scenarioPath, &why)) << why;
+    const emu::EmulatedAdapter& home = expected.adapter(0);
+    const Json want = expectedStations();
+
+    Child killed = brennicctl({"watch", "-j", "--interval", "0"}, "", 2, SIGKILL);
+    EXPECT_EQ(killed.status, -1) << killed.err;
+    EXPECT_EQ(killed.err, "");
+
+    Child json = brennicctl({"history", "--json", "--since", "1h"});
+    EXPECT_EQ(json.status, cli::exitOk) << json.err;
+    Json samples = parsed(json)["samples"];
+    ASSERT_GE(samples.size(), 2 * want.size()) << json.out;
+    EXPECT_EQ(samples.size() % want.size(), 0u) << json.out;
+    for (const Json& s : samples) {
+        EXPECT_EQ(s["adapter"], emu::formatMac(home.hostMac.data()));
+        EXPECT_EQ(s["device"], emu::formatMac(home.device.mac.data()));
+        EXPECT_EQ(s["time"].get<std::string>().size(), std::string("2026-12-08T12:00:00.000Z").size()) << s;
+        auto it = std::find_if(want.begin(), want.end(), [&](const Json& w) { return w["mac"] == s["station"]; });
+        ASSERT_NE(it, want.end()) << s;
+        EXPECT_NEAR(s["rateMbps"].get<double>(), (*it)["rateMbps"].get<double>(), 0.0005) << s;
+    }
+
+    // One station per interval in CSV, for spreadsheets; plain columns with their header.
+    const std::string station = want[2]["mac"];
+    Child csv = brennicctl({"history", "--csv", "--station", station, "--every", "1h"});
+    EXPECT_EQ(csv.status, cli::exitOk) << csv.err;
+    EXPECT_EQ(csv.out.rfind("time,adapter,device,station,min_mbps,avg_mbps,max_mbps,samples,rated\n", 0), 0u) << csv.out;
+    EXPECT_NE(csv.out.find("," + station + ","), std::string::npos) << csv.out;
+    EXPECT_GE(std::count(csv.out.begin(), csv.out.end(), '\n'), 2) << csv.out;
+    Child plain = brennicctl({"history", "--station", station, "--adapter", home.interfaceName});
+    EXPECT_EQ(plain.status, cli::exitOk) << plain.err;
+    EXPECT_EQ(plain.out.rfind("TIME                      ADAPTER            DEVICE             STATION            RATE\n", 0), 0u)
+        << plain.out;
+    EXPECT_EQ(std::count(plain.out.begin(), plain.out.end(), '\n'), 1 + static_cast<long>(samples.size() / want.size()));
+
+    // metrics while another copy holds the lock: the newest rates, valid for the checker.
+    scratch::Holder other([] { return platform::acquireInstanceLock("brennic"); });
+    ASSERT_TRUE(other.took);
+    Child metrics = brennicctl({"metrics", "--output", "brennic.prom"});
+    EXPECT_EQ(metrics.status, cli::exitOk) << metrics.err;
+    std::string text = fileText("brennic.prom");
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "brennic_station_rate_bytes_per_second{adapter=\"%s\",device=\"%s\",station=\"%s\"} %.17g\n",
+                  emu::formatMac(home.hostMac.data()).c_str(), emu::formatMac(home.device.mac.data()).c_str(),
+                  station.c_str(), std::round(want[2]["rateMbps"].get<double>() * 1000) * 125);
+    EXPECT_NE(text.find(line), std::string::npos) << line << text;
+    EXPECT_EQ(text.substr(text.size() - 6), "# EOF\n");
+    if (access("/usr/bin/promtool", X_OK) == 0)
+        EXPECT_EQ(std::system("promtool check metrics < brennic.prom"), 0) << text;
+    else
+        ADD_FAILURE() << "promtool is missing: scripts/setup installs it (package prometheus)";
+
+    // A history that is not there: one line and status 1, for both.
+    Child missing = brennicctl({"metrics", "--history", stateDir + "/none.sqlite3"});
+    EXPECT_EQ(missing.status, cli::exitError);
+    EXPECT_EQ(std::count(missing.err.begin(), missing.err.end(), '\n'), 1) << missing.err;
+    EXPECT_EQ(missing.out, "");
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include "session/session.h"
 
 #include "emulator/sim_attach.h"
+#include "history/history.h"
+#include "session/recording.h"
 #include "frames/frame.h"
 #include "keys/password.h"
 #include "link/link.h"
@@ -14,9 +16,13 @@
 #include "support/scratch.h"
 #include "support/sim_system.h"
 
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cmath>
+#include <fstream>
+#include <iterator>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -329,6 +335,151 @@ TEST_F(SessionTest, AFailedSaveSaysWhyAndKeepsTheKeySent)
         return all.box == session::Box::saveFailed && !all.saved ? 0 : 15;
     });
     EXPECT_TRUE(child.exited(0)) << "status " << child.status << ", stderr: " << child.errorText;
+}
+
+// The history keeps each link-statistics reply; a store that cannot be used
+// costs one line on stderr and changes neither the frames nor the results.
+TEST_F(SessionTest, HistoryRecordsEachReplyAndAFaultyStoreCostsOneLine)
+{
+    scratch::Directory dir("brennic-history");
+    ASSERT_TRUE(dir.ok());
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_TRUE(startHomeSession().started);
+    static constexpr int64_t epochMs = 1765000000000;  // December 2025
+    session::setHistoryClock([] { return epochMs + simclock::now(); });
+
+    // Two scans in a child, with the history at `path` (empty: none); its frames
+    // go to `framesFile` so that the runs can be compared byte for byte.
+    auto scans = [&](const std::string& path, bool asNobody, const std::string& framesFile) {
+        return scratch::runChild([&] {
+            if (asNobody && !scratch::dropPrivileges())
+                return 10;
+            if (!path.empty())
+                session::openHistory(path);
+            zsim::clearSent();
+            for (int i = 0; i < 2; ++i) {
+                session::beginScan();
+                if (!serviceUntilScanEnds() || stationMacs(session::lastScan()) != homeStations)
+                    return 11;
+            }
+            std::string text;
+            for (const Bytes& frame : sent())
+                text.append(frame.begin(), frame.end()).append("|");
+            std::ofstream(framesFile) << text;
+            return 0;
+        });
+    };
+    auto slurp = [](const std::string& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    scratch::ChildResult reference = scans("", false, dir.file("frames.reference"));
+    ASSERT_TRUE(reference.exited(0)) << reference.errorText;
+    ASSERT_EQ(reference.errorText, "");
+    ASSERT_FALSE(slurp(dir.file("frames.reference")).empty());
+
+    // A good store: folder 0700, file 0600, one reply row per scan, one sample per station.
+    const std::string good = dir.file("state/brennic/history.sqlite3");
+    scratch::ChildResult recorded = scans(good, false, dir.file("frames.good"));
+    ASSERT_TRUE(recorded.exited(0)) << recorded.errorText;
+    EXPECT_EQ(recorded.errorText, "");
+    EXPECT_EQ(slurp(dir.file("frames.good")), slurp(dir.file("frames.reference")));
+    struct stat st {};
+    ASSERT_EQ(stat(dir.file("state/brennic").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    ASSERT_EQ(stat(good.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    history::Store store;
+    ASSERT_TRUE(store.open(good, history::Store::Mode::readOnly)) << store.error();
+    std::vector<history::ReplyRow> replies = store.replies({});
+    ASSERT_EQ(replies.size(), 2u);
+    for (const history::ReplyRow& r : replies) {
+        EXPECT_GT(r.timeMs, epochMs);
+        EXPECT_EQ(history::macString(r.adapter), "02:b7:1c:00:00:01");
+        EXPECT_EQ(history::macString(r.device), "02:b7:1c:10:1d:01");
+        EXPECT_EQ(r.stations, 3);
+        EXPECT_EQ(r.rating, "Link Quality: Excellent");
+    }
+    history::Filter third;
+    third.station = homeStations[2];
+    std::vector<history::Sample> samples = store.samples(third);
+    ASSERT_EQ(samples.size(), 2u);
+    EXPECT_EQ(samples[1].timeMs, replies[1].timeMs);
+    EXPECT_DOUBLE_EQ(*samples[1].rateMbps, std::round(rateFromLinkValue(400) * 1000) / 1000);
+    EXPECT_EQ(store.latest().size(), 1u);
+    store.close();
+
+    // Each fault on a store made good first, then spoilt.
+    auto sql = [](const std::string& path, const char* statement) {
+        sqlite3* db = nullptr;
+        bool ok = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+                  sqlite3_exec(db, statement, nullptr, nullptr, nullptr) == SQLITE_OK;
+        sqlite3_close(db);
+        return ok;
+    };
+    struct Fault {
+        const char* name;
+        std::function<bool(const std::string& path)> spoil;
+        bool asNobody;
+        std::string reason;  // in the one line
+    };
+    const Fault faults[] = {
+        {"locked", [](const std::string&) { return true; }, false, "database is locked"},
+        {"read-only", [](const std::string& path) { return chmod(path.c_str(), 0444) == 0; }, true,
+         std::strerror(EACCES)},
+        {"damaged",
+         [](const std::string& path) {
+             std::ofstream(path, std::ios::trunc) << std::string(8192, 'x');
+             return true;
+         },
+         false, "file is not a database"},
+        {"a symbolic link",
+         [&](const std::string& path) {
+             return std::rename(path.c_str(), (path + ".real").c_str()) == 0 &&
+                    symlink((path + ".real").c_str(), path.c_str()) == 0;
+         },
+         false, "symbolic link"},
+        {"a newer schema", [&](const std::string& path) { return sql(path, "PRAGMA user_version=7"); }, false,
+         "newer brennic (schema 7"},
+        {"a file where its folder belongs",
+         [](const std::string& path) {
+             std::string folder = path.substr(0, path.rfind('/'));
+             return std::system(("rm -r '" + folder + "' && touch '" + folder + "'").c_str()) == 0;
+         },
+         false, std::strerror(ENOTDIR)},
+    };
+    int n = 0;
+    for (const Fault& fault : faults) {
+        const std::string path = dir.file("fault" + std::to_string(++n) + "/brennic/history.sqlite3");
+        {
+            history::Store made;
+            ASSERT_TRUE(made.open(path)) << made.error();
+            ASSERT_TRUE(made.record({epochMs, "02:b7:1c:00:00:01", "02:b7:1c:10:1d:01", {}, {}, ""}));
+        }
+        ASSERT_EQ(std::system(("chmod -R go+rx '" + dir.file("fault" + std::to_string(n)) + "'").c_str()), 0);
+        ASSERT_TRUE(fault.spoil(path)) << fault.name;
+        const std::string before = slurp(path);
+        // Another writer holds the lock for as long as the run lasts.
+        scratch::Holder holder([&] {
+            if (std::string(fault.name) != "locked")
+                return true;
+            static sqlite3* db = nullptr;
+            return sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+                   sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
+        });
+        ASSERT_TRUE(holder.took) << fault.name;
+        const std::string frames = dir.file("frames." + std::to_string(n));
+        std::ofstream{frames};  // written by the child, nobody or not
+        ASSERT_EQ(chmod(frames.c_str(), 0666), 0);
+        scratch::ChildResult run = scans(path, fault.asNobody, frames);
+        holder.release();
+        EXPECT_TRUE(run.exited(0)) << fault.name << ": " << run.status << " " << run.errorText;
+        EXPECT_EQ(slurp(frames), slurp(dir.file("frames.reference"))) << fault.name;
+        EXPECT_EQ(std::count(run.errorText.begin(), run.errorText.end(), '\n'), 1) << fault.name << ": " << run.errorText;
+        EXPECT_EQ(run.errorText.rfind("session_test: history: " + path + ": ", 0), 0u) << fault.name << ": " << run.errorText;
+        EXPECT_NE(run.errorText.find(fault.reason), std::string::npos) << fault.name << ": " << run.errorText;
+        EXPECT_EQ(slurp(path), before) << fault.name << ": the file was changed";
+    }
 }
 
 }  // namespace

@@ -1,0 +1,210 @@
+// history and metrics: the link history read alone. No adapter, no helper and
+// no instance lock, so that both run while brennic or `watch` records.
+#include "cli/cli.h"
+
+#include "history/history.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <net/if.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace cli {
+
+namespace {
+
+enum class Format { plain, json, csv };
+
+void error(const std::string& text) { std::fprintf(stderr, "brennicctl: %s\n", text.c_str()); }
+
+// ISO 8601 in UTC, to the millisecond ("2026-12-08T14:05:09.250Z").
+std::string isoTime(long long ms)
+{
+    time_t seconds = static_cast<time_t>(ms / 1000);
+    tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[40];
+    size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + n, sizeof text - n, ".%03lldZ", ms % 1000);
+    return text;
+}
+
+// Rates are kept to the kbit/s: three decimals say all there is.
+std::string rate(const std::optional<double>& mbps, Format format)
+{
+    if (!mbps)
+        return format == Format::json ? "null" : format == Format::csv ? "" : "*";
+    char text[40];
+    std::snprintf(text, sizeof text, format == Format::plain ? "%.2f" : "%.3f", *mbps);
+    return text;
+}
+
+std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// The MAC of interface `name` in this network namespace: no privilege needed.
+bool interfaceMac(const std::string& name, std::string* mac)
+{
+    ifreq request{};
+    if (name.empty() || name.size() >= sizeof request.ifr_name)
+        return false;
+    std::memcpy(request.ifr_name, name.data(), name.size());
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    bool ok = ioctl(fd, SIOCGIFHWADDR, &request) == 0;
+    ::close(fd);
+    if (!ok)
+        return false;
+    uint64_t value = 0;
+    for (int i = 0; i < 6; ++i)
+        value = value << 8 | static_cast<uint8_t>(request.ifr_hwaddr.sa_data[i]);
+    *mac = history::macString(value);
+    return true;
+}
+
+void printSamples(std::FILE* out, const std::vector<history::Sample>& rows, Format format)
+{
+    using history::macString;
+    if (format == Format::plain) {
+        std::fprintf(out, "%-24s  %-17s  %-17s  %-17s  %s\n", "TIME", "ADAPTER", "DEVICE", "STATION", "RATE");
+        for (const history::Sample& s : rows)
+            std::fprintf(out, "%-24s  %s  %s  %s  %s\n", isoTime(s.timeMs).c_str(), macString(s.adapter).c_str(),
+                         macString(s.device).c_str(), macString(s.station).c_str(), rate(s.rateMbps, format).c_str());
+    } else if (format == Format::csv) {
+        std::fputs("time,adapter,device,station,rate_mbps\n", out);
+        for (const history::Sample& s : rows)
+            std::fprintf(out, "%s,%s,%s,%s,%s\n", isoTime(s.timeMs).c_str(), macString(s.adapter).c_str(),
+                         macString(s.device).c_str(), macString(s.station).c_str(), rate(s.rateMbps, format).c_str());
+    } else {
+        // Written as it goes: a month is a million rows.
+        std::fputs("{\"samples\":[", out);
+        const char* comma = "";
+        for (const history::Sample& s : rows) {
+            std::fprintf(out, "%s\n{\"time\":%s,\"adapter\":%s,\"device\":%s,\"station\":%s,\"rateMbps\":%s}", comma,
+                         quoted(isoTime(s.timeMs)).c_str(), quoted(macString(s.adapter)).c_str(),
+                         quoted(macString(s.device)).c_str(), quoted(macString(s.station)).c_str(),
+                         rate(s.rateMbps, format).c_str());
+            comma = ",";
+        }
+        std::fputs("]}\n", out);
+    }
+}
+
+void printBuckets(std::FILE* out, const std::vector<history::Bucket>& rows, Format format)
+{
+    using history::macString;
+    if (format == Format::plain) {
+        std::fprintf(out, "%-24s  %-17s  %-17s  %-17s  %8s  %8s  %8s  %s\n", "TIME", "ADAPTER", "DEVICE", "STATION",
+                     "MIN", "AVG", "MAX", "SAMPLES");
+        for (const history::Bucket& b : rows)
+            std::fprintf(out, "%-24s  %s  %s  %s  %8s  %8s  %8s  %d\n", isoTime(b.startMs).c_str(),
+                         macString(b.adapter).c_str(), macString(b.device).c_str(), macString(b.station).c_str(),
+                         rate(b.minMbps, format).c_str(), rate(b.avgMbps, format).c_str(),
+                         rate(b.maxMbps, format).c_str(), b.total);
+    } else if (format == Format::csv) {
+        std::fputs("time,adapter,device,station,min_mbps,avg_mbps,max_mbps,samples,rated\n", out);
+        for (const history::Bucket& b : rows)
+            std::fprintf(out, "%s,%s,%s,%s,%s,%s,%s,%d,%d\n", isoTime(b.startMs).c_str(), macString(b.adapter).c_str(),
+                         macString(b.device).c_str(), macString(b.station).c_str(), rate(b.minMbps, format).c_str(),
+                         rate(b.avgMbps, format).c_str(), rate(b.maxMbps, format).c_str(), b.total, b.count);
+    } else {
+        std::fputs("{\"intervals\":[", out);
+        const char* comma = "";
+        for (const history::Bucket& b : rows) {
+            std::fprintf(out,
+                         "%s\n{\"start\":%s,\"adapter\":%s,\"device\":%s,\"station\":%s,\"minMbps\":%s,\"avgMbps\":%s,"
+                         "\"maxMbps\":%s,\"samples\":%d,\"rated\":%d}",
+                         comma, quoted(isoTime(b.startMs)).c_str(), quoted(macString(b.adapter)).c_str(),
+                         quoted(macString(b.device)).c_str(), quoted(macString(b.station)).c_str(),
+                         rate(b.minMbps, format).c_str(), rate(b.avgMbps, format).c_str(),
+                         rate(b.maxMbps, format).c_str(), b.total, b.count);
+            comma = ",";
+        }
+        std::fputs("]}\n", out);
+    }
+}
+
+// Replaces `path` with `text` whole: a collector reading it never sees half a file.
+bool writeAtomically(const std::string& path, const std::string& text, std::string* why)
+{
+    std::string temporary = path + ".tmp." + std::to_string(getpid());
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        *why = temporary + ": " + std::strerror(errno);
+        return false;
+    }
+    // The collector runs as another user; rates and MACs are no secret.
+    fchmod(fd, 0644);
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    bool ok = done == text.size() && fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        *why = path + ": " + std::strerror(errno ? errno : EIO);
+        unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+}  // namespace
+
+int runHistoryCommand(const Invocation& inv, std::FILE* out)
+{
+    history::Store store;
+    const std::string path = inv.historyFile.empty() ? history::defaultPath() : inv.historyFile;
+    if (!store.open(path, history::Store::Mode::readOnly)) {
+        error("history: " + store.error());
+        return exitError;
+    }
+    if (inv.command == Command::metrics) {
+        std::string text = history::metricsText(store.latest());
+        if (inv.output.empty()) {
+            std::fputs(text.c_str(), out);
+            return std::fflush(out) == 0 ? exitOk : exitError;
+        }
+        std::string why;
+        if (!writeAtomically(inv.output, text, &why)) {
+            error(why);
+            return exitError;
+        }
+        return exitOk;
+    }
+
+    history::Filter filter;
+    filter.station = inv.station;
+    if (!inv.adapter.empty()) {
+        uint64_t mac = 0;
+        if (history::parseMac(inv.adapter, &mac)) {
+            filter.adapter = history::macString(mac);
+        } else if (!interfaceMac(inv.adapter, &filter.adapter)) {
+            error("no network interface '" + inv.adapter + "'");
+            return exitUsage;
+        }
+    }
+    filter.sinceMs = history::nowMs() - inv.sinceMs;
+    const Format format = inv.json ? Format::json : inv.csv ? Format::csv : Format::plain;
+    if (inv.everyMs > 0)
+        printBuckets(out, store.buckets(filter, inv.everyMs), format);
+    else
+        printSamples(out, store.samples(filter), format);
+    if (std::fflush(out) != 0) {
+        error("standard output could not be written");
+        return exitError;
+    }
+    return exitOk;
+}
+
+}  // namespace cli

@@ -1,0 +1,73 @@
+#include "session/recording.h"
+
+#include "link/link.h"
+#include "link/session.h"
+#include "netstate/monitor.h"
+#include "netstate/profiles.h"
+#include "netstate/stations.h"
+
+#include <cerrno>
+#include <cstdio>
+
+namespace session {
+
+namespace {
+history::Store store;
+HistoryClock clock = nullptr;
+// One line per run of failures: the next one is reported after a success.
+bool failing = false;
+
+void report(const std::string& what)
+{
+    std::fprintf(stderr, "%s: history: %s; not recording\n", program_invocation_short_name, what.c_str());
+}
+
+// Runs inside the monitor tick: a local transaction, no frame.
+void recordReply()
+{
+    if (!store.isOpen())
+        return;
+    const AdapterEntry& e = adapters[selectedAdapter];
+    history::Reply reply;
+    reply.timeMs = clock ? clock() : history::nowMs();
+    reply.adapter = macText(e.ownMac);
+    reply.device = macText(e.deviceMac);
+    for (const StationRow& row : stationRows())
+        reply.stations.push_back({row.mac, row.rateMbps != 0.0 ? std::optional<double>(row.rateMbps) : std::nullopt});
+    const double average = averageRate();
+    if (average != 0.0)
+        reply.averageMbps = average;
+    reply.rating = linkQualityFor(average).ratingText;
+    if (store.record(reply)) {
+        failing = false;
+    } else if (!failing) {
+        failing = true;
+        report(store.error());
+    }
+}
+}  // namespace
+
+bool openHistory(const std::string& path, int retentionDays)
+{
+    failing = false;
+    store.setRetentionDays(retentionDays);
+    if (!store.open(path.empty() ? history::defaultPath() : path)) {
+        report(store.error());
+        setRatesUpdatedHook(nullptr);
+        return false;
+    }
+    setRatesUpdatedHook(recordReply);
+    return true;
+}
+
+void closeHistory()
+{
+    setRatesUpdatedHook(nullptr);
+    store.close();
+}
+
+bool historyOpen() { return store.isOpen(); }
+
+void setHistoryClock(HistoryClock c) { clock = c; }
+
+}  // namespace session
