@@ -1,12 +1,28 @@
 #include "support/history_fill.h"
 
+#include "emulator/sim_attach.h"
 #include "history/history.h"
+#include "netstate/monitor.h"
+#include "netstate/profiles.h"
 #include "netstate/stations.h"
+#include "platform/simclock.h"
+#include "platform/timers.h"
+#include "session/recording.h"
+#include "support/system_state.h"
+#include "zentrik/sim.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <unistd.h>
 
 namespace historyfill {
 
 namespace {
 int64_t wallSeconds(int64_t utcMs) { return utcMs / 1000; }
+int64_t virtualStartMs = 0;
 }  // namespace
 
 bool recordModel(emu::Network& network, const std::string& database, int64_t startUtcMs, int64_t spanMs,
@@ -49,10 +65,62 @@ bool recordModel(emu::Network& network, const std::string& database, int64_t sta
     return true;
 }
 
-bool runMonitor(const std::string&, const std::string&, int64_t, int64_t, std::string* error)
+bool runMonitor(const std::string& scenario, const std::string& database, int64_t startUtcMs, int64_t spanMs,
+                std::string* error)
 {
-    *error = "the monitor does not record yet";
-    return false;
+    emu::Network network;
+    if (!emu::loadScenario(scenario, network, error))
+        return false;
+    // The session reads and may write its working files in the current folder:
+    // a scratch one keeps the caller's untouched.
+    char scratch[] = "/tmp/history_fill.XXXXXX";
+    char* back = getcwd(nullptr, 0);
+    if (!mkdtemp(scratch) || !back || chdir(scratch) != 0) {
+        *error = std::string("scratch folder: ") + std::strerror(errno);
+        std::free(back);
+        return false;
+    }
+    zsim::reset();
+    simclock::reset();
+    testsupport::resetSystemState();
+    busy = 0;
+    emu::addSimAdapters(network);
+    // The daily curves run on local time, as plcsim's do.
+    const time_t start = static_cast<time_t>(startUtcMs / 1000);
+    tm local{};
+    localtime_r(&start, &local);
+    emu::attachToSimDriver(network, startUtcMs / 1000 + local.tm_gmtoff);
+    virtualStartMs = startUtcMs;
+    session::setHistoryClock([] { return virtualStartMs + static_cast<int64_t>(simclock::nowMicros() / 1000); });
+
+    bool ok = session::openHistory(database);
+    if (!ok) {
+        *error = database + ": cannot be opened";
+    } else {
+        // Coarser polls keep the probe windows quick in real time.
+        simclock::setPollCost(1000);
+        ok = session::start().started;
+        simclock::setPollCost(100);
+        if (!ok)
+            *error = scenario + ": the session did not start";
+    }
+    while (ok && static_cast<int64_t>(simclock::nowMicros() / 1000) < spanMs) {
+        simclock::advance(monitorIntervalMs);
+        platform::runDueTimers();
+    }
+    session::closeHistory();
+    session::setHistoryClock(nullptr);
+    emu::detachFromSimDriver();
+    testsupport::resetSystemState();
+    zsim::reset();
+    std::remove(profileFileName);
+    std::remove("plc.log");
+    if (chdir(back) != 0 || rmdir(scratch) != 0) {
+        *error = std::string("scratch folder: ") + std::strerror(errno);
+        ok = false;
+    }
+    std::free(back);
+    return ok;
 }
 
 bool fifteenStations(const std::string& scenario, emu::Network& network, std::string* error)
