@@ -131,8 +131,10 @@ void HistoryWindow::draw(const StationChart& c)
 {
     chart_->removeAllSeries();
     const qreal from = static_cast<qreal>(c.fromMs), to = static_cast<qreal>(c.toMs);
-    const double low = std::min(0.0, c.minimum.value_or(0.0));
-    const double high = std::max(c.maximum.value_or(0.0), excellentAboveMbps) * 1.15;
+    // Round figures on the rate axis; the bands fill it from bottom to top.
+    rateAxis_->setRange(std::min(0.0, c.minimum.value_or(0.0)), std::max(c.maximum.value_or(0.0), excellentAboveMbps) * 1.1);
+    rateAxis_->applyNiceNumbers();
+    const double low = rateAxis_->min(), high = rateAxis_->max();
 
     std::vector<QAbstractSeries*> series = {
         band("Poor", low, fairFromMbps, 0.0, from, to),
@@ -170,7 +172,6 @@ void HistoryWindow::draw(const StationChart& c)
                          : s == HistorySpan::week                         ? QStringLiteral("ddd HH:mm")
                                                                           : QStringLiteral("d MMM"));
     timeAxis_->setTickCount(s == HistorySpan::hour ? 7 : s == HistorySpan::day ? 9 : 8);
-    rateAxis_->setRange(low, high);
 
     current_->setText(QStringLiteral("Now: %1").arg(rateText(c.current)));
     minimum_->setText(QStringLiteral("Minimum: %1").arg(rateText(c.minimum)));

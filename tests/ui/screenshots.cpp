@@ -1,4 +1,4 @@
-// Renders every page of the sheet and the scan dialog to PNG files, against
+// Renders every page of the sheet, the scan dialog and a station's history to PNG files, against
 // the emulator's home network on the simulated driver and the virtual clock.
 // Usage: ui_screenshots OUTPUT_DIR
 #include "history/history.h"
