@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <tuple>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,6 +26,7 @@ constexpr int busyTimeoutMs = 50;
 constexpr int pruneEvery = 8;      // records
 constexpr int pruneBatch = 128;    // replies: catches up 16 times as fast as it grows
 constexpr int64_t msPerDay = 86400000;
+constexpr int64_t maxMacId = 1000000;
 
 // The schema, one step per version; a file at version n runs the steps after it.
 const char* const migrations[] = {
@@ -240,6 +242,8 @@ bool Store::open(const std::string& path, Mode mode)
         return fail(why);
     }
     sqlite3_busy_timeout(db_, busyTimeoutMs);
+    // A temporary index over a month of samples costs more than the query it serves.
+    exec("PRAGMA automatic_index=OFF");
     // WAL keeps readers and the writer apart; NORMAL loses nothing to a killed process.
     bool ok = readOnly_ || (exec("PRAGMA journal_mode=WAL") && exec("PRAGMA synchronous=NORMAL"));
     ok = ok && migrate();
@@ -293,25 +297,30 @@ void Store::loadMacs()
 {
     macs_.clear();
     Stmt s(db_, "SELECT id, mac FROM macs");
-    while (s.ok() && s.step() == SQLITE_ROW)
-        macs_[s.integer(0)] = static_cast<uint64_t>(s.integer(1));
+    while (s.ok() && s.step() == SQLITE_ROW) {
+        const int64_t id = s.integer(0);
+        // Ids are handed out one by one; a file with wild ones is not ours to index.
+        if (id <= 0 || id > maxMacId)
+            continue;
+        if (macs_.size() <= static_cast<size_t>(id))
+            macs_.resize(static_cast<size_t>(id) + 1, 0);
+        macs_[static_cast<size_t>(id)] = static_cast<uint64_t>(s.integer(1));
+    }
 }
 
 uint64_t Store::macOf(int64_t id)
 {
-    auto it = macs_.find(id);
-    if (it == macs_.end()) {
-        loadMacs();
-        it = macs_.find(id);
-    }
-    return it == macs_.end() ? 0 : it->second;
+    if (id > 0 && static_cast<size_t>(id) < macs_.size() && macs_[static_cast<size_t>(id)] != 0)
+        return macs_[static_cast<size_t>(id)];
+    loadMacs();
+    return id > 0 && static_cast<size_t>(id) < macs_.size() ? macs_[static_cast<size_t>(id)] : 0;
 }
 
 int64_t Store::macId(uint64_t mac)
 {
-    for (const auto& [id, m] : macs_)
-        if (m == mac)
-            return id;
+    for (size_t id = 1; id < macs_.size(); ++id)
+        if (macs_[id] == mac)
+            return static_cast<int64_t>(id);
     Stmt insert(db_, "INSERT OR IGNORE INTO macs(mac) VALUES(?)");
     if (!insert.ok() || insert.bind(1, static_cast<int64_t>(mac)).step() != SQLITE_DONE)
         return 0;
@@ -319,7 +328,11 @@ int64_t Store::macId(uint64_t mac)
     if (!find.ok() || find.bind(1, static_cast<int64_t>(mac)).step() != SQLITE_ROW)
         return 0;
     int64_t id = find.integer(0);
-    macs_[id] = mac;
+    if (id > 0 && id <= maxMacId) {
+        if (macs_.size() <= static_cast<size_t>(id))
+            macs_.resize(static_cast<size_t>(id) + 1, 0);
+        macs_[static_cast<size_t>(id)] = mac;
+    }
     return id;
 }
 
@@ -440,129 +453,150 @@ int Store::prune(int64_t now, int maxReplies)
     return static_cast<int>(old.size());
 }
 
-std::vector<Sample> Store::samples(const Filter& filter)
+bool Store::forEachSample(const Filter& filter, const std::function<void(const RawSample&)>& visit)
 {
-    std::vector<Sample> rows;
     if (!db_ || version() != schemaVersion)
-        return rows;
+        return false;
     int64_t station = 0, adapter = 0, device = 0;
     bool anyStation, anyAdapter, anyDevice;
     if (!lookupMac(filter.station, &station, &anyStation) || !lookupMac(filter.adapter, &adapter, &anyAdapter) ||
         !lookupMac(filter.device, &device, &anyDevice))
-        return rows;
-    std::string sql =
-        "SELECT r.t, r.adapter, r.device, s.station, s.rate FROM replies r JOIN samples s"
-        " ON s.id >= r.id * 128 AND s.id < r.id * 128 + 128 WHERE r.t >= ?1 AND r.t < ?2";
-    if (!anyStation)
-        sql += " AND s.station = ?3";
+        return false;
+
+    // The replies first, a few thousand a day, by id; then their samples in one
+    // pass over the id range they span: no join, no sort, no index per station.
+    std::string sql = "SELECT id, t, adapter, device FROM replies WHERE t >= ?1 AND t < ?2";
     if (!anyAdapter)
-        sql += " AND r.adapter = ?4";
+        sql += " AND adapter = ?4";
     if (!anyDevice)
-        sql += " AND r.device = ?5";
-    sql += " ORDER BY r.t, s.id";
-    Stmt s(db_, sql.c_str());
+        sql += " AND device = ?5";
+    Stmt r(db_, sql.c_str());
+    if (!r.ok())
+        return false;
+    r.bind(1, filter.sinceMs).bind(2, filter.untilMs);
+    if (!anyAdapter)
+        r.bind(4, adapter);
+    if (!anyDevice)
+        r.bind(5, device);
+    struct ReplyKey {
+        int64_t id, t, adapter, device;
+    };
+    std::vector<ReplyKey> replies;
+    while (r.step() == SQLITE_ROW)
+        replies.push_back({r.integer(0), r.integer(1), r.integer(2), r.integer(3)});
+    if (replies.empty())
+        return true;
+    // Ids grow with time unless the clock was set back: then by time, as promised.
+    std::sort(replies.begin(), replies.end(), [](const ReplyKey& a, const ReplyKey& b) { return a.id < b.id; });
+    const bool timeOrdered = std::is_sorted(replies.begin(), replies.end(),
+                                            [](const ReplyKey& a, const ReplyKey& b) { return a.t < b.t; });
+
+    std::string sampleSql = "SELECT id, station, rate FROM samples WHERE id >= ?1 AND id < ?2";
+    if (!anyStation)
+        sampleSql += " AND station = ?3";
+    Stmt s(db_, sampleSql.c_str());
     if (!s.ok())
-        return rows;
-    s.bind(1, filter.sinceMs).bind(2, filter.untilMs);
+        return false;
+    s.bind(1, replies.front().id * slotsPerReply).bind(2, (replies.back().id + 1) * slotsPerReply);
     if (!anyStation)
         s.bind(3, station);
-    if (!anyAdapter)
-        s.bind(4, adapter);
-    if (!anyDevice)
-        s.bind(5, device);
-    loadMacs();
+    std::vector<RawSample> unordered;
+    size_t at = 0;
     while (s.step() == SQLITE_ROW) {
-        Sample row;
-        row.timeMs = s.integer(0);
-        row.adapter = macOf(s.integer(1));
-        row.device = macOf(s.integer(2));
-        row.station = macOf(s.integer(3));
-        row.rateMbps = s.mbps(4);
-        rows.push_back(row);
+        const int64_t id = s.integer(0);
+        const int64_t reply = id / slotsPerReply;
+        while (at < replies.size() && replies[at].id < reply)
+            ++at;
+        if (at == replies.size())
+            break;
+        if (replies[at].id != reply)
+            continue;  // a reply the filter left out
+        RawSample row{replies[at].t, id, replies[at].adapter, replies[at].device, s.integer(1),
+                      s.isNull(2) ? std::nullopt : std::optional<int64_t>(s.integer(2))};
+        if (timeOrdered)
+            visit(row);
+        else
+            unordered.push_back(row);
     }
-    return rows;
+    std::stable_sort(unordered.begin(), unordered.end(), [](const RawSample& a, const RawSample& b) { return a.t < b.t; });
+    for (const RawSample& row : unordered)
+        visit(row);
+    return true;
 }
 
-std::vector<Sample> Store::stationSamples(const std::string& stationMac, int64_t sinceMs, int64_t untilMs)
+std::vector<Sample> Store::samples(const Filter& filter)
 {
     std::vector<Sample> rows;
-    int64_t station = 0;
-    bool any = false;
-    if (!db_ || stationMac.empty() || version() != schemaVersion || !lookupMac(stationMac, &station, &any))
-        return rows;
-    // A sample's key is its reply's id * 128 + its place: the span's replies
-    // bound a range of keys that the table's own order walks.
-    Stmt span(db_, "SELECT min(id), max(id) FROM replies WHERE t >= ?1 AND t < ?2");
-    if (!span.ok() || span.bind(1, sinceMs).bind(2, untilMs).step() != SQLITE_ROW || span.isNull(0))
-        return rows;
-    const int64_t first = span.integer(0), last = span.integer(1);
-    Stmt s(db_,
-           "SELECT r.t, r.adapter, r.device, s.rate FROM samples s JOIN replies r ON r.id = s.id / 128"
-           " WHERE s.id >= ?1 AND s.id < ?2 AND s.station = ?3 AND r.t >= ?4 AND r.t < ?5 ORDER BY s.id");
-    if (!s.ok())
-        return rows;
-    s.bind(1, first * 128).bind(2, (last + 1) * 128).bind(3, station).bind(4, sinceMs).bind(5, untilMs);
     loadMacs();
-    const uint64_t stationValue = macOf(station);
-    while (s.step() == SQLITE_ROW) {
+    forEachSample(filter, [&](const RawSample& raw) {
         Sample row;
-        row.timeMs = s.integer(0);
-        row.adapter = macOf(s.integer(1));
-        row.device = macOf(s.integer(2));
-        row.station = stationValue;
-        row.rateMbps = s.mbps(3);
+        row.timeMs = raw.t;
+        row.adapter = macOf(raw.adapter);
+        row.device = macOf(raw.device);
+        row.station = macOf(raw.station);
+        if (raw.kbps)
+            row.rateMbps = static_cast<double>(*raw.kbps) / 1000.0;
         rows.push_back(row);
-    }
-    // Two programs recording at once may interleave their replies' ids.
-    std::stable_sort(rows.begin(), rows.end(), [](const Sample& a, const Sample& b) { return a.timeMs < b.timeMs; });
+    });
     return rows;
 }
 
 std::vector<Bucket> Store::buckets(const Filter& filter, int64_t everyMs)
 {
     std::vector<Bucket> rows;
-    if (!db_ || everyMs <= 0 || version() != schemaVersion)
+    if (everyMs <= 0)
         return rows;
-    int64_t station = 0, adapter = 0, device = 0;
-    bool anyStation, anyAdapter, anyDevice;
-    if (!lookupMac(filter.station, &station, &anyStation) || !lookupMac(filter.adapter, &adapter, &anyAdapter) ||
-        !lookupMac(filter.device, &device, &anyDevice))
-        return rows;
-    std::string sql =
-        "SELECT r.t / ?6 * ?6 AS b, r.adapter, r.device, s.station, count(s.rate), count(*),"
-        " min(s.rate), avg(s.rate), max(s.rate) FROM replies r JOIN samples s"
-        " ON s.id >= r.id * 128 AND s.id < r.id * 128 + 128 WHERE r.t >= ?1 AND r.t < ?2";
-    if (!anyStation)
-        sql += " AND s.station = ?3";
-    if (!anyAdapter)
-        sql += " AND r.adapter = ?4";
-    if (!anyDevice)
-        sql += " AND r.device = ?5";
-    sql += " GROUP BY b, r.adapter, r.device, s.station ORDER BY b, r.adapter, r.device, s.station";
-    Stmt s(db_, sql.c_str());
-    if (!s.ok())
-        return rows;
-    s.bind(1, filter.sinceMs).bind(2, filter.untilMs).bind(6, everyMs);
-    if (!anyStation)
-        s.bind(3, station);
-    if (!anyAdapter)
-        s.bind(4, adapter);
-    if (!anyDevice)
-        s.bind(5, device);
+    // Samples come oldest first, so each interval's are together: a handful of
+    // keys at a time instead of a map over the month.
+    struct Sum {
+        int64_t adapter, device, station;
+        int count = 0, total = 0;
+        int64_t min = 0, max = 0, sum = 0;
+    };
+    std::vector<Sum> open;
+    int64_t openStart = 0;
+    auto flush = [&] {
+        std::sort(open.begin(), open.end(), [](const Sum& a, const Sum& b) {
+            return std::tie(a.adapter, a.device, a.station) < std::tie(b.adapter, b.device, b.station);
+        });
+        for (const Sum& sum : open) {
+            Bucket row;
+            row.startMs = openStart;
+            row.adapter = macOf(sum.adapter);
+            row.device = macOf(sum.device);
+            row.station = macOf(sum.station);
+            row.count = sum.count;
+            row.total = sum.total;
+            if (sum.count > 0) {
+                row.minMbps = static_cast<double>(sum.min) / 1000.0;
+                row.maxMbps = static_cast<double>(sum.max) / 1000.0;
+                row.avgMbps = static_cast<double>(sum.sum) / sum.count / 1000.0;
+            }
+            rows.push_back(row);
+        }
+        open.clear();
+    };
     loadMacs();
-    while (s.step() == SQLITE_ROW) {
-        Bucket row;
-        row.startMs = s.integer(0);
-        row.adapter = macOf(s.integer(1));
-        row.device = macOf(s.integer(2));
-        row.station = macOf(s.integer(3));
-        row.count = static_cast<int>(s.integer(4));
-        row.total = static_cast<int>(s.integer(5));
-        row.minMbps = s.mbps(6);
-        row.avgMbps = s.mbps(7);
-        row.maxMbps = s.mbps(8);
-        rows.push_back(row);
-    }
+    forEachSample(filter, [&](const RawSample& raw) {
+        const int64_t start = raw.t - ((raw.t % everyMs) + everyMs) % everyMs;
+        if (start != openStart)
+            flush();
+        openStart = start;
+        auto it = std::find_if(open.begin(), open.end(), [&](const Sum& s) {
+            return s.station == raw.station && s.adapter == raw.adapter && s.device == raw.device;
+        });
+        if (it == open.end())
+            it = open.insert(open.end(), Sum{raw.adapter, raw.device, raw.station});
+        ++it->total;
+        if (!raw.kbps)
+            return;
+        const int64_t v = *raw.kbps;
+        it->min = it->count == 0 ? v : std::min(it->min, v);
+        it->max = it->count == 0 ? v : std::max(it->max, v);
+        it->sum += v;
+        ++it->count;
+    });
+    flush();
     return rows;
 }
 

@@ -3,7 +3,7 @@
 // SQLite file as one row per reply and one sample per station. A record, never
 // a dependency: every failure is a false return and one line in error().
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -109,10 +109,6 @@ public:
 
     // Samples matching the filter, oldest first.
     std::vector<Sample> samples(const Filter& filter);
-    // One station's samples within [sinceMs, untilMs), oldest first. Reads the
-    // span's range of sample keys once, so one station's month out of fifteen
-    // costs one pass over the month instead of a look at every sample.
-    std::vector<Sample> stationSamples(const std::string& station, int64_t sinceMs, int64_t untilMs);
     // Per-station min/avg/max over intervals of `everyMs` aligned to the epoch, oldest first.
     std::vector<Bucket> buckets(const Filter& filter, int64_t everyMs);
     // Reply rows matching the filter (station ignored), oldest first.
@@ -131,6 +127,13 @@ private:
     bool lookupMac(const std::string& text, int64_t* id, bool* none);
     uint64_t macOf(int64_t id);
     void loadMacs();
+    // A sample as stored: ids of the macs table, the rate in kbit/s.
+    struct RawSample {
+        int64_t t, id, adapter, device, station;
+        std::optional<int64_t> kbps;
+    };
+    // Every sample the filter matches, oldest first; false when none can.
+    bool forEachSample(const Filter& filter, const std::function<void(const RawSample&)>& visit);
 
     sqlite3* db_ = nullptr;
     std::string path_;
@@ -138,7 +141,7 @@ private:
     int retentionDays_ = defaultRetentionDays;
     int recordsSincePrune_ = 0;
     bool readOnly_ = false;
-    std::map<int64_t, uint64_t> macs_;  // id -> MAC, the small table held in memory
+    std::vector<uint64_t> macs_;  // MAC by id (0: none), the small table held in memory
 };
 
 // "aa:bb:cc:dd:ee:ff" (either case) to its 48-bit value; false when it is not one.

@@ -261,8 +261,12 @@ StationChart loadStationChart(const std::string& path, const std::string& statio
     history::Store store;
     if (!store.open(path.empty() ? history::defaultPath() : path, history::Store::Mode::readOnly))
         return c;
+    history::Filter filter;
+    filter.station = stationMac;
+    filter.sinceMs = c.fromMs;
+    filter.untilMs = nowMs + 1;
     // One pass over the span's samples gives the figures and the buckets both.
-    const std::vector<history::Sample> samples = store.stationSamples(stationMac, c.fromMs, nowMs + 1);
+    const std::vector<history::Sample> samples = store.samples(filter);
     if (samples.empty())
         return c;
     c.current = samples.back().rateMbps;
