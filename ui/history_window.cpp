@@ -141,6 +141,23 @@ void HistoryWindow::draw(const StationChart& c)
         band("Fair", fairFromMbps, excellentAboveMbps, fairFromMbps, from, to),
         band("Excellent", excellentAboveMbps, high, excellentAboveMbps * 2, from, to),
     };
+    // Means hide how low a bucket went: its lowest to highest sample shows behind them.
+    for (const auto& run : c.runs) {
+        if (c.bucketMs == 0)
+            break;
+        auto* lower = new QLineSeries;
+        auto* upper = new QLineSeries;
+        for (const StationChart::Point& p : run) {
+            lower->append(static_cast<qreal>(p.utcMs), p.lowest);
+            upper->append(static_cast<qreal>(p.utcMs), p.highest);
+        }
+        auto* range = new QAreaSeries(upper, lower);
+        range->setName(QStringLiteral("Lowest to highest"));
+        range->setObjectName(QStringLiteral("range"));
+        range->setColor(QColor(20, 60, 160, 50));
+        range->setBorderColor(Qt::transparent);
+        series.push_back(range);
+    }
     for (const auto& run : c.runs) {
         auto* line = new QLineSeries;
         line->setName(QStringLiteral("Rate"));
@@ -153,16 +170,19 @@ void HistoryWindow::draw(const StationChart& c)
         line->replace(points);
         series.push_back(line);
     }
-    bool rateInLegend = false;
+    bool rateInLegend = false, rangeInLegend = false;
     for (QAbstractSeries* s : series) {
         chart_->addSeries(s);
         s->attachAxis(timeAxis_);
         s->attachAxis(rateAxis_);
-        // One legend entry for the rate, however many runs draw it.
-        if (s->objectName() == QLatin1String("rate")) {
+        // One legend entry each for the rate and its range, however many runs draw them.
+        bool* shown = s->objectName() == QLatin1String("rate")    ? &rateInLegend
+                      : s->objectName() == QLatin1String("range") ? &rangeInLegend
+                                                                  : nullptr;
+        if (shown) {
             for (QLegendMarker* m : chart_->legend()->markers(s))
-                m->setVisible(!rateInLegend);
-            rateInLegend = true;
+                m->setVisible(!*shown);
+            *shown = true;
         }
     }
 
@@ -280,25 +300,25 @@ StationChart loadStationChart(const std::string& path, const std::string& statio
         run.clear();
     };
     if (c.bucketMs == 0) {
-        int64_t last = INT64_MIN;
+        int64_t last = samples.front().timeMs;
         for (const history::Sample& s : samples) {
             if (!s.rateMbps || s.timeMs - last > sampleGapMs)
                 endRun();
             last = s.timeMs;
             if (s.rateMbps) {
                 rated.push_back(*s.rateMbps);
-                run.push_back({s.timeMs, *s.rateMbps});
+                run.push_back({s.timeMs, *s.rateMbps, *s.rateMbps, *s.rateMbps});
             }
         }
     } else {
         // Buckets aligned to the epoch, each drawn at its middle; one without a
         // rated sample is a gap.
         int64_t bucket = INT64_MIN;
-        double sum = 0.0;
+        double sum = 0.0, lowest = 0.0, highest = 0.0;
         int count = 0;
         const auto endBucket = [&] {
             if (count > 0)
-                run.push_back({bucket + c.bucketMs / 2, sum / count});
+                run.push_back({bucket + c.bucketMs / 2, sum / count, lowest, highest});
             sum = 0.0;
             count = 0;
         };
@@ -312,8 +332,11 @@ StationChart loadStationChart(const std::string& path, const std::string& statio
                 bucket = b;
             }
             if (s.rateMbps) {
-                rated.push_back(*s.rateMbps);
-                sum += *s.rateMbps;
+                const double r = *s.rateMbps;
+                rated.push_back(r);
+                lowest = count == 0 ? r : std::min(lowest, r);
+                highest = count == 0 ? r : std::max(highest, r);
+                sum += r;
                 ++count;
             }
         }

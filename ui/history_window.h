@@ -23,7 +23,8 @@ enum class HistorySpan { hour, day, week, month };
 struct StationChart {
     struct Point {
         int64_t utcMs;
-        double mbps;  // the sample, or the mean of the samples in a bucket
+        double mbps;              // the sample, or the mean of the samples in a bucket
+        double lowest, highest;  // within the bucket; the sample itself without one
     };
     // Runs of points without a gap; a station that was not heard breaks the line.
     std::vector<std::vector<Point>> runs;

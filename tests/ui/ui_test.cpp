@@ -413,22 +413,33 @@ TEST_F(SheetTest, StationRowOpensItsHistoryDrawnFromTheStore)
         return rows;
     };
     auto* view = w->findChild<QChartView*>("historyChart");
-    const auto drawn = [&](const char* name) {
+    // The points of the named line, or of the named area's lower or upper edge.
+    const auto drawn = [&](const char* name, int edge = 0) {
         QList<QPointF> points;
-        for (QAbstractSeries* s : view->chart()->series())
-            if (s->objectName() == QLatin1String(name))
-                points += static_cast<QLineSeries*>(s)->points();
+        for (QAbstractSeries* s : view->chart()->series()) {
+            if (s->objectName() != QLatin1String(name))
+                continue;
+            auto* area = qobject_cast<QAreaSeries*>(s);
+            points += area ? (edge < 0 ? area->lowerSeries() : area->upperSeries())->points()
+                           : static_cast<QLineSeries*>(s)->points();
+        }
         return points;
     };
     // A day: one point per five minutes, the mean of that bucket's samples in its middle.
     f.sinceMs = start;
     std::vector<history::Bucket> buckets = onlyStation(store.buckets(f, 300000));
     ASSERT_GT(buckets.size(), 280u);
-    QList<QPointF> day = drawn("rate");
+    // Behind each mean, its bucket's lowest to highest sample.
+    QList<QPointF> day = drawn("rate"), lowest = drawn("range", -1), highest = drawn("range", 1);
     ASSERT_EQ(day.size(), static_cast<qsizetype>(buckets.size()));
+    ASSERT_EQ(lowest.size(), day.size());
+    ASSERT_EQ(highest.size(), day.size());
     for (size_t i = 0; i < buckets.size(); ++i) {
-        EXPECT_EQ(day[static_cast<qsizetype>(i)].x(), static_cast<qreal>(buckets[i].startMs + 150000));
-        EXPECT_NEAR(day[static_cast<qsizetype>(i)].y(), *buckets[i].avgMbps, 1e-9);
+        const auto at = static_cast<qsizetype>(i);
+        EXPECT_EQ(day[at].x(), static_cast<qreal>(buckets[i].startMs + 150000));
+        EXPECT_NEAR(day[at].y(), *buckets[i].avgMbps, 1e-9);
+        EXPECT_NEAR(lowest[at].y(), *buckets[i].minMbps, 1e-9);
+        EXPECT_NEAR(highest[at].y(), *buckets[i].maxMbps, 1e-9);
     }
     std::vector<double> rates;
     for (const history::Sample& s : onlyStation(store.samples(f)))
@@ -466,6 +477,7 @@ TEST_F(SheetTest, StationRowOpensItsHistoryDrawnFromTheStore)
     std::vector<history::Sample> hour = onlyStation(store.samples(f));
     QList<QPointF> drawnHour = drawn("rate");
     ASSERT_EQ(drawnHour.size(), static_cast<qsizetype>(hour.size()));
+    EXPECT_TRUE(drawn("range", 1).isEmpty());
     for (size_t i = 0; i < hour.size(); ++i)
         EXPECT_NEAR(drawnHour[static_cast<qsizetype>(i)].y(), *hour[i].rateMbps, 1e-9);
     EXPECT_EQ(w->findChild<QLabel*>("historyNow")->text(), QString::asprintf("Now: %.2f Mbps", *hour.back().rateMbps));
