@@ -186,6 +186,7 @@ void HistoryWindow::draw(const StationChart& c)
         }
     }
 
+    chart_->setTitle(c.runs.empty() ? QStringLiteral("No rate of this station was recorded in this span.") : QString());
     timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(c.fromMs), QDateTime::fromMSecsSinceEpoch(c.toMs));
     const HistorySpan s = span();
     timeAxis_->setFormat(s == HistorySpan::hour || s == HistorySpan::day ? QStringLiteral("HH:mm")

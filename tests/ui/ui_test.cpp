@@ -481,6 +481,12 @@ TEST_F(SheetTest, StationRowOpensItsHistoryDrawnFromTheStore)
     for (size_t i = 0; i < hour.size(); ++i)
         EXPECT_NEAR(drawnHour[static_cast<qsizetype>(i)].y(), *hour[i].rateMbps, 1e-9);
     EXPECT_EQ(w->findChild<QLabel*>("historyNow")->text(), QString::asprintf("Now: %.2f Mbps", *hour.back().rateMbps));
+    // A station the history never heard: nothing drawn, and the window says so.
+    HistoryWindow unheard("02:b7:1c:20:00:04", nullptr);
+    EXPECT_EQ(unheard.findChild<QChartView*>("historyChart")->chart()->series().size(), 3);  // the bands alone
+    EXPECT_EQ(unheard.findChild<QChartView*>("historyChart")->chart()->title(),
+              "No rate of this station was recorded in this span.");
+    EXPECT_EQ(unheard.findChild<QLabel*>("historyNow")->text(), "Now: *");
     HistoryWindow::setClock(nullptr);
     HistoryWindow::setDatabasePath({});
 }
