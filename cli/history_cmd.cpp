@@ -5,6 +5,7 @@
 #include "history/history.h"
 
 #include <cerrno>
+#include <deque>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -68,9 +69,38 @@ bool interfaceMac(const std::string& name, std::string* mac)
     return true;
 }
 
+// A month is a million rows of a few dozen MACs and one time per reply: each
+// text is made once.
+class Texts {
+public:
+    const std::string& mac(uint64_t value)
+    {
+        for (const auto& [v, text] : macs_)
+            if (v == value)
+                return text;
+        macs_.emplace_back(value, history::macString(value));
+        return macs_.back().second;
+    }
+    const std::string& time(long long ms)
+    {
+        if (ms != timeMs_ || time_.empty()) {
+            timeMs_ = ms;
+            time_ = isoTime(ms);
+        }
+        return time_;
+    }
+
+private:
+    std::deque<std::pair<uint64_t, std::string>> macs_;  // references stay valid as it grows
+    long long timeMs_ = 0;
+    std::string time_;
+};
+
 void printSamples(std::FILE* out, const std::vector<history::Sample>& rows, Format format)
 {
-    using history::macString;
+    Texts texts;
+    auto macString = [&](uint64_t mac) -> const std::string& { return texts.mac(mac); };
+    auto isoTime = [&](long long ms) -> const std::string& { return texts.time(ms); };
     if (format == Format::plain) {
         std::fprintf(out, "%-24s  %-17s  %-17s  %-17s  %s\n", "TIME", "ADAPTER", "DEVICE", "STATION", "RATE");
         for (const history::Sample& s : rows)
@@ -98,7 +128,8 @@ void printSamples(std::FILE* out, const std::vector<history::Sample>& rows, Form
 
 void printBuckets(std::FILE* out, const std::vector<history::Bucket>& rows, Format format)
 {
-    using history::macString;
+    Texts texts;
+    auto macString = [&](uint64_t mac) -> const std::string& { return texts.mac(mac); };
     if (format == Format::plain) {
         std::fprintf(out, "%-24s  %-17s  %-17s  %-17s  %8s  %8s  %8s  %s\n", "TIME", "ADAPTER", "DEVICE", "STATION",
                      "MIN", "AVG", "MAX", "SAMPLES");

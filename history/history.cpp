@@ -21,10 +21,16 @@ namespace {
 // A reply's samples are numbered reply id * slotsPerReply + position, so that
 // they need no reply column and no index of their own; a profile holds 100 stations.
 constexpr int64_t slotsPerReply = 128;
-// A writer holds the lock for well under a millisecond; a longer wait would stretch a tick.
-constexpr int busyTimeoutMs = 50;
-constexpr int pruneEvery = 8;      // records
-constexpr int pruneBatch = 128;    // replies: catches up 16 times as fast as it grows
+// A writer holds the lock for well under a millisecond, but on a loaded machine it
+// can be descheduled while it does: 50 ms lost a reply in a thousand to two
+// writers at once. Only a second writer ever makes a tick wait this long.
+constexpr int busyTimeoutMs = 200;
+// Each record deletes what has expired since the last, at most 16 replies (240
+// samples, a fraction of a millisecond): a shortened retention is caught up
+// 16 times as fast as replies come, and no tick waits for a big delete.
+constexpr int pruneEvery = 1;      // records
+constexpr int pruneBatch = 16;     // replies
+constexpr int checkpointEvery = 256;  // records: about 4 MB of log
 constexpr int64_t msPerDay = 86400000;
 constexpr int64_t maxMacId = 1000000;
 
@@ -183,6 +189,8 @@ Store::~Store() { close(); }
 
 void Store::close()
 {
+    if (checkpointer_.joinable())
+        checkpointer_.join();
     if (db_)
         sqlite3_close_v2(db_);
     db_ = nullptr;
@@ -211,6 +219,7 @@ bool Store::open(const std::string& path, Mode mode)
     path_ = path;
     readOnly_ = mode == Mode::readOnly;
     recordsSincePrune_ = 0;
+    recordsSinceCheckpoint_ = 0;
     if (path.empty()) {
         path_ = "history";
         return fail("no place for it: neither XDG_STATE_HOME nor HOME is set");
@@ -244,14 +253,30 @@ bool Store::open(const std::string& path, Mode mode)
     sqlite3_busy_timeout(db_, busyTimeoutMs);
     // A temporary index over a month of samples costs more than the query it serves.
     exec("PRAGMA automatic_index=OFF");
-    // WAL keeps readers and the writer apart; NORMAL loses nothing to a killed process.
-    bool ok = readOnly_ || (exec("PRAGMA journal_mode=WAL") && exec("PRAGMA synchronous=NORMAL"));
+    // WAL keeps readers and the writer apart; NORMAL loses nothing to a killed
+    // process. Checkpoints are ours to run (startCheckpoint), not the commit's.
+    bool ok = readOnly_ || (journalWal() && exec("PRAGMA synchronous=NORMAL") && exec("PRAGMA wal_autocheckpoint=0") &&
+                            exec("PRAGMA journal_size_limit=4194304"));
     ok = ok && migrate();
     if (!ok) {
         close();
         return false;
     }
     return true;
+}
+
+// Switching a new file to WAL needs it to itself and does not wait for a busy
+// handler: two programs opening it at once retry for up to the busy timeout.
+bool Store::journalWal()
+{
+    for (int waited = 0;; waited += 10) {
+        Stmt s(db_, "PRAGMA journal_mode=WAL");
+        if (s.ok() && s.step() == SQLITE_ROW)
+            return true;
+        if (sqlite3_errcode(db_) != SQLITE_BUSY || waited >= busyTimeoutMs)
+            return fail(sqlite3_errmsg(db_));
+        usleep(10000);
+    }
 }
 
 int Store::version()
@@ -264,10 +289,15 @@ int Store::version()
 
 bool Store::migrate()
 {
-    Stmt s(db_, "PRAGMA user_version");
-    if (!s.ok() || s.step() != SQLITE_ROW)
-        return fail(sqlite3_errmsg(db_));
-    const int at = static_cast<int>(s.integer(0));
+    int at = 0;
+    {
+        // Finished before BEGIN: a statement still open would hold a read
+        // snapshot, and a write from it fails at once instead of waiting.
+        Stmt s(db_, "PRAGMA user_version");
+        if (!s.ok() || s.step() != SQLITE_ROW)
+            return fail(sqlite3_errmsg(db_));
+        at = static_cast<int>(s.integer(0));
+    }
     if (at > schemaVersion)
         return fail("written by a newer brennic (schema " + std::to_string(at) + ", this one knows " +
                     std::to_string(schemaVersion) + ")");
@@ -406,14 +436,39 @@ bool Store::record(const Reply& reply)
         recordsSincePrune_ = 0;
         ok = prune(reply.timeMs, pruneBatch) >= 0;
     }
+    // A failed COMMIT has said why through exec(); a failed step says it here.
+    const std::string why = ok ? std::string() : std::string(sqlite3_errmsg(db_));
     if (!ok || !exec("COMMIT")) {
-        std::string why = error_.empty() || ok ? std::string(sqlite3_errmsg(db_)) : error_;
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         // The ids learnt inside the transaction went with it.
         macs_.clear();
-        return ok ? false : fail(why.rfind(path_, 0) == 0 ? why.substr(path_.size() + 2) : why);
+        return ok ? false : fail(why);
     }
+    if (++recordsSinceCheckpoint_ >= checkpointEvery)
+        startCheckpoint();
     return true;
+}
+
+// The log is copied back into the file beside the monitor, on a connection of
+// its own: the copy ends in an fsync, tens of milliseconds on a slow disk, that
+// a tick must not wait for. PASSIVE never holds up a writer.
+void Store::startCheckpoint()
+{
+    if (checkpointing_)
+        return;
+    if (checkpointer_.joinable())
+        checkpointer_.join();
+    recordsSinceCheckpoint_ = 0;
+    checkpointing_ = true;
+    checkpointer_ = std::thread([this, path = path_] {
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr) == SQLITE_OK) {
+            sqlite3_busy_timeout(db, 1000);
+            sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        }
+        sqlite3_close_v2(db);
+        checkpointing_ = false;
+    });
 }
 
 int Store::prune(int64_t now, int maxReplies)

@@ -2,10 +2,12 @@
 // Link history: every link-statistics reply that updates the rates, kept in an
 // SQLite file as one row per reply and one sample per station. A record, never
 // a dependency: every failure is a false return and one line in error().
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct sqlite3;
@@ -123,6 +125,8 @@ private:
     bool fail(const std::string& what);
     bool exec(const char* sql);
     bool migrate();
+    bool journalWal();
+    void startCheckpoint();
     int64_t macId(uint64_t mac);
     bool lookupMac(const std::string& text, int64_t* id, bool* none);
     uint64_t macOf(int64_t id);
@@ -140,6 +144,9 @@ private:
     std::string error_;
     int retentionDays_ = defaultRetentionDays;
     int recordsSincePrune_ = 0;
+    int recordsSinceCheckpoint_ = 0;
+    std::thread checkpointer_;
+    std::atomic<bool> checkpointing_{false};
     bool readOnly_ = false;
     std::vector<uint64_t> macs_;  // MAC by id (0: none), the small table held in memory
 };
