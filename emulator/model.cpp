@@ -4,6 +4,7 @@
 #include "keys/password.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -38,7 +39,7 @@ void cut(std::vector<uint8_t>& f, size_t length)
         f.resize(length);
 }
 
-std::vector<uint8_t> linkStatsReply(const EmulatedAdapter& a, const uint8_t* requestSource)
+std::vector<uint8_t> linkStatsReply(const Network& n, const EmulatedAdapter& a, const uint8_t* requestSource)
 {
     const LocalDevice& d = a.device;
     std::vector<uint8_t> f = replyFrame(d, requestSource, d.mac, linkStatsReplyLength);
@@ -53,7 +54,8 @@ std::vector<uint8_t> linkStatsReply(const EmulatedAdapter& a, const uint8_t* req
             continue;
         size_t at = offStationRecords + record * stationRecordSize;
         std::memcpy(f.data() + at, s.mac.data(), macSize);
-        uint8_t value[2] = {static_cast<uint8_t>(s.linkValue & 0xFF), static_cast<uint8_t>(s.linkValue >> 8)};
+        const uint16_t v = n.linkValue(s);
+        uint8_t value[2] = {static_cast<uint8_t>(v & 0xFF), static_cast<uint8_t>(v >> 8)};
         std::memcpy(f.data() + at + stationRecordLinkValue, value, 2);
         ++record;
     }
@@ -184,6 +186,54 @@ RemoteStation makeStation(const Mac& mac, const std::string& devicePassword, uin
     return s;
 }
 
+namespace {
+// splitmix64: a well-mixed 64-bit value from any input, so neighbouring
+// draws look unrelated.
+uint64_t mix(uint64_t x)
+{
+    x += 0x9E3779B97F4A7C15u;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9u;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
+    return x ^ (x >> 31);
+}
+
+int64_t floorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+}  // namespace
+
+uint16_t scheduledLinkValue(const LinkSchedule& s, int64_t wallSeconds)
+{
+    if (s.points.empty())
+        return 0;
+    const int64_t day = secondsPerDay;
+    const int64_t t = wallSeconds - floorDiv(wallSeconds, day) * day;
+    // The last point before t (or the day's last, before the first) and the next after it.
+    size_t next = 0;
+    while (next < s.points.size() && s.points[next].second <= t)
+        ++next;
+    const LinkSchedule::Point& a = s.points[next == 0 ? s.points.size() - 1 : next - 1];
+    const LinkSchedule::Point& b = s.points[next == s.points.size() ? 0 : next];
+    int64_t from = a.second, to = b.second, at = t;
+    if (to <= from)
+        to += day;
+    if (at < from)
+        at += day;
+    double value = a.value;
+    if (to > from)
+        value += (static_cast<double>(b.value) - a.value) * static_cast<double>(at - from) / static_cast<double>(to - from);
+    if (s.noise > 0 && s.noiseEverySeconds > 0) {
+        const int64_t draw = floorDiv(wallSeconds, s.noiseEverySeconds);
+        const uint64_t r = mix(mix(s.seed) ^ static_cast<uint64_t>(draw));
+        const uint64_t span = 2 * uint64_t{s.noise} + 1;
+        value += static_cast<double>(static_cast<int64_t>(r % span) - s.noise);
+    }
+    return static_cast<uint16_t>(std::clamp(std::lround(value), 0L, 65535L));
+}
+
+uint16_t Network::linkValue(const RemoteStation& s) const
+{
+    return s.schedule ? scheduledLinkValue(*s.schedule, wallSeconds()) : s.linkValue;
+}
+
 int Network::addAdapter(EmulatedAdapter adapter)
 {
     adapters_.push_back(std::move(adapter));
@@ -218,7 +268,7 @@ std::vector<Reply> Network::handle(int adapterIndex, const uint8_t* frame, size_
     case typeLinkStats:
         // DiscoveryProbe and LinkStatsQuery alike; a reply (bit 7 clear) is not a request.
         if (forDevice && (frame[offBody] & requestMark))
-            out.push_back({linkStatsReply(a, source), delay});
+            out.push_back({linkStatsReply(*this, a, source), delay});
         break;
     case typeParam: {
         if (!forDevice || frame[offEntryLength] != paramQueryEntryLength)
@@ -286,7 +336,7 @@ std::vector<Reply> Network::flood(int adapterIndex, uint32_t spanMs, uint32_t* s
         std::vector<uint8_t> f;
         switch (d.faults.floodKind) {
         case FloodKind::linkStats:
-            f = linkStatsReply(a, broadcastMac);
+            f = linkStatsReply(*this, a, broadcastMac);
             break;
         case FloodKind::station: {
             Mac from = {0x02, 0xFE, static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16),

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,12 +65,33 @@ struct LocalDevice {
     Faults faults;
 };
 
+// A link value that follows the time of day: a daily curve through points,
+// interpolated in a straight line between them and around midnight, plus noise
+// that depends only on the seed and the time, so a replay gives the same values.
+struct LinkSchedule {
+    struct Point {
+        uint32_t second = 0;  // of the day, 0..86399
+        uint16_t value = 0;
+    };
+    std::vector<Point> points;  // at least one, seconds strictly ascending
+    uint16_t noise = 0;         // the value moves by up to this much either way
+    uint32_t seed = 0;
+    uint32_t noiseEverySeconds = 60;  // a fresh noise draw this often
+};
+
+constexpr uint32_t secondsPerDay = 86400;
+
+// The schedule's value at `wallSeconds` (seconds since 1970 on the emulator's
+// local clock: the time of day is wallSeconds mod 86400), within 0..65535.
+uint16_t scheduledLinkValue(const LinkSchedule& schedule, int64_t wallSeconds);
+
 struct RemoteStation {
     Mac mac{};
     std::string devicePassword;
     Key deviceKey{};
     Key networkKey{};
     uint16_t linkValue = 0;     // as the local device measures the link
+    std::optional<LinkSchedule> schedule;  // when set, linkValue follows it
     uint32_t replyDelayMs = 4;  // on top of the local device's delay
     bool silent = false;        // unplugged: never answers
 };
@@ -106,8 +129,17 @@ public:
     // Whether the local device currently reaches the station.
     bool reaches(int adapterIndex, const RemoteStation& station) const;
 
+    // The emulator's wall clock for scheduled link values, in seconds on the
+    // local clock (see scheduledLinkValue). Without one it is always midnight.
+    using Clock = std::function<int64_t()>;
+    void setClock(Clock clock) { clock_ = std::move(clock); }
+    int64_t wallSeconds() const { return clock_ ? clock_() : 0; }
+    // The station's link value now.
+    uint16_t linkValue(const RemoteStation& station) const;
+
 private:
     std::vector<EmulatedAdapter> adapters_;
+    Clock clock_;
 };
 
 // One readable line for plcsim -v: message name, addresses and key fields.

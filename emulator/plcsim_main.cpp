@@ -209,6 +209,14 @@ int runPlcsim(int argc, char** argv)
         return 2;
     }
 
+    // Scheduled link values follow the local time of day.
+    network.setClock([] {
+        time_t now = time(nullptr);
+        tm local{};
+        localtime_r(&now, &local);
+        return static_cast<int64_t>(now) + local.tm_gmtoff;
+    });
+
     std::vector<std::string> foreign = emu::foreignInterfaces();
     if (!foreign.empty()) {
         std::string names;

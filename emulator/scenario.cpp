@@ -9,8 +9,10 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +26,7 @@ using nlohmann::json;
 constexpr size_t maxAdapters = 16;
 constexpr size_t interfaceNameMax = 15;  // IFNAMSIZ less the NUL
 constexpr size_t maxScenarioBytes = size_t{1} << 20;
+constexpr size_t maxSchedulePoints = 96;  // one every quarter of an hour
 
 // The first failure wins; every check after it is skipped.
 class Reader {
@@ -242,6 +245,74 @@ public:
         return faults(j, path + ".faults", &d->faults);
     }
 
+    // "HH:MM" or "HH:MM:SS", 00:00 to 23:59:59.
+    bool timeOfDay(const json& j, const std::string& path, uint32_t* second)
+    {
+        const char* why = "expected a time of day \"HH:MM\" or \"HH:MM:SS\"";
+        if (!j.is_string())
+            return fail(path, why);
+        const std::string text = j.get<std::string>();
+        if (text.size() != 5 && text.size() != 8)
+            return fail(path, why);
+        uint32_t parts[3] = {0, 0, 0};
+        for (size_t i = 0; i < text.size(); ++i) {
+            const char c = text[i];
+            if (i % 3 == 2) {
+                if (c != ':')
+                    return fail(path, why);
+            } else if (c < '0' || c > '9') {
+                return fail(path, why);
+            } else {
+                parts[i / 3] = parts[i / 3] * 10 + static_cast<uint32_t>(c - '0');
+            }
+        }
+        if (parts[0] > 23 || parts[1] > 59 || parts[2] > 59)
+            return fail(path, why);
+        *second = parts[0] * 3600 + parts[1] * 60 + parts[2];
+        return true;
+    }
+
+    bool schedule(const json& j, const std::string& path, LinkSchedule* s)
+    {
+        if (!onlyKnown(j, path, {"daily", "noise", "seed", "noiseEverySeconds"}))
+            return false;
+        auto daily = j.find("daily");
+        if (daily == j.end())
+            return fail(path + ".daily", "missing");
+        if (!daily->is_array() || daily->empty() || daily->size() > maxSchedulePoints)
+            return fail(path + ".daily", "expected an array of 1 to " + std::to_string(maxSchedulePoints) +
+                                             " [\"HH:MM\", value] points");
+        for (size_t i = 0; i < daily->size(); ++i) {
+            const json& p = (*daily)[i];
+            const std::string at = path + ".daily[" + std::to_string(i) + "]";
+            if (!p.is_array() || p.size() != 2)
+                return fail(at, "expected a point [\"HH:MM\", value]");
+            LinkSchedule::Point point;
+            if (!timeOfDay(p[0], at + "[0]", &point.second))
+                return false;
+            if (!p[1].is_number_integer() || p[1].get<int64_t>() < 0 || p[1].get<int64_t>() > 65535 ||
+                (p[1].is_number_unsigned() && p[1].get<uint64_t>() > 65535))
+                return fail(at + "[1]", "expected an integer 0..65535");
+            point.value = static_cast<uint16_t>(p[1].get<int64_t>());
+            if (!s->points.empty() && point.second <= s->points.back().second)
+                return fail(at + "[0]", "expected a time after the point before");
+            s->points.push_back(point);
+        }
+        int64_t n = 0;
+        if (!integer(j, "noise", path + ".noise", 0, 65535, &n, false))
+            return false;
+        s->noise = static_cast<uint16_t>(n);
+        n = s->seed;
+        if (!integer(j, "seed", path + ".seed", 0, UINT32_MAX, &n, false))
+            return false;
+        s->seed = static_cast<uint32_t>(n);
+        n = s->noiseEverySeconds;
+        if (!integer(j, "noiseEverySeconds", path + ".noiseEverySeconds", 1, secondsPerDay, &n, false))
+            return false;
+        s->noiseEverySeconds = static_cast<uint32_t>(n);
+        return true;
+    }
+
     bool station(const json& j, const std::string& path, RemoteStation* s)
     {
         if (!j.is_object())
@@ -252,11 +323,21 @@ public:
         Mac mac{};
         std::string devicePassword;
         int64_t linkValue = 0;
+        std::optional<LinkSchedule> sched;
         if (!this->mac(j, "mac", path + ".mac", &mac) ||
-            !password(j, "devicePassword", path + ".devicePassword", &devicePassword, true) ||
-            !integer(j, "linkValue", path + ".linkValue", 0, 65535, &linkValue, true))
+            !password(j, "devicePassword", path + ".devicePassword", &devicePassword, true))
             return false;
+        auto value = j.find("linkValue");
+        if (value != j.end() && value->is_object()) {
+            sched.emplace();
+            if (!schedule(*value, path + ".linkValue", &*sched))
+                return false;
+            linkValue = sched->points.front().value;
+        } else if (!integer(j, "linkValue", path + ".linkValue", 0, 65535, &linkValue, true)) {
+            return false;
+        }
         *s = makeStation(mac, devicePassword, static_cast<uint16_t>(linkValue));
+        s->schedule = std::move(sched);
         if (!networkKey(j, path, &s->networkKey))
             return false;
         int64_t delay = s->replyDelayMs;

@@ -1,5 +1,6 @@
 #include "emulator/sim_attach.h"
 
+#include "platform/simclock.h"
 #include "zentrik/sim.h"
 
 namespace emu {
@@ -12,8 +13,9 @@ void addSimAdapters(const Network& network)
     }
 }
 
-void attachToSimDriver(Network& network)
+void attachToSimDriver(Network& network, int64_t wallSecondsAtZero)
 {
+    network.setClock([wallSecondsAtZero] { return wallSecondsAtZero + static_cast<int64_t>(simclock::nowMicros() / 1000000); });
     zsim::setSendHook([&network](int adapter, const uint8_t* frame, size_t length) {
         for (const Reply& r : network.handle(adapter, frame, length))
             zsim::deliver(adapter, r.bytes, r.delayMs);

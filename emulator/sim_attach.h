@@ -13,8 +13,9 @@ namespace emu {
 void addSimAdapters(const Network& network);
 
 // Installs the zsim send hook; the network must outlive it (zsim::reset or
-// detachFromSimDriver removes it).
-void attachToSimDriver(Network& network);
+// detachFromSimDriver removes it). The network's wall clock becomes the
+// virtual clock, reading `wallSecondsAtZero` at virtual time 0.
+void attachToSimDriver(Network& network, int64_t wallSecondsAtZero = 0);
 void detachFromSimDriver();
 
 // Delivers the device's scripted flood for the next spanMs of virtual time.

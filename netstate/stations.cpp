@@ -125,9 +125,9 @@ LinkQuality linkQualityFor(double average)
     // Rates come from the profile table too; one out of range must not make the cast overflow.
     int position = p < -1e9 ? 0 : p > 1e9 ? 1000000000 : static_cast<int>(p);
 
-    if (average < 0.905)
+    if (average < fairFromMbps)
         return {average, position, {230, 0, 0}, "Link Quality: Poor"};
-    if (average <= 2.5)
+    if (average <= excellentAboveMbps)
         return {average, position, {230, 230, 0}, "Link Quality: Fair"};
     return {average, position, {0, 230, 0}, "Link Quality: Excellent"};
 }

@@ -25,6 +25,10 @@ struct LinkQuality {
     const char* ratingText;
 };
 
+// Ratings by average rate in Mbit/s: Poor below fairFromMbps, Fair up to and
+// including excellentAboveMbps, Excellent above it.
+constexpr double fairFromMbps = 0.905;
+constexpr double excellentAboveMbps = 2.5;
 LinkQuality linkQualityFor(double average);
 // Average over the leading run of in-use, rated entries of the selected table.
 double averageRate();

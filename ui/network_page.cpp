@@ -3,6 +3,7 @@
 #include "netstate/monitor.h"
 #include "session/session.h"
 #include "ui/common.h"
+#include "ui/history_window.h"
 #include "ui/shell.h"
 #include "ui/text_fit.h"
 #include "ui/window_hints.h"
@@ -50,6 +51,7 @@ NetworkPage::NetworkPage(QWidget* parent)
     scanButton_->setGeometry(dluRect(99, 186, 97, 14));
     setTabOrder(stationList_, scanButton_);
     connect(scanButton_, &QPushButton::clicked, this, &NetworkPage::scanNetwork);
+    offerStationHistory(stationList_);
 
     for (const StationRow& row : session::currentStations().stations)
         addRow(row);

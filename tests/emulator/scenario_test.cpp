@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <set>
 
 namespace {
 
@@ -76,6 +78,72 @@ TEST(Scenario, ShippedFaultScenarios)
         ASSERT_TRUE(emu::loadScenario(scenario(c.file), net, &error)) << error;
         EXPECT_EQ(net.adapterCount(), c.adapters) << c.file;
         EXPECT_TRUE(c.holds(net)) << c.file;
+    }
+}
+
+TEST(Scenario, ScheduledLinkValuesFollowTheClock)
+{
+    emu::Network net;
+    std::string error;
+    ASSERT_TRUE(emu::loadScenario(scenario("evening.json"), net, &error)) << error;
+    const auto& stations = net.adapter(0).stations;
+    ASSERT_EQ(stations.size(), 4u);
+    auto at = [&](const char* hhmm, size_t station) {
+        net.setClock([hhmm] { return int64_t{20000} * 86400 + (hhmm[0] - '0') * 36000 + (hhmm[1] - '0') * 3600 +
+                                     (hhmm[3] - '0') * 600 + (hhmm[4] - '0') * 60; });
+        return std::string(rating(rate(net.linkValue(stations[station]))));
+    };
+    // By day every scheduled station is Excellent; the evening takes the first to
+    // Poor and the second to Fair; the third holds.
+    struct Row {
+        const char* time;
+        const char* ratings[3];
+    } rows[] = {
+        {"03:00", {"Excellent", "Excellent", "Excellent"}},
+        {"12:00", {"Excellent", "Excellent", "Excellent"}},
+        {"19:30", {"Fair", "Fair", "Excellent"}},
+        {"21:00", {"Poor", "Fair", "Excellent"}},
+    };
+    for (const Row& r : rows)
+        for (size_t i = 0; i < 3; ++i)
+            EXPECT_EQ(at(r.time, i), r.ratings[i]) << r.time << " station " << i;
+    EXPECT_FALSE(stations[3].schedule);
+
+    // Straight lines between points and across midnight; noise within its bound,
+    // the same for the same seed and time, another for another seed.
+    emu::LinkSchedule s;
+    s.points = {{6 * 3600, 100}, {18 * 3600, 300}};
+    struct Value {
+        int64_t second;
+        uint16_t value;
+    } values[] = {{6 * 3600, 100}, {12 * 3600, 200}, {18 * 3600, 300}, {0, 200}, {3 * 3600, 150},
+                  {-6 * 3600, 300}, {86400 * 3 + 9 * 3600, 150}};
+    for (const Value& v : values)
+        EXPECT_EQ(emu::scheduledLinkValue(s, v.second), v.value) << v.second;
+    const emu::LinkSchedule plain = s;
+    s.noise = 10;
+    s.seed = 7;
+    emu::LinkSchedule other = s;
+    other.seed = 8;
+    int differs = 0;
+    std::set<uint16_t> seen;
+    for (int64_t t = 12 * 3600; t < 12 * 3600 + 100 * 60; t += 60) {
+        uint16_t v = emu::scheduledLinkValue(s, t);
+        EXPECT_LE(std::abs(v - emu::scheduledLinkValue(plain, t)), 10) << t;
+        // one draw a minute
+        EXPECT_EQ(v - emu::scheduledLinkValue(plain, t),
+                  emu::scheduledLinkValue(s, t + 59) - emu::scheduledLinkValue(plain, t + 59));
+        seen.insert(v);
+        differs += v != emu::scheduledLinkValue(other, t);
+    }
+    EXPECT_GT(seen.size(), 10u);
+    EXPECT_GT(differs, 50);
+    emu::Network again;
+    ASSERT_TRUE(emu::loadScenario(scenario("evening.json"), again, &error)) << error;
+    for (int64_t t = 0; t < 86400; t += 600) {
+        net.setClock([t] { return t; });
+        again.setClock([t] { return t; });
+        ASSERT_EQ(net.linkValue(stations[0]), again.linkValue(again.adapter(0).stations[0])) << t;
     }
 }
 
@@ -174,6 +242,24 @@ TEST(Scenario, ErrorsNameFileFieldAndReason)
          "t.json: adapters[0].stations[1].linkValue: expected an integer 0..65535"},
         {with(good, R"([{"mac":"02:00:00:00:00:03","devicePassword":"EFGH","linkValue":-1}])"),
          "t.json: adapters[0].stations[0].linkValue: expected an integer 0..65535"},
+        {with(good, R"([{"mac":"02:00:00:00:00:03","devicePassword":"EFGH","linkValue":{"noise":3}}])"),
+         "t.json: adapters[0].stations[0].linkValue.daily: missing"},
+        {with(good, R"([{"mac":"02:00:00:00:00:03","devicePassword":"EFGH","linkValue":{"daily":[]}}])"),
+         "t.json: adapters[0].stations[0].linkValue.daily: expected an array of 1 to 96 [\"HH:MM\", value] points"},
+        {with(good, R"([{"mac":"02:00:00:00:00:03","devicePassword":"EFGH","linkValue":{"daily":[["24:00",1]]}}])"),
+         "t.json: adapters[0].stations[0].linkValue.daily[0][0]: expected a time of day \"HH:MM\" or \"HH:MM:SS\""},
+        {with(good, R"([{"mac":"02:00:00:00:00:03","devicePassword":"EFGH",
+                        "linkValue":{"daily":[["19:00",70],["07:00",300]]}}])"),
+         "t.json: adapters[0].stations[0].linkValue.daily[1][0]: expected a time after the point before"},
+        {with(good, R"([{"mac":"02:00:00:00:00:03","devicePassword":"EFGH","linkValue":{"daily":[["07:00",-3]]}}])"),
+         "t.json: adapters[0].stations[0].linkValue.daily[0][1]: expected an integer 0..65535"},
+        {with(good, R"([{"mac":"02:00:00:00:00:03","devicePassword":"EFGH","linkValue":{"daily":[["07:00"]]}}])"),
+         "t.json: adapters[0].stations[0].linkValue.daily[0]: expected a point [\"HH:MM\", value]"},
+        {with(good, R"([{"mac":"02:00:00:00:00:03","devicePassword":"EFGH",
+                        "linkValue":{"daily":[["07:00",1]],"noiseEverySeconds":0}}])"),
+         "t.json: adapters[0].stations[0].linkValue.noiseEverySeconds: expected an integer 1..86400"},
+        {with(good, R"([{"mac":"02:00:00:00:00:03","devicePassword":"EFGH","linkValue":{"daily":[["07:00",1]],"tide":1}}])"),
+         "t.json: adapters[0].stations[0].linkValue.tide: unknown field"},
         {with(good, R"([{"mac":"02:00:00:00:00:03","linkValue":1}])"),
          "t.json: adapters[0].stations[0].devicePassword: missing"},
         {with(good, R"({"mac":"02:00:00:00:00:03"})"), "t.json: adapters[0].stations: expected an array"},

@@ -1,7 +1,10 @@
-// Renders every page of the sheet and the scan dialog to PNG files, against
+// Renders every page of the sheet, the scan dialog and a station's history to PNG files, against
 // the emulator's home network on the simulated driver and the virtual clock.
 // Usage: ui_screenshots OUTPUT_DIR
+#include "history/history.h"
+#include "support/history_fill.h"
 #include "ui/common.h"
+#include "ui/history_window.h"
 #include "ui/windows.h"
 #include "ui/device_page.h"
 #include "emulator/model.h"
@@ -101,6 +104,7 @@ int main(int argc, char** argv)
         ++failures;
     });
 
+    {
     PropertySheet sheet;
     sheet.show();
     auto* tabs = sheet.findChild<QTabWidget*>("tabs");
@@ -137,5 +141,26 @@ int main(int argc, char** argv)
     }
     tabs->setCurrentIndex(devicePageIndex);
     sheet.accept();
+    }
+
+    // A day of evening.json through the monitor, as brennic records it, drawn
+    // for the station that dips to Poor in the evening.
+    const std::string database = QDir::temp().filePath(QStringLiteral("history-screenshot.sqlite3")).toStdString();
+    for (const char* suffix : {"", "-wal", "-shm"})
+        std::remove((database + suffix).c_str());
+    if (!historyfill::runMonitor(std::string(SCENARIO_DIR) + "/evening.json", database,
+                                 history::nowMs() - historyfill::dayMs, historyfill::dayMs, &error)) {
+        std::fprintf(stderr, "ui_screenshots: %s\n", error.c_str());
+        return 1;
+    }
+    HistoryWindow::setDatabasePath(database);
+    {
+        HistoryWindow window(QStringLiteral("02:b7:1c:20:00:01"), nullptr, HistorySpan::day);
+        window.show();
+        QApplication::processEvents();
+        save(&window, "history.png");
+    }
+    for (const char* suffix : {"", "-wal", "-shm"})
+        std::remove((database + suffix).c_str());
     return failures == 0 ? 0 : 1;
 }

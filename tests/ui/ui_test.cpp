@@ -7,7 +7,11 @@
 #include "platform/simclock.h"
 #include "platform/timers.h"
 #include "session/session.h"
+#include "history/history.h"
+#include "support/history_fill.h"
+#include "support/scratch.h"
 #include "ui/device_page.h"
+#include "ui/history_window.h"
 #include "ui/looking_window.h"
 #include "ui/network_page.h"
 #include "ui/windows.h"
@@ -16,7 +20,12 @@
 #include "emulator/sim_attach.h"
 
 #include <QAccessible>
+#include <QAreaSeries>
+#include <QChartView>
+#include <QComboBox>
 #include <QGuiApplication>
+#include <QLineSeries>
+#include <QMenu>
 #include <QLabel>
 #include <QMessageBox>
 #include <QScreen>
@@ -401,6 +410,136 @@ TEST_F(SheetTest, NetworkPageListsStationsDescendingWithRates)
     clearNetworkList();
     EXPECT_EQ(list->topLevelItemCount(), 0);
     EXPECT_EQ(list->columnCount(), 2);
+}
+
+// A day of evening.json recorded by the monitor, drawn from the Network page.
+TEST_F(SheetTest, StationRowOpensItsHistoryDrawnFromTheStore)
+{
+    scratch::Directory dir("chart");
+    const std::string db = dir.path() + "/history.sqlite3";
+    constexpr int64_t start = 1774828800000;  // 2026-03-30 00:00 UTC
+    std::string error;
+    ASSERT_TRUE(historyfill::runMonitor(std::string(SIM_SCENARIO_DIR) + "/evening.json", db, start,
+                                        historyfill::dayMs, &error)) << error;
+    HistoryWindow::setDatabasePath(db);
+    HistoryWindow::setClock([] { return start + historyfill::dayMs; });
+
+    load("evening.json");
+    open();
+    ASSERT_TRUE(runUntilScanEnds());
+    child<QTabWidget>("tabs")->setCurrentIndex(networkPageIndex);
+    auto* list = child<QTreeWidget>("stationList");
+    ASSERT_EQ(list->topLevelItemCount(), 3);
+    QTreeWidgetItem* first = list->findItems("02:b7:1c:20:00:01", Qt::MatchExactly).value(0);
+    ASSERT_NE(first, nullptr);
+    const QPoint at = list->visualItemRect(first).center();
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+    // The context menu's entry opens the second station's; a row already open is raised, not doubled.
+    QTimer::singleShot(0, [] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        ASSERT_EQ(menu->actions().size(), 1);
+        EXPECT_EQ(menu->actions()[0]->text(), QString::fromUtf8("History\u2026"));
+        menu->actions()[0]->trigger();
+        menu->close();
+    });
+    emit list->customContextMenuRequested(list->visualItemRect(list->topLevelItem(1)).center());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+    QList<HistoryWindow*> windows = sheet->findChildren<HistoryWindow*>();
+    ASSERT_EQ(windows.size(), 2);
+    HistoryWindow* w = windows[0]->station() == "02:b7:1c:20:00:01" ? windows[0] : windows[1];
+    EXPECT_EQ(w->station(), "02:b7:1c:20:00:01");
+    EXPECT_NE(windows[0]->station(), windows[1]->station());
+    EXPECT_TRUE(w->isWindow());
+    EXPECT_EQ(w->windowModality(), Qt::NonModal);
+    EXPECT_EQ(busy, 0);
+
+    history::Store store;
+    ASSERT_TRUE(store.open(db, history::Store::Mode::readOnly));
+    history::Filter f;
+    uint64_t station = 0;
+    ASSERT_TRUE(history::parseMac("02:b7:1c:20:00:01", &station));
+    const auto onlyStation = [station](auto rows) {
+        std::erase_if(rows, [station](const auto& r) { return r.station != station; });
+        return rows;
+    };
+    auto* view = w->findChild<QChartView*>("historyChart");
+    // The points of the named line, or of the named area's lower or upper edge.
+    const auto drawn = [&](const char* name, int edge = 0) {
+        QList<QPointF> points;
+        for (QAbstractSeries* s : view->chart()->series()) {
+            if (s->objectName() != QLatin1String(name))
+                continue;
+            auto* area = qobject_cast<QAreaSeries*>(s);
+            points += area ? (edge < 0 ? area->lowerSeries() : area->upperSeries())->points()
+                           : static_cast<QLineSeries*>(s)->points();
+        }
+        return points;
+    };
+    // A day: one point per five minutes, the mean of that bucket's samples in its middle.
+    f.sinceMs = start;
+    std::vector<history::Bucket> buckets = onlyStation(store.buckets(f, 300000));
+    ASSERT_GT(buckets.size(), 280u);
+    // Behind each mean, its bucket's lowest to highest sample.
+    QList<QPointF> day = drawn("rate"), lowest = drawn("range", -1), highest = drawn("range", 1);
+    ASSERT_EQ(day.size(), static_cast<qsizetype>(buckets.size()));
+    ASSERT_EQ(lowest.size(), day.size());
+    ASSERT_EQ(highest.size(), day.size());
+    for (size_t i = 0; i < buckets.size(); ++i) {
+        const auto at = static_cast<qsizetype>(i);
+        EXPECT_EQ(day[at].x(), static_cast<qreal>(buckets[i].startMs + 150000));
+        EXPECT_NEAR(day[at].y(), *buckets[i].avgMbps, 1e-9);
+        EXPECT_NEAR(lowest[at].y(), *buckets[i].minMbps, 1e-9);
+        EXPECT_NEAR(highest[at].y(), *buckets[i].maxMbps, 1e-9);
+    }
+    std::vector<double> rates;
+    for (const history::Sample& s : onlyStation(store.samples(f)))
+        rates.push_back(*s.rateMbps);
+    std::sort(rates.begin(), rates.end());
+    ASSERT_EQ(rates.size() % 2, 0u);
+    const double median = (rates[rates.size() / 2 - 1] + rates[rates.size() / 2]) / 2;
+    EXPECT_EQ(w->findChild<QLabel*>("historyMinimum")->text(), QString::asprintf("Minimum: %.2f Mbps", rates.front()));
+    EXPECT_EQ(w->findChild<QLabel*>("historyMedian")->text(), QString::asprintf("Median: %.2f Mbps", median));
+    EXPECT_EQ(w->findChild<QLabel*>("historyMaximum")->text(), QString::asprintf("Maximum: %.2f Mbps", rates.back()));
+    EXPECT_LT(rates.front(), fairFromMbps);  // the evening's dip reaches Poor
+    // Behind it the three bands, split where the rating changes, in the rating's colours.
+    const struct {
+        const char* name;
+        double low, high, inside;
+    } bands[] = {{"Poor", -1, fairFromMbps, 0.0},
+                 {"Fair", fairFromMbps, excellentAboveMbps, fairFromMbps},
+                 {"Excellent", excellentAboveMbps, -1, excellentAboveMbps * 2}};
+    for (const auto& b : bands) {
+        auto* area = view->chart()->findChild<QAreaSeries*>(b.name);
+        ASSERT_NE(area, nullptr) << b.name;
+        if (b.low >= 0) {
+            EXPECT_EQ(area->lowerSeries()->at(0).y(), b.low) << b.name;
+        }
+        if (b.high >= 0) {
+            EXPECT_EQ(area->upperSeries()->at(0).y(), b.high) << b.name;
+        }
+        const Rgb c = linkQualityFor(b.inside).barColour;
+        EXPECT_EQ(area->color().rgb(), QColor(c.red, c.green, c.blue).rgb()) << b.name;
+    }
+
+    // The last hour: every sample as it is.
+    w->findChild<QComboBox*>("historySpan")->setCurrentIndex(0);
+    f.sinceMs = start + historyfill::dayMs - 3600000;
+    std::vector<history::Sample> hour = onlyStation(store.samples(f));
+    QList<QPointF> drawnHour = drawn("rate");
+    ASSERT_EQ(drawnHour.size(), static_cast<qsizetype>(hour.size()));
+    EXPECT_TRUE(drawn("range", 1).isEmpty());
+    for (size_t i = 0; i < hour.size(); ++i)
+        EXPECT_NEAR(drawnHour[static_cast<qsizetype>(i)].y(), *hour[i].rateMbps, 1e-9);
+    EXPECT_EQ(w->findChild<QLabel*>("historyNow")->text(), QString::asprintf("Now: %.2f Mbps", *hour.back().rateMbps));
+    // A station the history never heard: nothing drawn, and the window says so.
+    HistoryWindow unheard("02:b7:1c:20:00:04", nullptr);
+    EXPECT_EQ(unheard.findChild<QChartView*>("historyChart")->chart()->series().size(), 3);  // the bands alone
+    EXPECT_EQ(unheard.findChild<QChartView*>("historyChart")->chart()->title(),
+              "No rate of this station was recorded in this span.");
+    EXPECT_EQ(unheard.findChild<QLabel*>("historyNow")->text(), "Now: *");
+    HistoryWindow::setClock(nullptr);
+    HistoryWindow::setDatabasePath({});
 }
 
 TEST_F(SheetTest, ClearingTheNetworkListBeforeItExistsDoesNothing)
