@@ -36,3 +36,9 @@ uint32_t W32N_GetLastError();
 // Completes the posted reads of the adapter for which frames have arrived,
 // oldest posted record first. Never waits.
 int GetOverlappedResult(int32_t handle, OVERLAPPED* overlapped, uint32_t* bytesTransferred, int wait);
+
+// A descriptor that becomes readable once a frame has arrived on an open
+// adapter since the last zentrikClearWake(); -1 when the driver has none (the
+// caller then looks again after a millisecond or at its next due time).
+int zentrikWakeFd();
+void zentrikClearWake();

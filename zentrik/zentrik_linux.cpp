@@ -109,6 +109,8 @@ pid_t helperPid = -1;
 pid_t helperOwner = -1;
 // The network namespace the helper was started in, and so sees adapters of.
 ino_t helperNamespace = 0;
+// Readable when the helper has put frames in a ring; -1 without one.
+int wakeFd = -1;
 
 ino_t currentNamespace()
 {
@@ -160,6 +162,9 @@ void disconnect()
     helperSocket = -1;
     helperPid = -1;
     helperOwner = -1;
+    if (wakeFd >= 0)
+        close(wakeFd);
+    wakeFd = -1;
     for (OpenAdapter& a : opened)
         forget(a);
 }
@@ -178,6 +183,8 @@ void explainRefusedHelper(const std::string& path)
                  program_invocation_short_name, path.c_str(), linkHelperGroup, linkHelperGroup,
                  user ? user->pw_name : "$USER");
 }
+
+void askForWake();
 
 // Starts the helper unless this process has one; 0 or an errno.
 int connectHelper()
@@ -233,6 +240,7 @@ int connectHelper()
     helperPid = pid;
     helperOwner = getpid();
     helperNamespace = space;
+    askForWake();
     return 0;
 }
 
@@ -286,6 +294,17 @@ bool ask(linkwire::Op op, uint32_t handle, const void* payload, size_t length, u
     else if (fd >= 0)
         close(fd);
     return true;
+}
+
+// Without the descriptor the caller looks for frames on a timer instead.
+void askForWake()
+{
+    uint32_t result = 0, value = 0;
+    int fd = -1;
+    if (ask(linkwire::opWake, 0, nullptr, 0, &result, &value, &fd) && result == 0 && fd >= 0)
+        wakeFd = fd;
+    else if (fd >= 0)
+        close(fd);
 }
 
 std::atomic_ref<uint32_t> slotStatus(OpenAdapter& a, size_t slot)
@@ -581,6 +600,16 @@ int W32N_PacketSend(int32_t handle, const uint8_t* data, uint32_t length, uint32
 }
 
 uint32_t W32N_GetLastError() { return lastError; }
+
+int zentrikWakeFd() { return helperOwner == getpid() ? wakeFd : -1; }
+
+void zentrikClearWake()
+{
+    uint64_t count = 0;
+    if (zentrikWakeFd() < 0)
+        return;
+    [[maybe_unused]] ssize_t n = read(wakeFd, &count, sizeof count);
+}
 
 int GetOverlappedResult(int32_t handle, OVERLAPPED*, uint32_t*, int)
 {
