@@ -26,11 +26,32 @@ public:
     virtual void showLinkQuality(const LinkQuality& quality) = 0;
     virtual void fillStationList(const std::vector<StationRow>& rows) = 0;
     virtual void endScanDialog() = 0;
+    // False while no bar that stepProgressBars() moves can be seen.
+    virtual bool barsShown() const { return true; }
 };
 
 void setMonitorView(MonitorView* view);
 
 void monitorTick();
+
+// The monitor's ticks fall on the 100 ms marks counted from startMonitor(), but
+// its timer wakes the process only for a mark at which something is to be done
+// or seen: a second's action, a frame to take, a bar to step. The marks in
+// between are counted as the ticks that found nothing when the monitor next
+// looks, so what leaves and what is shown are those of a tick every 100 ms.
+void startMonitor();
+// Counts the marks that passed before now as ticks without a drain. Whatever
+// changes the monitor's state calls it first.
+void monitorCatchUp();
+// Catches up, then the tick count of the next mark that needs a whole tick;
+// false while none can come before something changes (busy, nothing running).
+bool monitorNextDue(DWORD now, DWORD* at);
+// The marks up to now, the last of them a whole tick.
+void monitorDue(DWORD now);
+// The monitor's timer as the timer backends run it.
+DueSchedule monitorSchedule();
+// Forgets the marks; the timer, if any, is the caller's to kill.
+void stopMonitor();
 void scanTimeout();
 void finishScan();
 // Empties the selected station table and starts a scan at second 15.

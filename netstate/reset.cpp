@@ -8,6 +8,7 @@ void resetNetstateState()
     std::memset(profiles, 0, sizeof profiles);
     startAdapterCount = 0;
     setMonitorView(nullptr);
+    stopMonitor();
     monitorTicks = 0;
     monitorSecond = 0;
     progressActive = 0;

@@ -8,6 +8,7 @@
 #include "netstate/profiles.h"
 #include "platform/platform.h"
 #include "platform/timers.h"
+#include "zentrik/zentrik.h"
 
 #include <cstring>
 
@@ -59,6 +60,7 @@ public:
         if (outer)
             outer->fillStationList(rows);
     }
+    bool barsShown() const override { return outer && outer->barsShown(); }
     void endScanDialog() override
     {
         running = false;
@@ -214,7 +216,7 @@ StartResult startSequence(bool atProgramStart)
     recordAdapterIdentities();
     if (!monitorStarted) {
         // Runs until the program ends; nothing keeps its identifier.
-        SetTimer(monitorIntervalMs, monitorTick);
+        startMonitor();
         monitorStarted = true;
     }
     startScan();
@@ -371,6 +373,17 @@ void end()
 }
 
 void service() { platform::runDueTimers(); }
+
+void serviceWithin(uint32_t limitMs)
+{
+    DWORD deadline = GetTickCount() + limitMs;
+    DWORD due = 0;
+    if (platform::nextTimerDue(&due) && static_cast<int32_t>(due - deadline) < 0)
+        deadline = due;
+    platform::waitForTickOrReadable(deadline, zentrikWakeFd());
+    zentrikClearWake();
+    platform::runDueTimers();
+}
 
 void beginScan()
 {

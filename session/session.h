@@ -110,8 +110,11 @@ void connect(int a);
 void end();
 
 // Runs the timers that are due (the monitor tick, the scan timer) when no
-// event loop does it; call it every 100 ms.
+// event loop does it.
 void service();
+// Sleeps until a timer falls due, a frame may have come or `limitMs` have
+// passed, then runs what is due: a loop of these wakes only when it must.
+void serviceWithin(uint32_t limitMs);
 
 // A scan: the selected adapter's stations are forgotten, queried again and
 // rated; it ends on the link-statistics reply or after 10 s.

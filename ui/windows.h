@@ -28,4 +28,5 @@ public:
     void showLinkQuality(const LinkQuality& quality) override;
     void fillStationList(const std::vector<StationRow>& rows) override;
     void endScanDialog() override;
+    bool barsShown() const override;
 };
