@@ -153,6 +153,11 @@ void catchUpTo(DWORD now)
     catchingUp = true;
     DWORD elapsed = now - origin;
     uint32_t before = elapsed == 0 ? 0 : (elapsed - 1) / monitorIntervalMs;
+    // The mark the timer waits for is its to run; under busy it would do nothing.
+    if (planned && !busy && static_cast<int32_t>(before - plannedMark) >= 0)
+        before = plannedMark - 1;
+    if (planned && static_cast<int32_t>(before - plannedMark) >= 0)
+        planned = false;
     while (static_cast<int32_t>(before - marksDone) > 0) {
         ++marksDone;
         tick(false);
@@ -192,14 +197,8 @@ void startMonitor()
 
 void monitorCatchUp()
 {
-    if (!monitorRunning || ticking)
-        return;
-    DWORD now = GetTickCount();
-    // A mark the timer has not yet been let run for comes before what follows.
-    if (planned && static_cast<int32_t>(now - markAt(plannedMark)) >= 0)
-        monitorDue(now);
-    else
-        catchUpTo(now);
+    if (monitorRunning && !ticking)
+        catchUpTo(GetTickCount());
 }
 
 bool monitorNextDue(DWORD now, DWORD* at)

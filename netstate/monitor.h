@@ -40,8 +40,9 @@ void monitorTick();
 // between are counted as the ticks that found nothing when the monitor next
 // looks, so what leaves and what is shown are those of a tick every 100 ms.
 void startMonitor();
-// Counts the marks that passed before now as ticks without a drain. Whatever
-// changes the monitor's state calls it first.
+// Counts the marks that passed before now as ticks without a drain, up to the
+// one the timer waits for. Whatever changes the monitor's state calls it
+// first; it never takes a frame, so an exchange may call it midway.
 void monitorCatchUp();
 // Catches up, then the tick count of the next mark that needs a whole tick;
 // false while none can come before something changes (busy, nothing running).

@@ -14,11 +14,14 @@ DueTimer::DueTimer(const DueSchedule& schedule) : schedule_(schedule), timer_(ne
         schedule_.fire(GetTickCount());
     });
     // What passed while the loop slept is counted before any event is
-    // handled, since a handler may change it; the timer is set again before
-    // the loop sleeps.
+    // handled, since a handler may change it; the timer is set again when the
+    // loop wakes (a loop run without waiting never says it would block) and
+    // before it sleeps.
     QCoreApplication::instance()->installEventFilter(this);
-    if (QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance())
+    if (QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance()) {
+        QObject::connect(loop, &QAbstractEventDispatcher::awake, this, &DueTimer::plan);
         QObject::connect(loop, &QAbstractEventDispatcher::aboutToBlock, this, &DueTimer::plan);
+    }
     plan();
 }
 
