@@ -20,6 +20,7 @@
 #include "ui/qt_timers.h"
 #include "link/session.h"
 #include "ui/shell.h"
+#include "session/session.h"
 #include "platform/timers.h"
 
 #include <QApplication>
@@ -69,6 +70,7 @@ void printMemory()
 int measure(int64_t execAtNs, int idleSeconds)
 {
     busy = 1;
+    session::beginStartEarly();
     static int argc = 1;
     static char name[] = "brennic";
     static char* argv[] = {name, nullptr};

@@ -231,7 +231,7 @@ void monitorDue(DWORD now)
         return;
     catchUpTo(markAt(upTo));
     marksDone = upTo;
-    tick(true);
+    monitorTick();
 }
 
 DueSchedule monitorSchedule()

@@ -91,6 +91,12 @@ extern const char* const deviceTypeNames[deviceTypeNameCount];
 // monitor and a scan. On failure the adapters are closed and the box is
 // invalidConfiguration.
 StartResult start();
+// Begins start()'s opening of the adapters, discovery and "wizard.data" on a
+// thread of its own, for a caller that has its toolkit to load meanwhile:
+// start() then takes up from its result. Until start() returns, nothing of the
+// session may be touched but setView and setSlowStartHook, and the hook is
+// called from start(), on the caller's thread.
+void beginStartEarly();
 // Closes the adapters and starts again (the Device page's Refresh); the monitor keeps running.
 StartResult refresh();
 // Called once within start() when finding the devices has taken longer than

@@ -170,6 +170,8 @@ int runBrennic(int argc, char** argv)
     busy = 1;
     if (!platform::acquireInstanceLock("brennic"))
         return 0;
+    // The probe windows are dead time: they run while Qt loads and the sheet is made.
+    session::beginStartEarly();
     // The program takes no command line; Qt gets its name and nothing else.
     static char fallbackName[] = "brennic";
     static char* qtArgv[] = {argc > 0 && argv[0] ? argv[0] : fallbackName, nullptr};
