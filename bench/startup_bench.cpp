@@ -2,6 +2,7 @@
 // in a network namespace of the benchmark's own (it refuses to run otherwise).
 //
 //   startup_bench PLCSIM SCENARIO [--idle SECONDS]
+//   startup_bench PLCSIM SCENARIO --probe-only
 //
 // The parent starts plcsim, takes the time and executes itself; the child
 // creates the application and the sheet as brennic does and reports, one
@@ -13,6 +14,11 @@
 //   idle_cpu_pct      CPU time of the whole process over the idle span, per cent
 //                     of one core, with the sheet in its modal loop as brennic runs it
 //   monitor_cpu_pct   of that, the monitor ticks alone
+//   idle_wakeups_per_s  context switches of all its threads over the idle span, a second
+// With --probe-only (a scenario whose device stays silent) the child runs only
+// the session's start, without Qt, and reports:
+//   probe_cpu_pct     CPU time of the whole process while discovery waits out its windows
+//   probe_ms          how long those took
 // The discovery and monitor calls are counted by wrapping them at link time.
 #include "support/plcsim_process.h"
 #include "ui/device_page.h"
@@ -20,7 +26,6 @@
 #include "ui/qt_timers.h"
 #include "link/session.h"
 #include "ui/shell.h"
-#include "session/session.h"
 #include "platform/timers.h"
 
 #include <QApplication>
@@ -34,10 +39,16 @@
 #include <cstring>
 #include <ctime>
 #include <climits>
+#include <dirent.h>
 #include <fstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+
+// Weak, so that the same benchmark also builds in a tree without it.
+namespace session {
+[[gnu::weak]] void beginStartEarly();
+}
 
 namespace {
 
@@ -67,10 +78,45 @@ void printMemory()
     std::printf("vm_rss_kb %ld\nvm_hwm_kb %ld\n", rss, hwm);
 }
 
+// Voluntary and involuntary context switches of every thread of the process.
+long contextSwitches()
+{
+    long total = 0;
+    DIR* tasks = opendir("/proc/self/task");
+    if (!tasks)
+        return -1;
+    while (dirent* task = readdir(tasks)) {
+        if (task->d_name[0] == '.')
+            continue;
+        std::ifstream in(std::string("/proc/self/task/") + task->d_name + "/status");
+        std::string line;
+        while (std::getline(in, line))
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                total += std::atol(line.c_str() + line.find(':') + 1);
+    }
+    closedir(tasks);
+    return total;
+}
+
+// The session's start alone, as brennic makes it, against a device that never answers.
+int measureProbing()
+{
+    busy = 1;
+    int64_t cpu0 = nowNs(CLOCK_PROCESS_CPUTIME_ID), wall0 = nowNs();
+    session::StartResult start = session::start();
+    int64_t wall = nowNs() - wall0;
+    std::printf("probe_ms %.1f\nprobe_cpu_pct %.3f\n", wall / 1e6,
+                100.0 * static_cast<double>(nowNs(CLOCK_PROCESS_CPUTIME_ID) - cpu0) / static_cast<double>(wall));
+    std::fflush(stdout);
+    return start.started ? 1 : 0;
+}
+
 int measure(int64_t execAtNs, int idleSeconds)
 {
     busy = 1;
-    session::beginStartEarly();
+    // As brennic does, where the session can be begun before Qt loads.
+    if (session::beginStartEarly)
+        session::beginStartEarly();
     static int argc = 1;
     static char name[] = "brennic";
     static char* argv[] = {name, nullptr};
@@ -102,8 +148,10 @@ int measure(int64_t execAtNs, int idleSeconds)
             QTimer::singleShot(idleSeconds * 1000, &sheet, [&sheet] { sheet.done(QDialog::Accepted); });
             int64_t cpu0 = nowNs(CLOCK_PROCESS_CPUTIME_ID), wall0 = nowNs(), monitor0 = monitorCpuNs;
             int calls0 = monitorCalls;
+            long switches0 = contextSwitches();
             sheet.exec();
             double wall = static_cast<double>(nowNs() - wall0);
+            std::printf("idle_wakeups_per_s %.2f\n", static_cast<double>(contextSwitches() - switches0) * 1e9 / wall);
             std::printf("idle_s %d\nidle_ticks %d\n", idleSeconds, monitorCalls - calls0);
             std::printf("idle_cpu_pct %.3f\n", 100.0 * (nowNs(CLOCK_PROCESS_CPUTIME_ID) - cpu0) / wall);
             std::printf("monitor_cpu_pct %.3f\n", 100.0 * (monitorCpuNs - monitor0) / wall);
@@ -164,7 +212,7 @@ void __wrap__Z11monitorTickv()
 int main(int argc, char** argv)
 {
     if (argc >= 4 && std::strcmp(argv[1], "--measure") == 0)
-        return measure(std::atoll(argv[2]), std::atoi(argv[3]));
+        return std::strcmp(argv[3], "probe") == 0 ? measureProbing() : measure(std::atoll(argv[2]), std::atoi(argv[3]));
     if (argc < 3) {
         std::fprintf(stderr, "usage: startup_bench PLCSIM SCENARIO [--idle SECONDS]\n");
         return 2;
@@ -172,6 +220,7 @@ int main(int argc, char** argv)
     int idleSeconds = 20;
     if (argc >= 5 && std::strcmp(argv[3], "--idle") == 0)
         idleSeconds = std::max(1, std::atoi(argv[4]));
+    bool probeOnly = argc >= 4 && std::strcmp(argv[3], "--probe-only") == 0;
 
     std::string why;
     if (!testsupport::enterPrivateNetns(&why)) {
@@ -199,7 +248,7 @@ int main(int argc, char** argv)
     int64_t execAt = nowNs();
     pid_t pid = fork();
     if (pid == 0) {
-        std::string at = std::to_string(execAt), idle = std::to_string(idleSeconds);
+        std::string at = std::to_string(execAt), idle = probeOnly ? "probe" : std::to_string(idleSeconds);
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
         execl("/proc/self/exe", "brennic", "--measure", at.c_str(), idle.c_str(), static_cast<char*>(nullptr));
         _exit(127);
