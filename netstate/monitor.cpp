@@ -8,7 +8,6 @@
 #include "netstate/profiles.h"
 #include "mme/requests.h"
 #include "link/session.h"
-#include "zentrik/zentrik.h"
 
 using namespace mme;
 
@@ -234,16 +233,6 @@ void monitorDue(DWORD now)
     monitorTick();
 }
 
-DueSchedule monitorSchedule()
-{
-    DueSchedule schedule;
-    schedule.next = monitorNextDue;
-    schedule.fire = monitorDue;
-    schedule.catchUp = monitorCatchUp;
-    schedule.wakeFd = zentrikWakeFd;
-    schedule.clearWake = zentrikClearWake;
-    return schedule;
-}
 
 void finishScan()
 {
