@@ -9,6 +9,7 @@
 // "name value" line each:
 //   start_ms          exec to the Device page shown with the device listed
 //   protocol_wait_ms  of that, the discovery windows actually waited
+//   open_ms           of that, opening the adapters (through brennic-link)
 //   scan_ms           from the device listed to the end of the first scan
 //   vm_rss_kb, vm_hwm_kb  after the first scan
 //   idle_cpu_pct      CPU time of the whole process over the idle span, per cent
@@ -135,6 +136,7 @@ int measure(int64_t execAtNs, int idleSeconds)
             int64_t listedAt = nowNs();
             std::printf("start_ms %.1f\n", (listedAt - execAtNs) / 1e6);
             std::printf("protocol_wait_ms %.1f\n", (bringUpNs - openNs - sendNs) / 1e6);
+            std::printf("open_ms %.1f\n", openNs / 1e6);
             if (!QTest::qWaitFor([&] { return device->statusText().startsWith("Link Quality:"); }, 15000)) {
                 std::fprintf(stderr, "startup_bench: the first scan did not end\n");
                 status = 1;
