@@ -17,7 +17,8 @@ DueTimer::DueTimer(const DueSchedule& schedule) : schedule_(schedule), timer_(ne
     // handled, since a handler may change it; the timer is set again when the
     // loop wakes (a loop run without waiting never says it would block) and
     // before it sleeps.
-    QCoreApplication::instance()->installEventFilter(this);
+    if (QCoreApplication* app = QCoreApplication::instance())
+        app->installEventFilter(this);
     if (QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance()) {
         QObject::connect(loop, &QAbstractEventDispatcher::awake, this, &DueTimer::plan);
         QObject::connect(loop, &QAbstractEventDispatcher::aboutToBlock, this, &DueTimer::plan);
