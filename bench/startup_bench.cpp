@@ -2,17 +2,24 @@
 // in a network namespace of the benchmark's own (it refuses to run otherwise).
 //
 //   startup_bench PLCSIM SCENARIO [--idle SECONDS]
+//   startup_bench PLCSIM SCENARIO --probe-only
 //
 // The parent starts plcsim, takes the time and executes itself; the child
 // creates the application and the sheet as brennic does and reports, one
 // "name value" line each:
 //   start_ms          exec to the Device page shown with the device listed
 //   protocol_wait_ms  of that, the discovery windows actually waited
+//   open_ms           of that, opening the adapters (through brennic-link)
 //   scan_ms           from the device listed to the end of the first scan
 //   vm_rss_kb, vm_hwm_kb  after the first scan
 //   idle_cpu_pct      CPU time of the whole process over the idle span, per cent
 //                     of one core, with the sheet in its modal loop as brennic runs it
 //   monitor_cpu_pct   of that, the monitor ticks alone
+//   idle_wakeups_per_s  context switches of all its threads over the idle span, a second
+// With --probe-only (a scenario whose device stays silent) the child runs only
+// the session's start, without Qt, and reports:
+//   probe_cpu_pct     CPU time of the whole process while discovery waits out its windows
+//   probe_ms          how long those took
 // The discovery and monitor calls are counted by wrapping them at link time.
 #include "support/plcsim_process.h"
 #include "ui/device_page.h"
@@ -33,10 +40,16 @@
 #include <cstring>
 #include <ctime>
 #include <climits>
+#include <dirent.h>
 #include <fstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+
+// Weak, so that the same benchmark also builds in a tree without it.
+namespace session {
+[[gnu::weak]] void beginStartEarly();
+}
 
 namespace {
 
@@ -66,9 +79,45 @@ void printMemory()
     std::printf("vm_rss_kb %ld\nvm_hwm_kb %ld\n", rss, hwm);
 }
 
+// Voluntary and involuntary context switches of every thread of the process.
+long contextSwitches()
+{
+    long total = 0;
+    DIR* tasks = opendir("/proc/self/task");
+    if (!tasks)
+        return -1;
+    while (dirent* task = readdir(tasks)) {
+        if (task->d_name[0] == '.')
+            continue;
+        std::ifstream in(std::string("/proc/self/task/") + task->d_name + "/status");
+        std::string line;
+        while (std::getline(in, line))
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                total += std::atol(line.c_str() + line.find(':') + 1);
+    }
+    closedir(tasks);
+    return total;
+}
+
+// The session's start alone, as brennic makes it, against a device that never answers.
+int measureProbing()
+{
+    busy = 1;
+    int64_t cpu0 = nowNs(CLOCK_PROCESS_CPUTIME_ID), wall0 = nowNs();
+    session::StartResult start = session::start();
+    int64_t wall = nowNs() - wall0;
+    std::printf("probe_ms %.1f\nprobe_cpu_pct %.3f\n", wall / 1e6,
+                100.0 * static_cast<double>(nowNs(CLOCK_PROCESS_CPUTIME_ID) - cpu0) / static_cast<double>(wall));
+    std::fflush(stdout);
+    return start.started ? 1 : 0;
+}
+
 int measure(int64_t execAtNs, int idleSeconds)
 {
     busy = 1;
+    // As brennic does, where the session can be begun before Qt loads.
+    if (session::beginStartEarly)
+        session::beginStartEarly();
     static int argc = 1;
     static char name[] = "brennic";
     static char* argv[] = {name, nullptr};
@@ -87,6 +136,7 @@ int measure(int64_t execAtNs, int idleSeconds)
             int64_t listedAt = nowNs();
             std::printf("start_ms %.1f\n", (listedAt - execAtNs) / 1e6);
             std::printf("protocol_wait_ms %.1f\n", (bringUpNs - openNs - sendNs) / 1e6);
+            std::printf("open_ms %.1f\n", openNs / 1e6);
             if (!QTest::qWaitFor([&] { return device->statusText().startsWith("Link Quality:"); }, 15000)) {
                 std::fprintf(stderr, "startup_bench: the first scan did not end\n");
                 status = 1;
@@ -100,8 +150,10 @@ int measure(int64_t execAtNs, int idleSeconds)
             QTimer::singleShot(idleSeconds * 1000, &sheet, [&sheet] { sheet.done(QDialog::Accepted); });
             int64_t cpu0 = nowNs(CLOCK_PROCESS_CPUTIME_ID), wall0 = nowNs(), monitor0 = monitorCpuNs;
             int calls0 = monitorCalls;
+            long switches0 = contextSwitches();
             sheet.exec();
             double wall = static_cast<double>(nowNs() - wall0);
+            std::printf("idle_wakeups_per_s %.2f\n", static_cast<double>(contextSwitches() - switches0) * 1e9 / wall);
             std::printf("idle_s %d\nidle_ticks %d\n", idleSeconds, monitorCalls - calls0);
             std::printf("idle_cpu_pct %.3f\n", 100.0 * (nowNs(CLOCK_PROCESS_CPUTIME_ID) - cpu0) / wall);
             std::printf("monitor_cpu_pct %.3f\n", 100.0 * (monitorCpuNs - monitor0) / wall);
@@ -121,6 +173,8 @@ int __real__Z12openAdaptersv();
 bool __real__Z18sendDiscoveryProbei(int);
 bool __real__Z14sendParamQueryiPKhS0_h(int, const uint8_t*, const uint8_t*, uint8_t);
 void __real__Z11monitorTickv();
+// Weak: a tree whose monitor wakes every 100 ms has none.
+[[gnu::weak]] void __real__Z10monitorDuej(uint32_t);
 
 int __wrap__Z14bringUpDevicesv()
 {
@@ -150,6 +204,13 @@ bool __wrap__Z14sendParamQueryiPKhS0_h(int a, const uint8_t* s, const uint8_t* d
     sendNs += nowNs() - t;
     return r;
 }
+void __wrap__Z10monitorDuej(uint32_t now)
+{
+    int64_t t = nowNs(CLOCK_THREAD_CPUTIME_ID);
+    __real__Z10monitorDuej(now);
+    monitorCpuNs += nowNs(CLOCK_THREAD_CPUTIME_ID) - t;
+    ++monitorCalls;
+}
 void __wrap__Z11monitorTickv()
 {
     int64_t t = nowNs(CLOCK_THREAD_CPUTIME_ID);
@@ -162,7 +223,7 @@ void __wrap__Z11monitorTickv()
 int main(int argc, char** argv)
 {
     if (argc >= 4 && std::strcmp(argv[1], "--measure") == 0)
-        return measure(std::atoll(argv[2]), std::atoi(argv[3]));
+        return std::strcmp(argv[3], "probe") == 0 ? measureProbing() : measure(std::atoll(argv[2]), std::atoi(argv[3]));
     if (argc < 3) {
         std::fprintf(stderr, "usage: startup_bench PLCSIM SCENARIO [--idle SECONDS]\n");
         return 2;
@@ -170,6 +231,7 @@ int main(int argc, char** argv)
     int idleSeconds = 20;
     if (argc >= 5 && std::strcmp(argv[3], "--idle") == 0)
         idleSeconds = std::max(1, std::atoi(argv[4]));
+    bool probeOnly = argc >= 4 && std::strcmp(argv[3], "--probe-only") == 0;
 
     std::string why;
     if (!testsupport::enterPrivateNetns(&why)) {
@@ -197,7 +259,7 @@ int main(int argc, char** argv)
     int64_t execAt = nowNs();
     pid_t pid = fork();
     if (pid == 0) {
-        std::string at = std::to_string(execAt), idle = std::to_string(idleSeconds);
+        std::string at = std::to_string(execAt), idle = probeOnly ? "probe" : std::to_string(idleSeconds);
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
         execl("/proc/self/exe", "brennic", "--measure", at.c_str(), idle.c_str(), static_cast<char*>(nullptr));
         _exit(127);

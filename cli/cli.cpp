@@ -23,8 +23,6 @@ namespace cli {
 
 namespace {
 
-// How often the monitor's timers are looked at; they fire within this of falling due.
-constexpr DWORD pollMs = 10;
 // The scan timer ends every scan at 10 s; this only guards against a monitor that stopped.
 constexpr DWORD scanGuardMs = scanTimeoutMs + 5000;
 
@@ -78,8 +76,8 @@ bool awaitScan(const Context& ctx)
             std::fprintf(stderr, "\rscanning %s ... %u s ", selectedName().c_str(), shown);
             std::fflush(stderr);
         }
-        Sleep(pollMs);
-        session::service();
+        // Asleep until the monitor has something to do, or the next second to show.
+        session::serviceWithin(ctx.progress ? 1000 - elapsed % 1000 : scanGuardMs - elapsed + 1);
     }
     if (ctx.progress)
         std::fputs("\r\033[K", stderr);
@@ -163,10 +161,8 @@ int cmdWatch(const Context& ctx)
             std::fputs("\n", ctx.out);
             std::fflush(ctx.out);
         }
-        while (!interrupted && !session::linkLost() && GetTickCount() - began < intervalMs) {
-            Sleep(pollMs);
-            session::service();
-        }
+        for (DWORD elapsed = 0; !interrupted && !session::linkLost() && (elapsed = GetTickCount() - began) < intervalMs;)
+            session::serviceWithin(intervalMs - elapsed);
         began = GetTickCount();
         session::beginScan();
     }

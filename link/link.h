@@ -64,6 +64,11 @@ void postReceives(int a);
 // Address of the lowest-numbered completed read record of adapter a, or nullptr.
 uint8_t* takeReceived(int a);
 void repostReceive(uint8_t* record);
+// True when a take on some adapter would find a frame; takes none.
+bool framesWaiting();
+// Sleeps until the tick count reaches `deadline` or a frame may have arrived
+// (a millisecond at most where the driver cannot tell).
+void waitForFrames(DWORD deadline);
 void cancelReceives(int a);
 
 int createSendEvents();

@@ -1,23 +1,33 @@
 #include "link/link.h"
 #include "zentrik/zentrik.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
+#include <iterator>
 
 ReceiveSlot receiveSlots[maxAdapters][receiveSlotsPerAdapter];
 SendSlot sendSlots[2];
 int currentSendSlot = 0;
 
 namespace {
-// Each adapter's posted reads in the order the driver took them. The driver
-// completes reads oldest first, so while the oldest is pending none is
-// complete, and a take need not walk the 512 slots: that walk, over some
-// 800 KB that an idle tick finds cold, was most of the program's idle cost.
-struct PostOrder {
+// Each adapter's posted reads in the order the driver took them, and the
+// completed ones not yet taken, by slot. The driver completes reads oldest
+// first, so one look from the oldest posted read on finds every read that
+// completed since the last look: a take costs the same however many frames
+// wait, and an idle take looks at one read only.
+struct ReadOrder {
+    static constexpr int words = receiveSlotsPerAdapter / 64;
     uint16_t slots[receiveSlotsPerAdapter];
     int head = 0;
     int count = 0;
+    uint64_t done[words] = {};
 
-    void clear() { head = count = 0; }
+    void clear()
+    {
+        head = count = 0;
+        std::fill(std::begin(done), std::end(done), 0);
+    }
     void push(int slot)
     {
         if (count == receiveSlotsPerAdapter)
@@ -26,23 +36,48 @@ struct PostOrder {
         ++count;
     }
     int oldest() const { return count > 0 ? slots[head] : -1; }
-    void remove(int slot)
+    void completeOldest()
     {
-        for (int k = 0; k < count; ++k) {
-            if (slots[(head + k) % receiveSlotsPerAdapter] != slot)
+        int slot = slots[head];
+        done[slot / 64] |= uint64_t{1} << (slot % 64);
+        head = (head + 1) % receiveSlotsPerAdapter;
+        --count;
+    }
+    // The lowest-numbered completed slot, taken out of the set; -1 when none.
+    int takeLowest()
+    {
+        for (int w = 0; w < words; ++w) {
+            if (done[w] == 0)
                 continue;
-            // Mostly the oldest; otherwise the gap closes, keeping the order.
-            for (int m = k; m > 0; --m)
-                slots[(head + m) % receiveSlotsPerAdapter] = slots[(head + m - 1) % receiveSlotsPerAdapter];
-            head = (head + 1) % receiveSlotsPerAdapter;
-            --count;
-            return;
+            int bit = std::countr_zero(done[w]);
+            done[w] &= done[w] - 1;
+            return w * 64 + bit;
         }
+        return -1;
+    }
+    bool anyDone() const
+    {
+        for (uint64_t w : done)
+            if (w != 0)
+                return true;
+        return false;
     }
 };
-PostOrder postOrder[maxAdapters];
+ReadOrder readOrder[maxAdapters];
 
 bool completed(const ReceiveSlot& slot) { return getU32(slot.readRecord, readrec::status) == readrec::statusDone; }
+
+// Moves the reads that completed since the last look into the completed set.
+void collect(int a, int32_t handle)
+{
+    ReadOrder& order = readOrder[a];
+    if (order.count == 0)
+        return;
+    ReceiveSlot& first = receiveSlots[a][order.oldest()];
+    GetOverlappedResult(handle, &first.overlapped, &first.bytesTransferred, 0);
+    while (order.count > 0 && completed(receiveSlots[a][order.oldest()]))
+        order.completeOldest();
+}
 }  // namespace
 
 int createReceiveEvents(int a)
@@ -58,36 +93,44 @@ int createReceiveEvents(int a)
 
 void postReceives(int a)
 {
-    postOrder[a].clear();
+    readOrder[a].clear();
     for (int i = 0; i < receiveSlotsPerAdapter; ++i) {
         ReceiveSlot& slot = receiveSlots[a][i];
         ResetEvent(slot.overlapped.hEvent);
         if (W32N_PacketRead(currentAdapterHandle, slot.readRecord, &slot.bytesTransferred, &slot.overlapped, 0) != 0)
-            postOrder[a].push(i);
+            readOrder[a].push(i);
     }
 }
 
 uint8_t* takeReceived(int a)
 {
-    int oldest = postOrder[a].oldest();
-    if (oldest >= 0) {
-        ReceiveSlot& slot = receiveSlots[a][oldest];
-        GetOverlappedResult(currentAdapterHandle, &slot.overlapped, &slot.bytesTransferred, 0);
-        if (!completed(slot))
-            return nullptr;
+    collect(a, currentAdapterHandle);
+    int i = readOrder[a].takeLowest();
+    if (i < 0)
+        return nullptr;
+    ReceiveSlot& slot = receiveSlots[a][i];
+    putU32(slot.readRecord, readrec::adapterIndex, static_cast<uint32_t>(a));
+    putU32(slot.readRecord, readrec::slotIndex, static_cast<uint32_t>(i));
+    putU32(slot.readRecord, readrec::status, readrec::statusPending);
+    return slot.readRecord;
+}
+
+bool framesWaiting()
+{
+    for (int a = 0; a < adapterCount; ++a) {
+        collect(a, adapters[a].handle);
+        if (readOrder[a].anyDone())
+            return true;
     }
-    for (int i = 0; i < receiveSlotsPerAdapter; ++i) {
-        ReceiveSlot& slot = receiveSlots[a][i];
-        GetOverlappedResult(currentAdapterHandle, &slot.overlapped, &slot.bytesTransferred, 0);
-        if (completed(slot)) {
-            putU32(slot.readRecord, readrec::adapterIndex, static_cast<uint32_t>(a));
-            putU32(slot.readRecord, readrec::slotIndex, static_cast<uint32_t>(i));
-            putU32(slot.readRecord, readrec::status, readrec::statusPending);
-            postOrder[a].remove(i);
-            return slot.readRecord;
-        }
-    }
-    return nullptr;
+    return false;
+}
+
+void waitForFrames(DWORD deadline)
+{
+    int fd = zentrikWakeFd();
+    // A driver that cannot say when a frame comes is looked at every millisecond.
+    platform::waitForTickOrReadable(deadline, fd, fd < 0 ? 1 : platform::noLimitMs);
+    zentrikClearWake();
 }
 
 void repostReceive(uint8_t* record)
@@ -98,12 +141,12 @@ void repostReceive(uint8_t* record)
         return;
     ReceiveSlot& slot = receiveSlots[a][i];
     if (W32N_PacketRead(currentAdapterHandle, slot.readRecord, &slot.bytesTransferred, &slot.overlapped, 0) != 0)
-        postOrder[a].push(static_cast<int>(i));
+        readOrder[a].push(static_cast<int>(i));
 }
 
 void cancelReceives(int a)
 {
-    postOrder[a].clear();
+    readOrder[a].clear();
     for (auto& slot : receiveSlots[a]) {
         ResetEvent(slot.overlapped.hEvent);
         W32N_CancelPacketRead(currentAdapterHandle, slot.readRecord);

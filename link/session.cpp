@@ -5,7 +5,7 @@
 #include <cstring>
 
 int selectedAdapter = 0;
-int busy = 1;  // until the first session has started
+BusyFlag busy{1};  // until the first session has started
 int sessionOpen = 0;
 
 void resetLinkState()

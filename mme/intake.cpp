@@ -109,7 +109,9 @@ int waitForSelfAddressedReply(int a, uint32_t ms)
         }
         if (record)
             repostReceive(record);
-        Sleep(0);
+        // Asleep until a frame may have come or the window ends; a frame just
+        // taken may have others behind it.
+        waitForFrames(record || seen ? start : start + ms);
     }
     return seen ? 1 : 0;
 }

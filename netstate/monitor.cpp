@@ -21,6 +21,23 @@ MonitorView* view = nullptr;
 RatesUpdatedHook ratesUpdated = nullptr;
 uint8_t tickBuffer[monitorBufferSize];
 
+bool monitorRunning = false;
+DWORD origin = 0;        // mark 0; mark k falls at origin + 100 k
+uint32_t marksDone = 0;  // the marks counted so far
+bool catchingUp = false;
+bool planned = false;     // the timer waits for plannedMark
+uint32_t plannedMark = 0;
+
+bool isActionSecond(int second)
+{
+    switch (second) {
+    case 15: case 45: case 18: case 48: case 21: case 51: case 24: case 54: case 27: case 57: return true;
+    default: return false;
+    }
+}
+
+DWORD markAt(uint32_t mark) { return origin + mark * monitorIntervalMs; }
+
 void paramQuery(int a, uint8_t selector)
 {
     const AdapterEntry& e = adapters[a];
@@ -82,7 +99,20 @@ void setMonitorView(MonitorView* v) { view = v; }
 
 void setRatesUpdatedHook(RatesUpdatedHook hook) { ratesUpdated = hook; }
 
-void monitorTick()
+namespace {
+bool ticking = false;
+
+void tickBody(bool drain);
+
+// A tick may draw, and drawing may ask the monitor to catch up: not from inside.
+void tick(bool drain)
+{
+    ticking = true;
+    tickBody(drain);
+    ticking = false;
+}
+
+void tickBody(bool drain)
 {
     if (busy)
         return;
@@ -97,14 +127,16 @@ void monitorTick()
     if (progressActive && view)
         view->stepProgressBars();
 
-    // At most what the receive rings hold: a flood cannot stretch a tick, the
-    // rest waits for the next one. The log is written once, after the drain.
-    const int budget = adapterCount * receiveSlotsPerAdapter;
-    holdKeySetLog();
-    uint32_t length = 0;
-    for (int taken = 0; taken < budget && receiveFrame(tickBuffer, &length); ++taken)
-        dispatch({tickBuffer, length});
-    flushKeySetLog();
+    if (drain) {
+        // At most what the receive rings hold: a flood cannot stretch a tick, the
+        // rest waits for the next one. The log is written once, after the drain.
+        const int budget = adapterCount * receiveSlotsPerAdapter;
+        holdKeySetLog();
+        uint32_t length = 0;
+        for (int taken = 0; taken < budget && receiveFrame(tickBuffer, &length); ++taken)
+            dispatch({tickBuffer, length});
+        flushKeySetLog();
+    }
 
     if (++monitorTicks == 10) {
         monitorTicks = 0;
@@ -125,6 +157,97 @@ void monitorTick()
     }
 }
 
+// The marks before `now`: a frame that comes exactly at a mark is that mark's.
+void catchUpTo(DWORD now)
+{
+    if (!monitorRunning || catchingUp || ticking)
+        return;
+    catchingUp = true;
+    DWORD elapsed = now - origin;
+    uint32_t before = elapsed == 0 ? 0 : (elapsed - 1) / monitorIntervalMs;
+    // The mark the timer waits for is its to run; under busy it would do nothing.
+    if (planned && !busy && static_cast<int32_t>(before - plannedMark) >= 0)
+        before = plannedMark - 1;
+    if (planned && static_cast<int32_t>(before - plannedMark) >= 0)
+        planned = false;
+    while (static_cast<int32_t>(before - marksDone) > 0) {
+        ++marksDone;
+        tick(false);
+    }
+    catchingUp = false;
+}
+
+// Marks from the next one on until one where the counted ticks reach a second
+// with something to do; 0 when none does within a cycle.
+uint32_t marksToAction()
+{
+    int ticks = monitorTicks;
+    int second = monitorSecond;
+    bool present = adapters[selectedAdapter].devicePresent != 0;
+    for (uint32_t k = 1; k <= 700; ++k) {
+        if (++ticks == 10) {
+            ticks = 0;
+            ++second;
+        }
+        if ((present && isActionSecond(second)) || second >= 60)
+            return k;
+    }
+    return 0;
+}
+}  // namespace
+
+void monitorTick() { tick(true); }
+
+void startMonitor()
+{
+    origin = GetTickCount();
+    marksDone = 0;
+    monitorRunning = true;
+    BusyFlag::beforeChange = monitorCatchUp;
+    SetDueTimer(monitorSchedule());
+}
+
+void monitorCatchUp()
+{
+    if (monitorRunning && !ticking)
+        catchUpTo(GetTickCount());
+}
+
+bool monitorNextDue(DWORD now, DWORD* at)
+{
+    if (!monitorRunning || busy) {
+        planned = false;
+        return false;
+    }
+    if (planned && static_cast<int32_t>(now - markAt(plannedMark)) >= 0) {
+        *at = markAt(plannedMark);
+        return true;
+    }
+    catchUpTo(now);
+    uint32_t k = 1;
+    // A lost helper is shown at the next mark, whatever else is due.
+    if (!(progressActive && view && view->barsShown()) && !framesWaiting() && !linkLost())
+        k = marksToAction();
+    planned = k != 0;
+    plannedMark = marksDone + k;
+    *at = markAt(plannedMark);
+    return planned;
+}
+
+void monitorDue(DWORD now)
+{
+    if (!monitorRunning)
+        return;
+    planned = false;
+    uint32_t upTo = (now - origin) / monitorIntervalMs;
+    if (static_cast<int32_t>(upTo - marksDone) <= 0)
+        return;
+    catchUpTo(markAt(upTo));
+    marksDone = upTo;
+    monitorTick();
+}
+
+
 void finishScan()
 {
     progressActive = 0;
@@ -142,6 +265,7 @@ void scanTimeout()
 
 void beginNetworkScan()
 {
+    monitorCatchUp();
     clearStations(profiles[selectedAdapter]);
     monitorTicks = 0;
     // One scan timer at a time: a new scan replaces the one still running.
@@ -160,4 +284,14 @@ void fillStationList()
 {
     if (view)
         view->fillStationList(stationRows());
+}
+
+void stopMonitor()
+{
+    monitorRunning = false;
+    planned = false;
+    marksDone = 0;
+    origin = 0;
+    if (BusyFlag::beforeChange == monitorCatchUp)
+        BusyFlag::beforeChange = nullptr;
 }

@@ -28,6 +28,8 @@ public:
     virtual void endScanDialog() = 0;
     // The adapters' helper has gone; called at each tick until a new session starts.
     virtual void showLinkLost() {}
+    // False while no bar that stepProgressBars() moves can be seen.
+    virtual bool barsShown() const { return true; }
 };
 
 void setMonitorView(MonitorView* view);
@@ -38,6 +40,26 @@ using RatesUpdatedHook = void (*)();
 void setRatesUpdatedHook(RatesUpdatedHook hook);
 
 void monitorTick();
+
+// The monitor's ticks fall on the 100 ms marks counted from startMonitor(), but
+// its timer wakes the process only for a mark at which something is to be done
+// or seen: a second's action, a frame to take, a bar to step. The marks in
+// between are counted as the ticks that found nothing when the monitor next
+// looks, so what leaves and what is shown are those of a tick every 100 ms.
+void startMonitor();
+// Counts the marks that passed before now as ticks without a drain, up to the
+// one the timer waits for. Whatever changes the monitor's state calls it
+// first; it never takes a frame, so an exchange may call it midway.
+void monitorCatchUp();
+// Catches up, then the tick count of the next mark that needs a whole tick;
+// false while none can come before something changes (busy, nothing running).
+bool monitorNextDue(DWORD now, DWORD* at);
+// The marks up to now, the last of them a whole tick.
+void monitorDue(DWORD now);
+// The monitor's timer as the timer backends run it.
+DueSchedule monitorSchedule();
+// Forgets the marks; the timer, if any, is the caller's to kill.
+void stopMonitor();
 void scanTimeout();
 void finishScan();
 // Empties the selected station table and starts a scan at second 15.

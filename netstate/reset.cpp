@@ -9,6 +9,7 @@ void resetNetstateState()
     startAdapterCount = 0;
     setMonitorView(nullptr);
     setRatesUpdatedHook(nullptr);
+    stopMonitor();
     monitorTicks = 0;
     monitorSecond = 0;
     progressActive = 0;

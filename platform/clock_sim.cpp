@@ -19,6 +19,10 @@ void Sleep(DWORD ms)
     slept += ms;
 }
 
+namespace platform {
+void waitForTickOrReadable(DWORD, int, DWORD) { micros += pollCost; }
+}  // namespace platform
+
 namespace simclock {
 uint32_t now() { return static_cast<uint32_t>(micros / 1000); }
 uint64_t nowMicros() { return micros; }

@@ -32,6 +32,12 @@ int CloseHandle(HANDLE event);
 DWORD WaitForSingleObject(HANDLE event, DWORD ms);
 
 namespace platform {
+// Sleeps until the tick count reaches `deadline` or `fd` (-1: none) is
+// readable, or `atMostMs` have passed, whichever comes first; at once when the
+// deadline has passed. On the virtual clock it costs what one look at the tick
+// counter costs.
+constexpr DWORD noLimitMs = 0xFFFFFFFF;
+void waitForTickOrReadable(DWORD deadline, int fd, DWORD atMostMs = noLimitMs);
 bool eventIsSet(HANDLE event);
 // Live events, for leak checks.
 int openEventCount();

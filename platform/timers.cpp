@@ -11,6 +11,8 @@ struct TableTimer {
     uint32_t period = 0;
     DWORD due = 0;
     TimerProc proc = nullptr;
+    DueSchedule schedule{};  // a due timer when schedule.fire is set
+    bool planned = false;    // a due timer's `due` holds
 };
 
 constexpr size_t maxTimers = 64;
@@ -34,6 +36,21 @@ TimerId SetTimer(uint32_t ms, TimerProc proc)
     return 0;
 }
 
+TimerId SetDueTimer(const DueSchedule& schedule)
+{
+    if (backend)
+        return backend->startDue(schedule);
+    for (auto& t : table) {
+        if (t.id == 0) {
+            t = {};
+            t.id = nextId++;
+            t.schedule = schedule;
+            return t.id;
+        }
+    }
+    return 0;
+}
+
 int KillTimer(TimerId id)
 {
     if (backend)
@@ -50,6 +67,18 @@ int KillTimer(TimerId id)
 namespace platform {
 void setTimerBackend(TimerBackend* b) { backend = b; }
 
+namespace {
+// Asks each due timer whose time has not come when it falls due now.
+void planDueTimers(DWORD now)
+{
+    for (auto& t : table)
+        if (t.id != 0 && t.schedule.fire && !(t.planned && reached(now, t.due)))
+            t.planned = t.schedule.next(now, &t.due);
+}
+
+bool pending(const TableTimer& t) { return t.id != 0 && (!t.schedule.fire || t.planned); }
+}  // namespace
+
 int runDueTimers()
 {
     int fired = 0;
@@ -57,20 +86,41 @@ int runDueTimers()
     while (again) {
         again = false;
         DWORD now = GetTickCount();
+        planDueTimers(now);
         // Earliest due first, so that timers fire in time order.
         TableTimer* next = nullptr;
         for (auto& t : table)
-            if (t.id != 0 && reached(now, t.due) && (!next || static_cast<int32_t>(t.due - next->due) < 0))
+            if (pending(t) && reached(now, t.due) && (!next || static_cast<int32_t>(t.due - next->due) < 0))
                 next = &t;
         if (next) {
-            TimerProc proc = next->proc;
-            next->due += next->period ? next->period : 1;
-            proc();
+            if (next->schedule.fire) {
+                next->planned = false;
+                next->schedule.fire(now);
+            } else {
+                TimerProc proc = next->proc;
+                next->due += next->period ? next->period : 1;
+                proc();
+            }
             ++fired;
             again = true;
         }
     }
     return fired;
+}
+
+bool nextTimerDue(DWORD* at)
+{
+    DWORD now = GetTickCount();
+    planDueTimers(now);
+    bool any = false;
+    for (auto& t : table) {
+        if (!pending(t))
+            continue;
+        if (!any || static_cast<int32_t>(t.due - *at) < 0)
+            *at = t.due;
+        any = true;
+    }
+    return any;
 }
 
 int activeTimerCount()

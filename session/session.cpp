@@ -8,8 +8,13 @@
 #include "netstate/profiles.h"
 #include "platform/platform.h"
 #include "platform/timers.h"
+#include "zentrik/zentrik.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace session {
 
@@ -65,6 +70,7 @@ public:
         if (outer)
             outer->showLinkLost();
     }
+    bool barsShown() const override { return outer && outer->barsShown(); }
     void endScanDialog() override
     {
         running = false;
@@ -87,6 +93,50 @@ void onProbeWait()
         return;
     slowStartCalled = true;
     slowStartHook();
+}
+
+// The start begun early, on a thread of its own: it owns the session's state
+// until start() has joined it, and tells the caller only through these.
+struct EarlyStart {
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool running = false;
+    bool done = false;
+    bool slow = false;
+    int started = 0;
+};
+EarlyStart early;
+
+void onProbeWaitEarly()
+{
+    if (GetTickCount() - startBegan < slowStartMs)
+        return;
+    std::lock_guard lock(early.mutex);
+    if (!early.slow) {
+        early.slow = true;
+        early.changed.notify_all();
+    }
+}
+
+// The early start's result; the slow-start hook is called from here, on the caller's thread.
+int joinEarlyStart()
+{
+    std::unique_lock lock(early.mutex);
+    for (;;) {
+        early.changed.wait(lock, [] { return early.done || (early.slow && !slowStartCalled); });
+        if (early.done)
+            break;
+        slowStartCalled = true;
+        lock.unlock();
+        if (slowStartHook)
+            slowStartHook();
+        lock.lock();
+    }
+    lock.unlock();
+    early.thread.join();
+    early.running = false;
+    return early.started;
 }
 
 void startScan()
@@ -218,12 +268,17 @@ StartResult startSequence(bool atProgramStart)
 {
     BusyGuard guard;
     StartResult result;
-    startBegan = GetTickCount();
-    slowStartCalled = false;
-    // At Refresh the page already says that it is looking.
-    setProbeWaitHook(atProgramStart ? onProbeWait : nullptr);
-    int started = startSession();
-    setProbeWaitHook(nullptr);
+    int started = 0;
+    if (atProgramStart && early.running) {
+        started = joinEarlyStart();
+    } else {
+        startBegan = GetTickCount();
+        slowStartCalled = false;
+        // At Refresh the page already says that it is looking.
+        setProbeWaitHook(atProgramStart ? onProbeWait : nullptr);
+        started = startSession();
+        setProbeWaitHook(nullptr);
+    }
     if (!started) {
         // A failed Refresh leaves busy as it found it; the page's box then ends the program.
         if (atProgramStart)
@@ -239,7 +294,7 @@ StartResult startSequence(bool atProgramStart)
     recordAdapterIdentities();
     if (!monitorStarted) {
         // Runs until the program ends; nothing keeps its identifier.
-        SetTimer(monitorIntervalMs, monitorTick);
+        startMonitor();
         monitorStarted = true;
     }
     startScan();
@@ -350,6 +405,25 @@ std::string deviceTypeName(int deviceType)
 
 void setSlowStartHook(SlowStartHook hook) { slowStartHook = hook; }
 
+void beginStartEarly()
+{
+    if (early.running)
+        return;
+    startBegan = GetTickCount();
+    slowStartCalled = false;
+    early.done = early.slow = false;
+    early.running = true;
+    setProbeWaitHook(onProbeWaitEarly);
+    early.thread = std::thread([] {
+        int started = startSession();
+        setProbeWaitHook(nullptr);
+        std::lock_guard lock(early.mutex);
+        early.started = started;
+        early.done = true;
+        early.changed.notify_all();
+    });
+}
+
 StartResult start() { return startSequence(true); }
 
 StartResult refresh()
@@ -400,6 +474,17 @@ void end()
 bool linkLost() { return ::linkLost() != 0; }
 
 void service() { platform::runDueTimers(); }
+
+void serviceWithin(uint32_t limitMs)
+{
+    DWORD deadline = GetTickCount() + limitMs;
+    DWORD due = 0;
+    if (platform::nextTimerDue(&due) && static_cast<int32_t>(due - deadline) < 0)
+        deadline = due;
+    platform::waitForTickOrReadable(deadline, zentrikWakeFd());
+    zentrikClearWake();
+    platform::runDueTimers();
+}
 
 void beginScan()
 {
@@ -586,6 +671,9 @@ Outcome save()
 
 void resetSessionState()
 {
+    if (early.thread.joinable())
+        early.thread.join();
+    early.running = false;
     watch.outer = nullptr;
     watch.running = false;
     watch.finished = 0;

@@ -97,6 +97,12 @@ extern const char* const deviceTypeNames[deviceTypeNameCount];
 // monitor and a scan. On failure the adapters are closed and the box is
 // invalidConfiguration.
 StartResult start();
+// Begins start()'s opening of the adapters, discovery and "wizard.data" on a
+// thread of its own, for a caller that has its toolkit to load meanwhile:
+// start() then takes up from its result. Until start() returns, nothing of the
+// session may be touched but setView and setSlowStartHook, and the hook is
+// called from start(), on the caller's thread.
+void beginStartEarly();
 // Closes the adapters and starts again (the Device page's Refresh); the monitor
 // keeps running, and busy is clear afterwards whether or not it started.
 StartResult refresh();
@@ -120,8 +126,11 @@ void end();
 bool linkLost();
 
 // Runs the timers that are due (the monitor tick, the scan timer) when no
-// event loop does it; call it every 100 ms.
+// event loop does it.
 void service();
+// Sleeps until a timer falls due, a frame may have come or `limitMs` have
+// passed, then runs what is due: a loop of these wakes only when it must.
+void serviceWithin(uint32_t limitMs);
 
 // A scan: the selected adapter's stations are forgotten, queried again and
 // rated; it ends on the link-statistics reply or after 10 s.

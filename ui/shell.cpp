@@ -170,6 +170,8 @@ int runBrennic(int argc, char** argv)
     busy = 1;
     if (!platform::acquireInstanceLock("brennic"))
         return 0;
+    // The probe windows are dead time: they run while Qt loads and the sheet is made.
+    session::beginStartEarly();
     // The link history; one that cannot be opened has said so on stderr.
     session::openHistory();
     // The program takes no command line; Qt gets its name and nothing else.

@@ -35,6 +35,8 @@ void UiMonitorView::stepProgressBars()
         scanDialogWindow->stepBar();
 }
 
+bool UiMonitorView::barsShown() const { return devicePageWindow || scanDialogWindow; }
+
 void UiMonitorView::showLinkQuality(const LinkQuality& quality)
 {
     if (devicePageWindow)

@@ -29,4 +29,5 @@ public:
     void fillStationList(const std::vector<StationRow>& rows) override;
     void endScanDialog() override;
     void showLinkLost() override;
+    bool barsShown() const override;
 };

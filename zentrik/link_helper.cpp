@@ -22,6 +22,7 @@
 #include <net/ethernet.h>
 #include <net/if_arp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -52,6 +53,8 @@ struct Adapter {
 
 std::array<Adapter, maxHandles> adapters;
 unsigned long refused = 0;
+// Made readable whenever frames reach a shared ring, so that the caller can sleep until then.
+int wakeFd = -1;
 
 std::atomic_ref<uint32_t> sharedStatus(Adapter& a, size_t slot)
 {
@@ -154,8 +157,8 @@ int openAdapter(Adapter& a, const char* name, int* ringFd)
 }
 
 // Moves frames from the kernel into the shared ring while it has room.
-// True when frames may be waiting for room.
-bool pump(Adapter& a)
+// True when frames may be waiting for room; *moved is raised for a frame moved.
+bool pump(Adapter& a, bool* moved)
 {
     for (;;) {
         auto* header = a.kernelRing
@@ -202,6 +205,7 @@ bool pump(Adapter& a)
         std::memcpy(slot + slotLength, &length32, 4);
         sharedStatus(a, a.sharedNext).store(slotFilled, std::memory_order_release);
         a.sharedNext = (a.sharedNext + 1) % ringSlots;
+        *moved = true;
     }
 }
 
@@ -250,6 +254,11 @@ bool reply(uint32_t result, uint32_t value, int fd = -1)
 // False when the caller is gone.
 bool serve(const Request& r)
 {
+    if (r.op == opWake) {
+        if (wakeFd < 0)
+            wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        return reply(wakeFd < 0 ? static_cast<uint32_t>(errno) : 0, 0, wakeFd);
+    }
     if (r.op == opOpen) {
         auto free = std::find_if(adapters.begin(), adapters.end(), [](const Adapter& a) { return a.fd < 0; });
         if (free == adapters.end())
@@ -347,14 +356,19 @@ int linkHelperMain()
     for (;;) {
         size_t count = 0;
         bool waitingForRoom = false;
+        bool moved = false;
         watched[count++] = {helperFd, POLLIN, 0};
         for (Adapter& a : adapters) {
             if (a.fd < 0)
                 continue;
-            if (pump(a))
+            if (pump(a, &moved))
                 waitingForRoom = true;
             else
                 watched[count++] = {a.fd, POLLIN, 0};
+        }
+        if (moved && wakeFd >= 0) {
+            uint64_t one = 1;
+            [[maybe_unused]] ssize_t ignored = write(wakeFd, &one, sizeof one);
         }
         if (poll(watched.data(), count, waitingForRoom ? fullRingPollMs : -1) < 0 && errno != EINTR)
             break;

@@ -48,6 +48,10 @@ bool parseRequest(const uint8_t* data, size_t length, Request* out)
             return false;
         std::memcpy(r.name, payload, size);
         break;
+    case opWake:
+        if (r.handle != 0 || size != 0)
+            return false;
+        break;
     case opClose:
         if (size != 0)
             return false;

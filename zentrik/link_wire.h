@@ -24,6 +24,8 @@ enum Op : uint8_t {
     opPromiscuous = 3,  // payload: one byte, 1 on, 0 off
     opFilter = 4,       // payload: the program below, byte for byte
     opSend = 5,         // payload: the frame; no reply
+    opWake = 6,         // no payload, handle 0; the reply carries an eventfd (SCM_RIGHTS)
+                        // that the helper makes readable whenever it has put frames in a ring
 };
 
 constexpr size_t headerSize = 8;

@@ -41,3 +41,8 @@ int GetOverlappedResult(int32_t handle, OVERLAPPED* overlapped, uint32_t* bytesT
 // closed or a request to it failed. It has been reaped by then, and every
 // adapter went with it; the next open starts a new helper and clears this.
 int linkHelperLost();
+// A descriptor that becomes readable once a frame has arrived on an open
+// adapter since the last zentrikClearWake(); -1 when the driver has none (the
+// caller then looks again after a millisecond or at its next due time).
+int zentrikWakeFd();
+void zentrikClearWake();

@@ -24,6 +24,7 @@
 #include <poll.h>
 #include <pwd.h>
 #include <spawn.h>
+#include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -111,6 +112,11 @@ pid_t helperPid = -1;
 pid_t helperOwner = -1;
 // The network namespace the helper was started in, and so sees adapters of.
 ino_t helperNamespace = 0;
+// Readable when the helper has put frames in a ring; -1 without one.
+int wakeFd = -1;
+// What a sleeping caller waits on: wakeFd, and the helper's socket closing,
+// so that a helper that ends under an idle caller is noticed at once.
+int waitSet = -1;
 
 ino_t currentNamespace()
 {
@@ -173,6 +179,12 @@ void disconnect(bool lost = false)
     helperSocket = -1;
     helperPid = -1;
     helperOwner = -1;
+    if (waitSet >= 0)
+        close(waitSet);
+    waitSet = -1;
+    if (wakeFd >= 0)
+        close(wakeFd);
+    wakeFd = -1;
     for (OpenAdapter& a : opened)
         forget(a);
 }
@@ -210,6 +222,8 @@ void explainRefusedHelper(const std::string& path)
         std::fprintf(stderr, "%s: cannot start %s: %s\n", program_invocation_short_name, path.c_str(),
                      std::strerror(EACCES));
 }
+
+void askForWake();
 
 // Starts the helper unless this process has one; 0 or an errno.
 int connectHelper()
@@ -266,6 +280,7 @@ int connectHelper()
     helperPid = pid;
     helperOwner = getpid();
     helperNamespace = space;
+    askForWake();
     return 0;
 }
 
@@ -323,6 +338,28 @@ bool ask(linkwire::Op op, uint32_t handle, const void* payload, size_t length, u
     else if (fd >= 0)
         close(fd);
     return true;
+}
+
+// Without the descriptor the caller looks for frames on a timer instead.
+void askForWake()
+{
+    uint32_t result = 0, value = 0;
+    int fd = -1;
+    if (ask(linkwire::opWake, 0, nullptr, 0, &result, &value, &fd) && result == 0 && fd >= 0)
+        wakeFd = fd;
+    else if (fd >= 0)
+        close(fd);
+    if (wakeFd < 0)
+        return;
+    // Only a hang-up of the socket counts: replies come while a request waits for them.
+    waitSet = epoll_create1(EPOLL_CLOEXEC);
+    epoll_event frames{EPOLLIN, {}};
+    epoll_event ended{EPOLLRDHUP, {}};
+    if (waitSet >= 0 && (epoll_ctl(waitSet, EPOLL_CTL_ADD, wakeFd, &frames) != 0 ||
+                         epoll_ctl(waitSet, EPOLL_CTL_ADD, helperSocket, &ended) != 0)) {
+        close(waitSet);
+        waitSet = -1;
+    }
 }
 
 std::atomic_ref<uint32_t> slotStatus(OpenAdapter& a, size_t slot)
@@ -631,6 +668,21 @@ int linkHelperLost()
             disconnect(true);
     }
     return helperLost ? 1 : 0;
+}
+
+int zentrikWakeFd()
+{
+    if (helperOwner != getpid())
+        return -1;
+    return waitSet >= 0 ? waitSet : wakeFd;
+}
+
+void zentrikClearWake()
+{
+    uint64_t count = 0;
+    if (zentrikWakeFd() < 0 || wakeFd < 0)
+        return;
+    [[maybe_unused]] ssize_t n = read(wakeFd, &count, sizeof count);
 }
 
 int GetOverlappedResult(int32_t handle, OVERLAPPED*, uint32_t*, int)

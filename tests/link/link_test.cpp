@@ -216,6 +216,38 @@ TEST_F(LinkTest, LowestCompletedSlotIsTakenFirst)
     EXPECT_EQ(r[readrec::frame + 17], 9);
     EXPECT_EQ(getU32(r, readrec::frameLength), 60u);
     repostReceive(r);
+
+    // A burst that fills the ring round the end of the posting order: slots 7..511
+    // then 0..6. Takes still go by slot, and frames that come midway into the
+    // slots just given back go before the higher slots already waiting.
+    for (int i = 0; i < receiveSlotsPerAdapter; ++i)
+        zsim::deliver(0, mgmtFrame(static_cast<uint8_t>(i)));
+    std::vector<uint32_t> slots;
+    for (int i = 0; i < 300; ++i) {
+        uint8_t* t = takeReceived(0);
+        ASSERT_NE(t, nullptr);
+        slots.push_back(slotOf(t));
+        EXPECT_EQ(t[readrec::frame + 17], static_cast<uint8_t>(slotOf(t) >= 7 ? slotOf(t) - 7 : slotOf(t) + 505));
+        repostReceive(t);
+    }
+    for (uint8_t tag : {0xA0, 0xA1})
+        zsim::deliver(0, mgmtFrame(tag));
+    std::vector<uint8_t> tags;
+    while (uint8_t* t = takeReceived(0)) {
+        slots.push_back(slotOf(t));
+        tags.push_back(t[readrec::frame + 17]);
+        repostReceive(t);
+    }
+    std::vector<uint32_t> expected;
+    for (uint32_t i = 0; i < 300; ++i)
+        expected.push_back(i);
+    expected.insert(expected.end(), {0, 1});  // given back first, so filled first
+    for (uint32_t i = 300; i < 512; ++i)
+        expected.push_back(i);
+    EXPECT_EQ(slots, expected);
+    ASSERT_EQ(tags.size(), 214u);
+    EXPECT_EQ(tags[0], 0xA0);
+    EXPECT_EQ(tags[1], 0xA1);
 }
 
 TEST_F(LinkTest, CompletedSlotsAreTakenByIndexNotArrival)

@@ -470,3 +470,87 @@ TEST_F(MonitorTest, NoViewNoDrawing)
 }
 
 }  // namespace
+
+// The monitor that wakes only when something is due against one that ticks
+// every 100 ms, on the same script: scans, replies, floods beyond a ring, a
+// frame that comes on a mark, busy spans across marks and within one. The
+// frames sent, their times, what is drawn and the station table must agree
+// at every mark, with far fewer wake-ups.
+TEST_F(MonitorTest, WakingWhenDueIsTheHundredMillisecondSchedule)
+{
+    struct Run {
+        std::vector<zsim::SentFrame> sent;
+        std::vector<Bytes> marks;  // the table and the drawing, mark by mark
+        int wakes = 0;
+        int second = 0, ticks = 0;
+    };
+    auto play = [&](bool whenDue) {
+        TearDown();
+        SetUp();
+        simclock::setPollCost(0);
+        view = {};
+        adapters[0].paramsSeen = 1;
+        simclock::advance(37);
+        platform::clearTimers();
+        if (whenDue)
+            startMonitor();
+        else
+            SetTimer(monitorIntervalMs, countingTick);
+        progressActive = 1;
+        beginNetworkScan();
+        Run r;
+        for (uint32_t t = 1; t <= 66000; ++t) {
+            simclock::advance(1);
+            // As the event loop does before a handler runs.
+            if (whenDue && (t == 5000 || t == 20050))
+                monitorCatchUp();
+            switch (t) {
+            case 2345: deliver(stationReply(station(3))); break;
+            case 5000: progressActive = 0; break;
+            case 7777:
+                for (int i = 0; i < 700; ++i)
+                    deliver(stationReply(station(10 + i % 40)));
+                break;
+            case 12340: busy = 1; break;
+            case 13000: deliver(paramReply(1, block(0x44))); break;
+            case 14560: busy = 0; break;
+            case 20050: progressActive = 1; beginNetworkScan(); break;
+            case 22222: busy = 1; break;
+            case 22444: busy = 0; break;
+            case 30340: busy = 1; break;
+            case 32560: busy = 0; break;
+            case 50010: busy = 1; break;
+            case 50050: busy = 0; break;
+            case 40000: deliver(stationReply(station(5))); break;  // on a mark
+            }
+            r.wakes += platform::runDueTimers();
+            if (t % 100 == 0 || t % 100 == 63) {
+                Bytes m(reinterpret_cast<const uint8_t*>(table()), reinterpret_cast<const uint8_t*>(table() + 100));
+                for (int v : {view.steps, static_cast<int>(view.qualities.size()), static_cast<int>(view.lists.size()),
+                              view.scanDialogEnds, progressActive})
+                    m.push_back(static_cast<uint8_t>(v));
+                r.marks.push_back(m);
+            }
+        }
+        simclock::advance(50);
+        r.wakes += platform::runDueTimers();
+        monitorCatchUp();
+        r.sent = zsim::sentFrames();
+        r.second = monitorSecond;
+        r.ticks = monitorTicks;
+        return r;
+    };
+    Run every = play(false), due = play(true);
+    ASSERT_EQ(due.sent.size(), every.sent.size());
+    for (size_t i = 0; i < every.sent.size(); ++i) {
+        EXPECT_EQ(due.sent[i].atMs, every.sent[i].atMs) << i;
+        EXPECT_EQ(due.sent[i].bytes, every.sent[i].bytes) << i;
+    }
+    ASSERT_EQ(due.marks.size(), every.marks.size());
+    for (size_t i = 0; i < every.marks.size(); ++i)
+        ASSERT_EQ(due.marks[i], every.marks[i]) << "mark " << i;
+    EXPECT_EQ(std::make_pair(due.second, due.ticks), std::make_pair(every.second, every.ticks));
+    EXPECT_GT(every.sent.size(), 20u);
+    EXPECT_GE(every.wakes, 650);
+    EXPECT_LT(due.wakes * 3, every.wakes);
+}

@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace simsystem;
@@ -146,20 +147,35 @@ TEST_F(SessionTest, StartFindsTheDevicesAndScansWithoutAnEventLoop)
 TEST_F(SessionTest, StartWithoutADeviceOrAdapterCallsForTheBox)
 {
     load("home.json", [](emu::Network& n) { n.adapter(0).device.faults.silent = true; });
-    busy = 0;
-    session::StartResult start = session::start();
-    EXPECT_FALSE(start.started);
-    EXPECT_FALSE(start.noAdapter);
-    EXPECT_EQ(start.box, session::Box::invalidConfiguration);
-    EXPECT_STREQ(session::boxCaption(start.box), "Invalid Configuration");
-    EXPECT_EQ(adapterCount, 0) << "closed again";
-    EXPECT_EQ(busy, 1) << "the monitor stays idle without a session";
-    // Discovery took its five windows, 4.25 s: the caller was told once, after half a second.
-    EXPECT_EQ(slowStarts, 1);
+    // Begun early the start runs on a thread of its own; the caller is told on its own thread.
+    for (bool early : {false, true}) {
+        SCOPED_TRACE(early);
+        slowStarts = 0;
+        static std::thread::id toldOn;
+        session::setSlowStartHook([] {
+            ++slowStarts;
+            toldOn = std::this_thread::get_id();
+        });
+        busy = 0;
+        size_t sentBefore = zsim::sentFrames().size();
+        if (early)
+            session::beginStartEarly();
+        session::StartResult start = session::start();
+        EXPECT_FALSE(start.started);
+        EXPECT_FALSE(start.noAdapter);
+        EXPECT_EQ(start.box, session::Box::invalidConfiguration);
+        EXPECT_STREQ(session::boxCaption(start.box), "Invalid Configuration");
+        EXPECT_EQ(adapterCount, 0) << "closed again";
+        EXPECT_EQ(busy, 1) << "the monitor stays idle without a session";
+        // Discovery took its five windows, 4.25 s: the caller was told once, after half a second.
+        EXPECT_EQ(slowStarts, 1);
+        EXPECT_EQ(toldOn, std::this_thread::get_id());
+        EXPECT_EQ(zsim::sentFrames().size() - sentBefore, 5u) << "five probes";
+    }
 
     emu::detachFromSimDriver();
     zsim::reset();
-    start = session::start();
+    session::StartResult start = session::start();
     EXPECT_FALSE(start.started);
     EXPECT_TRUE(start.noAdapter);
     EXPECT_EQ(start.box, session::Box::invalidConfiguration);
