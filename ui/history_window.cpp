@@ -50,6 +50,15 @@ QColor bandColour(double mbps)
 }
 
 // A flat band from `low` to `high` across the span, behind the rate.
+// An area does not own its edges: they go with it.
+QAreaSeries* areaBetween(QLineSeries* upper, QLineSeries* lower)
+{
+    auto* area = new QAreaSeries(upper, lower);
+    upper->setParent(area);
+    lower->setParent(area);
+    return area;
+}
+
 QAreaSeries* band(const char* name, double low, double high, double sample, qreal from, qreal to)
 {
     auto* lower = new QLineSeries;
@@ -58,7 +67,7 @@ QAreaSeries* band(const char* name, double low, double high, double sample, qrea
     auto* upper = new QLineSeries;
     upper->append(from, high);
     upper->append(to, high);
-    auto* area = new QAreaSeries(upper, lower);
+    auto* area = areaBetween(upper, lower);
     area->setName(QString::fromLatin1(name));
     area->setObjectName(QString::fromLatin1(name));
     area->setColor(bandColour(sample));
@@ -151,7 +160,7 @@ void HistoryWindow::draw(const StationChart& c)
             lower->append(static_cast<qreal>(p.utcMs), p.lowest);
             upper->append(static_cast<qreal>(p.utcMs), p.highest);
         }
-        auto* range = new QAreaSeries(upper, lower);
+        auto* range = areaBetween(upper, lower);
         range->setName(QStringLiteral("Lowest to highest"));
         range->setObjectName(QStringLiteral("range"));
         range->setColor(QColor(20, 60, 160, 50));
