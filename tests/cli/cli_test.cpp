@@ -26,6 +26,7 @@
 #include <iterator>
 #include <poll.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -110,6 +111,16 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommandAndBadUsageRefused)
     ASSERT_TRUE(cli::parseArguments({"devices", "remove", "-h"}, &inv, &error));
     EXPECT_TRUE(inv.help);
     EXPECT_NE(cli::helpText(inv.command).find("devices remove MAC|INDEX"), std::string::npos);
+
+    // Without a standard output to write to, it says so and fails before it opens anything.
+    scratch::ChildResult closed = scratch::runChild([] {
+        close(STDOUT_FILENO);
+        char name[] = "brennicctl", command[] = "adapters";
+        char* argv[] = {name, command, nullptr};
+        return cli::run(2, argv);
+    });
+    EXPECT_TRUE(closed.exited(cli::exitError)) << closed.status;
+    EXPECT_EQ(closed.errorText, "brennicctl: standard output is not open\n");
 }
 
 TEST(Output, ColumnsAlignAndJsonKeepsItsShape)
@@ -162,13 +173,18 @@ constexpr int runLimitMs = 30000;
 
 // brennicctl with `args`, `input` on its standard input. With `interruptAfterLine`
 // it gets SIGINT once its first line is out, as a user ends `watch`.
-Child brennicctl(const std::vector<std::string>& args, const std::string& input = "", bool interruptAfterLine = false)
+// `outPath` names a file to take its standard output instead of the pipe.
+Child brennicctl(const std::vector<std::string>& args, const std::string& input = "", bool interruptAfterLine = false,
+                 const char* outPath = nullptr)
 {
     Child run;
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
         return run;
-    pid_t pid = scratch::spawn(BRENNICCTL_PATH, "brennicctl", args, in[0], out[1], err[1]);
+    int sink = outPath ? open(outPath, O_WRONLY | O_CLOEXEC) : -1;
+    pid_t pid = scratch::spawn(BRENNICCTL_PATH, "brennicctl", args, in[0], sink >= 0 ? sink : out[1], err[1]);
+    if (sink >= 0)
+        close(sink);
     close(in[0]);
     close(out[1]);
     close(err[1]);
@@ -318,6 +334,10 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     EXPECT_EQ(plain.out, "ADAPTER  MAC                DEVICE             TYPE\n" + adapterName + "     " +
                              emu::formatMac(home.hostMac.data()) + "  " + emu::formatMac(home.device.mac.data()) +
                              "  " + session::deviceTypeName(home.device.deviceType) + "\n");
+    // Output that cannot be written (a full disk) is a failure, not a success.
+    Child full = brennicctl({"adapters"}, "", false, "/dev/full");
+    EXPECT_EQ(full.status, cli::exitError);
+    EXPECT_NE(full.err.find("standard output could not be written"), std::string::npos) << full.err;
 
     // stations: one scan, JSON after the command: the three home stations and their rates.
     Child stations = brennicctl({"stations", "--adapter", adapterName, "--json"});
@@ -361,6 +381,11 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     Json setAllDoc = parsed(setAll);
     ASSERT_EQ(setAllDoc["devices"].size(), 1u) << setAllDoc;
     EXPECT_EQ(setAllDoc["devices"][0]["status"], "OK");
+    // In columns: each device's status, not whether its key is set.
+    Child setAllText = brennicctl({"devices", "set-all"});
+    EXPECT_EQ(setAllText.status, cli::exitOk) << setAllText.err;
+    EXPECT_NE(setAllText.out.find("STATUS\n"), std::string::npos) << setAllText.out;
+    EXPECT_TRUE(setAllText.out.ends_with("OK\n")) << setAllText.out;
 
     // devices (list), then remove by MAC in capitals: the entry goes from the list and the file.
     Child list = brennicctl({"devices", "-j"});
@@ -385,6 +410,14 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     EXPECT_EQ(parsed(restore)["confirmed"], true);
     EXPECT_EQ(savedProfile().networkPassword, std::string(defaultNetworkPassword));
     EXPECT_EQ(fileText("plc.log").find("**SETNEK**"), std::string::npos) << fileText("plc.log");
+    // The device took the key but "wizard.data" could not be written: status 1 and why.
+    const std::string blocker = std::string(profileFileName) + ".new";
+    ASSERT_EQ(mkdir(blocker.c_str(), 0700), 0);
+    Child unsaved = brennicctl({"restore-default", "-j"});
+    rmdir(blocker.c_str());
+    EXPECT_EQ(unsaved.status, cli::exitError) << unsaved.err;
+    EXPECT_EQ(parsed(unsaved)["saved"], false);
+    EXPECT_NE(unsaved.err.find("cannot create a temporary file"), std::string::npos) << unsaved.err;
 
     // Bad input: status 2 and a message on stderr, nothing on stdout.
     Child shortPassword = brennicctl({"set-password", "-j"}, "ab\n");
@@ -397,6 +430,7 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     Child argvSecret = brennicctl({"devices", "add", neighbour});
     EXPECT_EQ(argvSecret.status, cli::exitUsage);
     EXPECT_NE(argvSecret.err.find("not from the command line"), std::string::npos) << argvSecret.err;
+    EXPECT_NE(argvSecret.err.find("Try 'brennicctl --help'."), std::string::npos) << argvSecret.err;
     Child unknown = brennicctl({"stations", "--adapter", "eth7"});
     EXPECT_EQ(unknown.status, cli::exitNoDevice);
     EXPECT_NE(unknown.err.find("no network adapter 'eth7'"), std::string::npos) << unknown.err;
