@@ -259,6 +259,7 @@ TEST_F(SessionTest, AddSetAllAndRemove)
     seed(1, neighbourFivePassword, neighbourFive);
     remote(neighbourFive).silent = true;
     session::SetAllResult all = session::setAll("Harbour-Light-9");
+    EXPECT_TRUE(session::scanRunning());
     ASSERT_EQ(all.devices.size(), 2u);
     EXPECT_EQ(all.devices[0].password, neighbourFourPassword);
     EXPECT_TRUE(all.devices[0].ok);
