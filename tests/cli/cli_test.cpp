@@ -28,6 +28,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -229,6 +230,54 @@ Child brennicctl(const std::vector<std::string>& args, const std::string& input 
     return run;
 }
 
+// brennicctl with a terminal on its standard input and error, as a user runs it:
+// each prompt is answered with `answer` once the prompt has turned echo off.
+Child onTerminal(const std::vector<std::string>& args, const std::string& answer = "")
+{
+    Child run;
+    int out[2];
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || pipe2(out, O_CLOEXEC) != 0)
+        return run;
+    int terminal = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    pid_t pid = scratch::spawn(BRENNICCTL_PATH, "brennicctl", args, terminal, out[1], terminal);
+    close(terminal);
+    close(out[1]);
+    pollfd fds[2] = {{master, POLLIN, 0}, {out[0], POLLIN, 0}};
+    std::string* text[2] = {&run.err, &run.out};
+    size_t answered = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(runLimitMs);
+    while ((fds[0].fd >= 0 || fds[1].fd >= 0) && std::chrono::steady_clock::now() < deadline) {
+        poll(fds, 2, 10);
+        for (int i = 0; i < 2; ++i) {
+            char buffer[512];
+            ssize_t n = fds[i].fd >= 0 && fds[i].revents ? read(fds[i].fd, buffer, sizeof buffer) : 1;
+            if (n <= 0) {  // a terminal no one holds any more reads EIO
+                close(fds[i].fd);
+                fds[i].fd = -1;
+            } else if (fds[i].revents) {
+                text[i]->append(buffer, static_cast<size_t>(n));
+            }
+        }
+        termios mode{};
+        if (run.err.size() > answered && run.err.ends_with(": ") && tcgetattr(master, &mode) == 0 &&
+            !(mode.c_lflag & ECHO)) {
+            answered = run.err.size();
+            std::string line = answer + "\n";
+            EXPECT_EQ(write(master, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+        }
+    }
+    for (pollfd& p : fds)
+        if (p.fd >= 0)
+            close(p.fd);
+    if (fds[0].fd >= 0 || fds[1].fd >= 0)
+        kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
 Json parsed(const Child& run)
 {
     Json doc = Json::parse(run.out, nullptr, false);
@@ -344,6 +393,10 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     EXPECT_EQ(stations.status, cli::exitOk) << stations.err;
     expectScan(parsed(stations), 3);
     EXPECT_EQ(stations.err, "");  // no progress without a terminal
+    Child progress = onTerminal({"stations"});
+    EXPECT_EQ(progress.status, cli::exitOk) << progress.err;
+    EXPECT_NE(progress.err.find("\rscanning " + adapterName + " ... 0 s "), std::string::npos) << progress.err;
+    EXPECT_TRUE(progress.err.ends_with("\r\033[K")) << progress.err;
 
     // devices add: the neighbour's label password on standard input; Set All follows, OK.
     const std::string neighbour = "KQ7R-2M4X-PL9D";
@@ -418,6 +471,12 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     EXPECT_EQ(unsaved.status, cli::exitError) << unsaved.err;
     EXPECT_EQ(parsed(unsaved)["saved"], false);
     EXPECT_NE(unsaved.err.find("cannot create a temporary file"), std::string::npos) << unsaved.err;
+
+    // At a terminal the network password is asked for twice.
+    Child typed = onTerminal({"set-password", "-j"}, defaultNetworkPassword);
+    EXPECT_EQ(typed.status, cli::exitOk) << typed.err;
+    EXPECT_EQ(typed.err.find("Network password: "), 0u) << typed.err;
+    EXPECT_NE(typed.err.find("Again: "), std::string::npos) << typed.err;
 
     // Bad input: status 2 and a message on stderr, nothing on stdout.
     Child shortPassword = brennicctl({"set-password", "-j"}, "ab\n");
