@@ -31,6 +31,7 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -125,6 +126,16 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommandAndBadUsageRefused)
     ASSERT_TRUE(cli::parseArguments({"devices", "remove", "-h"}, &inv, &error));
     EXPECT_TRUE(inv.help);
     EXPECT_NE(cli::helpText(inv.command).find("devices remove MAC|INDEX"), std::string::npos);
+
+    // Without a standard output to write to, it says so and fails before it opens anything.
+    scratch::ChildResult closed = scratch::runChild([] {
+        close(STDOUT_FILENO);
+        char name[] = "brennicctl", command[] = "adapters";
+        char* argv[] = {name, command, nullptr};
+        return cli::run(2, argv);
+    });
+    EXPECT_TRUE(closed.exited(cli::exitError)) << closed.status;
+    EXPECT_EQ(closed.errorText, "brennicctl: standard output is not open\n");
 }
 
 TEST(Output, ColumnsAlignAndJsonKeepsItsShape)
@@ -176,15 +187,19 @@ struct Child {
 constexpr int runLimitMs = 30000;
 
 // brennicctl with `args`, `input` on its standard input; `afterLine` is given
-// its pid once `lines` lines are out (a user ending `watch`, say).
+// its pid once `lines` lines are out (a user ending `watch`, say). `outPath`
+// names a file to take its standard output instead of the pipe.
 Child brennicctl(const std::vector<std::string>& args, const std::string& input = "",
-                 const std::function<void(pid_t)>& afterLine = {}, long lines = 1)
+                 const std::function<void(pid_t)>& afterLine = {}, long lines = 1, const char* outPath = nullptr)
 {
     Child run;
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
         return run;
-    pid_t pid = scratch::spawn(BRENNICCTL_PATH, "brennicctl", args, in[0], out[1], err[1]);
+    int sink = outPath ? open(outPath, O_WRONLY | O_CLOEXEC) : -1;
+    pid_t pid = scratch::spawn(BRENNICCTL_PATH, "brennicctl", args, in[0], sink >= 0 ? sink : out[1], err[1]);
+    if (sink >= 0)
+        close(sink);
     close(in[0]);
     close(out[1]);
     close(err[1]);
@@ -223,6 +238,54 @@ Child brennicctl(const std::vector<std::string>& args, const std::string& input 
     for (pollfd& p : fds)
         if (p.fd >= 0)
             close(p.fd);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+// brennicctl with a terminal on its standard input and error, as a user runs it:
+// each prompt is answered with `answer` once the prompt has turned echo off.
+Child onTerminal(const std::vector<std::string>& args, const std::string& answer = "")
+{
+    Child run;
+    int out[2];
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || pipe2(out, O_CLOEXEC) != 0)
+        return run;
+    int terminal = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    pid_t pid = scratch::spawn(BRENNICCTL_PATH, "brennicctl", args, terminal, out[1], terminal);
+    close(terminal);
+    close(out[1]);
+    pollfd fds[2] = {{master, POLLIN, 0}, {out[0], POLLIN, 0}};
+    std::string* text[2] = {&run.err, &run.out};
+    size_t answered = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(runLimitMs);
+    while ((fds[0].fd >= 0 || fds[1].fd >= 0) && std::chrono::steady_clock::now() < deadline) {
+        poll(fds, 2, 10);
+        for (int i = 0; i < 2; ++i) {
+            char buffer[512];
+            ssize_t n = fds[i].fd >= 0 && fds[i].revents ? read(fds[i].fd, buffer, sizeof buffer) : 1;
+            if (n <= 0) {  // a terminal no one holds any more reads EIO
+                close(fds[i].fd);
+                fds[i].fd = -1;
+            } else if (fds[i].revents) {
+                text[i]->append(buffer, static_cast<size_t>(n));
+            }
+        }
+        termios mode{};
+        if (run.err.size() > answered && run.err.ends_with(": ") && tcgetattr(master, &mode) == 0 &&
+            !(mode.c_lflag & ECHO)) {
+            answered = run.err.size();
+            std::string line = answer + "\n";
+            EXPECT_EQ(write(master, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+        }
+    }
+    for (pollfd& p : fds)
+        if (p.fd >= 0)
+            close(p.fd);
+    if (fds[0].fd >= 0 || fds[1].fd >= 0)
+        kill(pid, SIGKILL);
     int status = 0;
     waitpid(pid, &status, 0);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -338,12 +401,20 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     EXPECT_EQ(plain.out, "ADAPTER  MAC                DEVICE             TYPE\n" + adapterName + "     " +
                              emu::formatMac(home.hostMac.data()) + "  " + emu::formatMac(home.device.mac.data()) +
                              "  " + session::deviceTypeName(home.device.deviceType) + "\n");
+    // Output that cannot be written (a full disk) is a failure, not a success.
+    Child full = brennicctl({"adapters"}, "", {}, 1, "/dev/full");
+    EXPECT_EQ(full.status, cli::exitError);
+    EXPECT_NE(full.err.find("standard output could not be written"), std::string::npos) << full.err;
 
     // stations: one scan, JSON after the command: the three home stations and their rates.
     Child stations = brennicctl({"stations", "--adapter", adapterName, "--json"});
     EXPECT_EQ(stations.status, cli::exitOk) << stations.err;
     expectScan(parsed(stations), 3);
     EXPECT_EQ(stations.err, "");  // no progress without a terminal
+    Child progress = onTerminal({"stations"});
+    EXPECT_EQ(progress.status, cli::exitOk) << progress.err;
+    EXPECT_NE(progress.err.find("\rscanning " + adapterName + " ... 0 s "), std::string::npos) << progress.err;
+    EXPECT_TRUE(progress.err.ends_with("\r\033[K")) << progress.err;
 
     // devices add: the neighbour's label password on standard input, typed in lower case; Set All follows, OK.
     const std::string neighbour = "KQ7R-2M4X-PL9D";
@@ -396,6 +467,11 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     Json setAllDoc = parsed(setAll);
     ASSERT_EQ(setAllDoc["devices"].size(), 1u) << setAllDoc;
     EXPECT_EQ(setAllDoc["devices"][0]["status"], "OK");
+    // In columns: each device's status, not whether its key is set.
+    Child setAllText = brennicctl({"devices", "set-all"});
+    EXPECT_EQ(setAllText.status, cli::exitOk) << setAllText.err;
+    EXPECT_NE(setAllText.out.find("STATUS\n"), std::string::npos) << setAllText.out;
+    EXPECT_TRUE(setAllText.out.ends_with("OK\n")) << setAllText.out;
 
     // devices (list), then remove by MAC in capitals: the entry goes from the list and the file.
     Child list = brennicctl({"devices", "-j"});
@@ -429,6 +505,20 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     EXPECT_EQ(parsed(restore)["confirmed"], true);
     EXPECT_EQ(savedProfile().networkPassword, std::string(defaultNetworkPassword));
     EXPECT_EQ(fileText("plc.log").find("**SETNEK**"), std::string::npos) << fileText("plc.log");
+    // The device took the key but "wizard.data" could not be written: status 1 and why.
+    const std::string blocker = std::string(profileFileName) + ".new";
+    ASSERT_EQ(mkdir(blocker.c_str(), 0700), 0);
+    Child unsaved = brennicctl({"restore-default", "-j"});
+    rmdir(blocker.c_str());
+    EXPECT_EQ(unsaved.status, cli::exitError) << unsaved.err;
+    EXPECT_EQ(parsed(unsaved)["saved"], false);
+    EXPECT_NE(unsaved.err.find("cannot create a temporary file"), std::string::npos) << unsaved.err;
+
+    // At a terminal the network password is asked for twice.
+    Child typed = onTerminal({"set-password", "-j"}, defaultNetworkPassword);
+    EXPECT_EQ(typed.status, cli::exitOk) << typed.err;
+    EXPECT_EQ(typed.err.find("Network password: "), 0u) << typed.err;
+    EXPECT_NE(typed.err.find("Again: "), std::string::npos) << typed.err;
 
     // Bad input: status 2 and a message on stderr, nothing on stdout.
     Child shortPassword = brennicctl({"set-password", "-j"}, "ab\n");
@@ -441,6 +531,7 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     Child argvSecret = brennicctl({"devices", "add", neighbour});
     EXPECT_EQ(argvSecret.status, cli::exitUsage);
     EXPECT_NE(argvSecret.err.find("not from the command line"), std::string::npos) << argvSecret.err;
+    EXPECT_NE(argvSecret.err.find("Try 'brennicctl --help'."), std::string::npos) << argvSecret.err;
     Child unknown = brennicctl({"stations", "--adapter", "eth7"});
     EXPECT_EQ(unknown.status, cli::exitNoDevice);
     EXPECT_NE(unknown.err.find("no network adapter 'eth7'"), std::string::npos) << unknown.err;

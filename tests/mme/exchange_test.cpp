@@ -139,7 +139,9 @@ TEST_F(ExchangeTest, NoConfirmationWithoutAllThreeConditions)
         adapters[0].paramsSeen = c.paramsSeen;
         zsim::clearSent();
         uint32_t start = simclock::now();
+        lastKeyConfirmed = 1;  // an earlier key's answer is not this one's
         EXPECT_TRUE(setKey(0, hostMac0.data(), c.destination.data(), c.keySelect, key1, 1, true, false));
+        EXPECT_EQ(lastKeyConfirmed, -1);
         EXPECT_LT(simclock::now() - start, 2u);
         EXPECT_EQ(zsim::sentFrames().size(), 1u);
         EXPECT_EQ(paramQueries, 0);

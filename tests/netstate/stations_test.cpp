@@ -207,6 +207,14 @@ TEST_F(StationsTest, FullTableDropsNewStations)
     EXPECT_TRUE(imageCopy() == before);
     reply(station(99));
     EXPECT_EQ(table()[99].seenCount, 1);
+    // The device password list lies right behind the table: a reply or a pass
+    // that ran one entry too far would read it as a station and write into it.
+    std::memcpy(profiles[0].devicePasswords[0].password, "PW00BCDEFG", 11);
+    before = imageCopy();
+    reply({0x42, 0x43, 0x44, 0x45, 0x46, 0x47});  // "BCDEFG", bytes 4 to 9 of that password
+    EXPECT_TRUE(imageCopy() == before);
+    ageStations();
+    EXPECT_STREQ(profiles[0].devicePasswords[0].password, "PW00BCDEFG");
 }
 
 TEST_F(StationsTest, TablesFollowTheSelectedAdapter)

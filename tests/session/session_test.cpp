@@ -205,6 +205,12 @@ TEST_F(SessionTest, SetLocalAndRestoreDefault)
     EXPECT_EQ(localDevice().key1, derivedKey("Harbour-Light-9"));
     EXPECT_EQ(session::networkPassword(), "Harbour-Light-9");
     EXPECT_STREQ(savedProfile(0).networkPassword, "Harbour-Light-9");
+    // The file also keeps which adapter this is and the device behind it.
+    NetworkProfile saved = savedProfile(0);
+    EXPECT_EQ(saved.localDevicePresent, 1);
+    EXPECT_EQ(saved.localDeviceType, 1);
+    EXPECT_EQ(macText(saved.localDeviceMac), "02:b7:1c:10:1d:01");
+    EXPECT_EQ(macText(saved.adapterMac), "02:b7:1c:00:00:01");
     // The background scan finds nobody on the new network.
     EXPECT_TRUE(session::scanRunning());
     ASSERT_TRUE(serviceUntilScanEnds());
@@ -275,6 +281,7 @@ TEST_F(SessionTest, AddSetAllAndRemove)
     EXPECT_EQ(localDevice().key0, localDevice().deviceKey);
     EXPECT_EQ(localDevice().key1, tideWellKey);
     EXPECT_FALSE(localDevice().provisional);
+    EXPECT_TRUE(session::scanRunning());  // the station list is drawn again, now with the newcomer
     ASSERT_TRUE(serviceUntilScanEnds());
     EXPECT_EQ(session::lastScan().stations.size(), 4u);
 
@@ -289,6 +296,7 @@ TEST_F(SessionTest, AddSetAllAndRemove)
     seed(1, neighbourFivePassword, neighbourFive);
     remote(neighbourFive).silent = true;
     session::SetAllResult all = session::setAll("Harbour-Light-9");
+    EXPECT_TRUE(session::scanRunning());
     ASSERT_EQ(all.devices.size(), 2u);
     EXPECT_EQ(all.devices[0].password, neighbourFourPassword);
     EXPECT_TRUE(all.devices[0].ok);
