@@ -129,6 +129,31 @@ std::string folderOf(const std::string& path)
     size_t slash = path.rfind('/');
     return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
 }
+
+// The adapter and device a filter names, as the conditions on the replies
+// table (`prefix` its alias with the dot) and their parameters ?4 and ?5.
+struct LinkFilter {
+    int64_t adapter = 0, device = 0;
+    bool anyAdapter = true, anyDevice = true;
+
+    std::string conditions(const char* prefix) const
+    {
+        std::string sql;
+        if (!anyAdapter)
+            sql += std::string(" AND ") + prefix + "adapter = ?4";
+        if (!anyDevice)
+            sql += std::string(" AND ") + prefix + "device = ?5";
+        return sql;
+    }
+    void bind(Stmt& s) const
+    {
+        if (!anyAdapter)
+            s.bind(4, adapter);
+        if (!anyDevice)
+            s.bind(5, device);
+    }
+};
+
 }  // namespace
 
 int64_t nowMs()
@@ -512,27 +537,22 @@ bool Store::forEachSample(const Filter& filter, const std::function<void(const R
 {
     if (!db_ || version() != schemaVersion)
         return false;
-    int64_t station = 0, adapter = 0, device = 0;
-    bool anyStation, anyAdapter, anyDevice;
-    if (!lookupMac(filter.station, &station, &anyStation) || !lookupMac(filter.adapter, &adapter, &anyAdapter) ||
-        !lookupMac(filter.device, &device, &anyDevice))
+    int64_t station = 0;
+    bool anyStation;
+    LinkFilter link;
+    if (!lookupMac(filter.station, &station, &anyStation) ||
+        !lookupMac(filter.adapter, &link.adapter, &link.anyAdapter) ||
+        !lookupMac(filter.device, &link.device, &link.anyDevice))
         return false;
 
     // The replies first, a few thousand a day, by id; then their samples in one
     // pass over the id range they span: no join, no sort, no index per station.
-    std::string sql = "SELECT id, t, adapter, device FROM replies WHERE t >= ?1 AND t < ?2";
-    if (!anyAdapter)
-        sql += " AND adapter = ?4";
-    if (!anyDevice)
-        sql += " AND device = ?5";
+    std::string sql = "SELECT id, t, adapter, device FROM replies WHERE t >= ?1 AND t < ?2" + link.conditions("");
     Stmt r(db_, sql.c_str());
     if (!r.ok())
         return false;
     r.bind(1, filter.sinceMs).bind(2, filter.untilMs);
-    if (!anyAdapter)
-        r.bind(4, adapter);
-    if (!anyDevice)
-        r.bind(5, device);
+    link.bind(r);
     struct ReplyKey {
         int64_t id, t, adapter, device;
     };
@@ -660,26 +680,19 @@ std::vector<ReplyRow> Store::replies(const Filter& filter)
     std::vector<ReplyRow> rows;
     if (!db_ || version() != schemaVersion)
         return rows;
-    int64_t adapter = 0, device = 0;
-    bool anyAdapter, anyDevice;
-    if (!lookupMac(filter.adapter, &adapter, &anyAdapter) || !lookupMac(filter.device, &device, &anyDevice))
+    LinkFilter link;
+    if (!lookupMac(filter.adapter, &link.adapter, &link.anyAdapter) ||
+        !lookupMac(filter.device, &link.device, &link.anyDevice))
         return rows;
     std::string sql =
         "SELECT r.t, r.adapter, r.device, (SELECT count(*) FROM samples s WHERE s.id >= r.id * 128"
-        " AND s.id < r.id * 128 + 128), r.average, r.rating FROM replies r WHERE r.t >= ?1 AND r.t < ?2";
-    if (!anyAdapter)
-        sql += " AND r.adapter = ?4";
-    if (!anyDevice)
-        sql += " AND r.device = ?5";
-    sql += " ORDER BY r.t, r.id";
+        " AND s.id < r.id * 128 + 128), r.average, r.rating FROM replies r WHERE r.t >= ?1 AND r.t < ?2" +
+        link.conditions("r.") + " ORDER BY r.t, r.id";
     Stmt s(db_, sql.c_str());
     if (!s.ok())
         return rows;
     s.bind(1, filter.sinceMs).bind(2, filter.untilMs);
-    if (!anyAdapter)
-        s.bind(4, adapter);
-    if (!anyDevice)
-        s.bind(5, device);
+    link.bind(s);
     loadMacs();
     while (s.step() == SQLITE_ROW) {
         ReplyRow row;
