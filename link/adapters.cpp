@@ -7,10 +7,10 @@
 #include <memory>
 #include <new>
 
-AdapterEntry adapters[maxAdapters];
+constinit AdapterEntry adapters[maxAdapters]{};
 int adapterCount = 0;
 int32_t currentAdapterHandle = -1;
-OVERLAPPED ndisOverlapped;
+constinit OVERLAPPED ndisOverlapped{};
 
 namespace {
 // NDIS records and their information buffers live side by side in static

@@ -103,7 +103,7 @@ struct OpenAdapter {
     size_t count = 0;
 };
 
-std::array<OpenAdapter, maxOpen> opened;
+constinit std::array<OpenAdapter, maxOpen> opened{};
 uint32_t lastError = 0;
 
 // The helper's socket, and the process it belongs to: a forked child starts its own.
