@@ -21,18 +21,15 @@
 //   probe_cpu_pct     CPU time of the whole process while discovery waits out its windows
 //   probe_ms          how long those took
 // The discovery and monitor calls are counted by wrapping them at link time.
-#include "support/plcsim_process.h"
-#include "ui/device_page.h"
-#include "support/netns.h"
-#include "ui/qt_timers.h"
+//
+// Where brennic loads Qt from a window module once its session is under way,
+// the benchmark is built the same way from this one file: the program without
+// Qt (STARTUP_BENCH_FIRST_STAGE) starts as brennic starts and loads a module
+// (STARTUP_BENCH_SHEET) with the pages and the measuring of the sheet.
+// Built as one program, it loads Qt at exec, as brennic did before.
 #include "link/session.h"
-#include "ui/shell.h"
 #include "platform/timers.h"
-
-#include <QApplication>
-#include <QTest>
-#include <QTimer>
-#include <QTreeWidget>
+#include "session/session.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -43,27 +40,78 @@
 #include <dirent.h>
 #include <fstream>
 #include <string>
+
+#if !defined(STARTUP_BENCH_SHEET)
+#include "support/netns.h"
+#include "support/plcsim_process.h"
+
+#include <filesystem>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
+
+#if !defined(STARTUP_BENCH_FIRST_STAGE)
+#include "ui/device_page.h"
+#include "ui/qt_timers.h"
+#include "ui/shell.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#endif
+
+#if defined(STARTUP_BENCH_FIRST_STAGE)
+#include "ui/start.h"
+
+#include <dlfcn.h>
+#endif
 
 // Weak, so that the same benchmark also builds in a tree without it.
 namespace session {
 [[gnu::weak]] void beginStartEarly();
 }
 
-namespace {
+// Shared by the two halves: the time of the exec, the idle span, and the time
+// spent in the calls of discovery and in the monitor's ticks.
+extern int64_t benchExecAtNs;
+extern int benchIdleSeconds;
+extern int64_t bringUpNs, openNs, sendNs, monitorCpuNs;
+extern int monitorCalls;
 
+namespace {
 int64_t nowNs(clockid_t clock = CLOCK_MONOTONIC)
 {
     timespec t;
     clock_gettime(clock, &t);
     return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
 }
+}  // namespace
 
-// Time spent in the calls of discovery, and in the monitor's ticks.
+#if !defined(STARTUP_BENCH_SHEET)
+int64_t benchExecAtNs = 0;
+int benchIdleSeconds = 20;
 int64_t bringUpNs = 0, openNs = 0, sendNs = 0, monitorCpuNs = 0;
 int monitorCalls = 0;
 
+namespace {
+// The session's start alone, as brennic makes it, against a device that never answers.
+int measureProbing()
+{
+    busy = 1;
+    int64_t cpu0 = nowNs(CLOCK_PROCESS_CPUTIME_ID), wall0 = nowNs();
+    session::StartResult start = session::start();
+    int64_t wall = nowNs() - wall0;
+    std::printf("probe_ms %.1f\nprobe_cpu_pct %.3f\n", wall / 1e6,
+                100.0 * static_cast<double>(nowNs(CLOCK_PROCESS_CPUTIME_ID) - cpu0) / static_cast<double>(wall));
+    std::fflush(stdout);
+    return start.started ? 1 : 0;
+}
+}  // namespace
+#endif
+
+#if !defined(STARTUP_BENCH_FIRST_STAGE)
+namespace {
 // VmRSS and VmHWM from one read of /proc/self/status, in kB.
 void printMemory()
 {
@@ -98,26 +146,11 @@ long contextSwitches()
     closedir(tasks);
     return total;
 }
+}  // namespace
 
-// The session's start alone, as brennic makes it, against a device that never answers.
-int measureProbing()
+// The application and the sheet, as brennic makes them once its session is under way.
+extern "C" int benchSheetMain(int, char**)
 {
-    busy = 1;
-    int64_t cpu0 = nowNs(CLOCK_PROCESS_CPUTIME_ID), wall0 = nowNs();
-    session::StartResult start = session::start();
-    int64_t wall = nowNs() - wall0;
-    std::printf("probe_ms %.1f\nprobe_cpu_pct %.3f\n", wall / 1e6,
-                100.0 * static_cast<double>(nowNs(CLOCK_PROCESS_CPUTIME_ID) - cpu0) / static_cast<double>(wall));
-    std::fflush(stdout);
-    return start.started ? 1 : 0;
-}
-
-int measure(int64_t execAtNs, int idleSeconds)
-{
-    busy = 1;
-    // As brennic does, where the session can be begun before Qt loads.
-    if (session::beginStartEarly)
-        session::beginStartEarly();
     static int argc = 1;
     static char name[] = "brennic";
     static char* argv[] = {name, nullptr};
@@ -134,7 +167,7 @@ int measure(int64_t execAtNs, int idleSeconds)
             status = 1;
         } else {
             int64_t listedAt = nowNs();
-            std::printf("start_ms %.1f\n", (listedAt - execAtNs) / 1e6);
+            std::printf("start_ms %.1f\n", (listedAt - benchExecAtNs) / 1e6);
             std::printf("protocol_wait_ms %.1f\n", (bringUpNs - openNs - sendNs) / 1e6);
             std::printf("open_ms %.1f\n", openNs / 1e6);
             if (!QTest::qWaitFor([&] { return device->statusText().startsWith("Link Quality:"); }, 15000)) {
@@ -147,14 +180,14 @@ int measure(int64_t execAtNs, int idleSeconds)
             // The idle span runs in the sheet's own modal loop, as brennic runs
             // it. QTest::qWait would poll: it wakes every 10 ms, a hundred
             // wake-ups a second that the program itself never has.
-            QTimer::singleShot(idleSeconds * 1000, &sheet, [&sheet] { sheet.done(QDialog::Accepted); });
+            QTimer::singleShot(benchIdleSeconds * 1000, &sheet, [&sheet] { sheet.done(QDialog::Accepted); });
             int64_t cpu0 = nowNs(CLOCK_PROCESS_CPUTIME_ID), wall0 = nowNs(), monitor0 = monitorCpuNs;
             int calls0 = monitorCalls;
             long switches0 = contextSwitches();
             sheet.exec();
             double wall = static_cast<double>(nowNs() - wall0);
             std::printf("idle_wakeups_per_s %.2f\n", static_cast<double>(contextSwitches() - switches0) * 1e9 / wall);
-            std::printf("idle_s %d\nidle_ticks %d\n", idleSeconds, monitorCalls - calls0);
+            std::printf("idle_s %d\nidle_ticks %d\n", benchIdleSeconds, monitorCalls - calls0);
             std::printf("idle_cpu_pct %.3f\n", 100.0 * (nowNs(CLOCK_PROCESS_CPUTIME_ID) - cpu0) / wall);
             std::printf("monitor_cpu_pct %.3f\n", 100.0 * (monitorCpuNs - monitor0) / wall);
         }
@@ -163,7 +196,39 @@ int measure(int64_t execAtNs, int idleSeconds)
     std::fflush(stdout);
     return status;
 }
+#endif
 
+#if !defined(STARTUP_BENCH_SHEET)
+namespace {
+#if defined(STARTUP_BENCH_FIRST_STAGE)
+// The measuring module beside this program, loaded as brennic loads its own.
+int loadSheet(int argc, char** argv)
+{
+    std::string path = std::filesystem::read_symlink("/proc/self/exe").replace_filename("startup_bench_ui.so");
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    auto entry = module ? reinterpret_cast<SheetMain>(dlsym(module, "benchSheetMain")) : nullptr;
+    if (!entry) {
+        std::fprintf(stderr, "startup_bench: %s\n", dlerror());
+        return 1;
+    }
+    return entry(argc, argv);
+}
+#endif
+
+int measure()
+{
+#if defined(STARTUP_BENCH_FIRST_STAGE)
+    static char name[] = "brennic";
+    static char* argv[] = {name, nullptr};
+    return runBrennic(1, argv, loadSheet);
+#else
+    busy = 1;
+    // As brennic does, where the session can be begun before Qt loads.
+    if (session::beginStartEarly)
+        session::beginStartEarly();
+    return benchSheetMain(0, nullptr);
+#endif
+}
 }  // namespace
 
 // Link-time wraps (-Wl,--wrap=<mangled name>): each times the real call.
@@ -222,8 +287,13 @@ void __wrap__Z11monitorTickv()
 
 int main(int argc, char** argv)
 {
-    if (argc >= 4 && std::strcmp(argv[1], "--measure") == 0)
-        return std::strcmp(argv[3], "probe") == 0 ? measureProbing() : measure(std::atoll(argv[2]), std::atoi(argv[3]));
+    if (argc >= 4 && std::strcmp(argv[1], "--measure") == 0) {
+        if (std::strcmp(argv[3], "probe") == 0)
+            return measureProbing();
+        benchExecAtNs = std::atoll(argv[2]);
+        benchIdleSeconds = std::atoi(argv[3]);
+        return measure();
+    }
     if (argc < 3) {
         std::fprintf(stderr, "usage: startup_bench PLCSIM SCENARIO [--idle SECONDS]\n");
         return 2;
@@ -250,6 +320,9 @@ int main(int argc, char** argv)
         std::perror("startup_bench: scratch directory");
         return 2;
     }
+    // The link history and the instance lock of a program started as brennic, in there too.
+    setenv("XDG_STATE_HOME", dir, 1);
+    setenv("XDG_RUNTIME_DIR", dir, 1);
     testsupport::PlcsimProcess plcsim;
     if (!plcsim.start(plcsimPath, scenarioPath, &why)) {
         std::fprintf(stderr, "startup_bench: %s\n", why.c_str());
@@ -267,8 +340,8 @@ int main(int argc, char** argv)
     int status = 1;
     waitpid(pid, &status, 0);
     plcsim.stop();
-    std::remove("wizard.data");
-    std::remove("plc.log");
-    rmdir(dir);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
+#endif

@@ -424,6 +424,15 @@ void beginStartEarly()
     });
 }
 
+void abandonEarlyStart()
+{
+    if (!early.running)
+        return;
+    early.thread.join();
+    early.running = false;
+    end();
+}
+
 StartResult start() { return startSequence(true); }
 
 StartResult refresh()

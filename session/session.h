@@ -103,6 +103,8 @@ StartResult start();
 // session may be touched but setView and setSlowStartHook, and the hook is
 // called from start(), on the caller's thread.
 void beginStartEarly();
+// Waits for an early start that will not be taken up, and closes what it opened.
+void abandonEarlyStart();
 // Closes the adapters and starts again (the Device page's Refresh); the monitor
 // keeps running, and busy is clear afterwards whether or not it started.
 StartResult refresh();

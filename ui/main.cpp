@@ -1,3 +1,3 @@
-#include "ui/shell.h"
+#include "ui/start.h"
 
-int main(int argc, char** argv) { return runBrennic(argc, argv); }
+int main(int argc, char** argv) { return runBrennic(argc, argv, runSheetModule); }

@@ -1,8 +1,6 @@
 #include "ui/shell.h"
 
 #include "link/session.h"
-#include "platform/instance.h"
-#include "session/recording.h"
 #include "session/session.h"
 #include "ui/about_page.h"
 #include "ui/advanced_page.h"
@@ -24,7 +22,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include <sys/auxv.h>
 
 namespace {
 std::function<void(int)> exitHook;
@@ -156,24 +153,8 @@ int runSheet()
     return 0;
 }
 
-int runBrennic(int argc, char** argv)
+int brennicSheetMain(int argc, char** argv)
 {
-    // Qt loads plugins and styles from paths its user chooses: a toolkit must
-    // never run with privilege, so the raw sockets live in brennic-link.
-    if (getauxval(AT_SECURE) != 0) {
-        std::fprintf(stderr,
-                     "brennic: refusing to run with file capabilities or setuid; the capability belongs on "
-                     "brennic-link: sudo setcap cap_net_raw+ep %s\n",
-                     BRENNIC_LINK_INSTALLED_PATH);
-        return 1;
-    }
-    busy = 1;
-    if (!platform::acquireInstanceLock("brennic"))
-        return 0;
-    // The probe windows are dead time: they run while Qt loads and the sheet is made.
-    session::beginStartEarly();
-    // The link history; one that cannot be opened has said so on stderr.
-    session::openHistory();
     // The program takes no command line; Qt gets its name and nothing else.
     static char fallbackName[] = "brennic";
     static char* qtArgv[] = {argc > 0 && argv[0] ? argv[0] : fallbackName, nullptr};

@@ -40,8 +40,9 @@ QFont dialogFont();
 // back. Tests lay the pages out in each face that a machine may provide.
 void setDialogFamily(const QString& family);
 
-// Runs the program: busy, the single-instance rule, the application and the sheet.
-int runBrennic(int argc, char** argv);
+// The application, named after the program and given nothing else of its
+// command line, and the sheet: the window module's entry (see ui/start.h).
+extern "C" int brennicSheetMain(int argc, char** argv);
 // The sheet on an existing application, with the Qt timers installed.
 int runSheet();
 

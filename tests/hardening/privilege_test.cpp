@@ -180,6 +180,7 @@ TEST_F(Privilege, OnlyTheHelperHoldsTheCapabilityAndOnlyTheGroupMayStartIt)
     ASSERT_TRUE(dir.ok());
     using scratch::copyProgram;
     ASSERT_TRUE(copyProgram(BRENNIC_PATH, dir.file("brennic"), 0, 0755));
+    ASSERT_TRUE(copyProgram(BRENNIC_UI_PATH, dir.file("brennic-ui.so"), 0, 0644));
     ASSERT_TRUE(copyProgram(BRENNIC_LINK_BUILD_PATH, dir.file("brennic-link"), powerlineGroup, 0750));
     ASSERT_EQ(mkdir(dir.file("plugins").c_str(), 0755) | mkdir(dir.file("plugins/styles").c_str(), 0755), 0);
     ASSERT_TRUE(copyProgram(CAPPROBE_PLUGIN_PATH, dir.file("plugins/styles/capprobe.so"), 0, 0755));

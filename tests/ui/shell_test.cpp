@@ -16,6 +16,7 @@
 #include "support/scratch.h"
 #include "netstate/profiles.h"
 #include "ui/qt_timers.h"
+#include "ui/start.h"
 
 #include <QCloseEvent>
 #include <QDialogButtonBox>
@@ -297,7 +298,7 @@ TEST(SingleInstance, SecondCopyEndsAtOnceAndTheNextStartRuns)
         char name[] = "brennic";
         char* argv[] = {name, nullptr};
         busy = 0;
-        int rc = runBrennic(1, argv);
+        int rc = runBrennic(1, argv, brennicSheetMain);
         return rc == 0 && busy == 1 ? 0 : 3;
     });
     ASSERT_TRUE(WIFEXITED(second.status)) << second.errorText;
@@ -308,7 +309,7 @@ TEST(SingleInstance, SecondCopyEndsAtOnceAndTheNextStartRuns)
     char name[] = "brennic";
     char* argv[] = {name, nullptr};
     busy = 0;
-    EXPECT_EQ(runBrennic(1, argv), 0);
+    EXPECT_EQ(runBrennic(1, argv, brennicSheetMain), 0);
     EXPECT_EQ(busy, 1);
     EXPECT_EQ(QApplication::topLevelWidgets().size(), windowsBefore);
 

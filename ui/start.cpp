@@ -1,0 +1,71 @@
+#include "ui/start.h"
+
+#include "link/session.h"
+#include "platform/instance.h"
+#include "session/recording.h"
+#include "session/session.h"
+
+#include <climits>
+#include <cstdio>
+#include <string>
+
+#include <dlfcn.h>
+#include <sys/auxv.h>
+#include <unistd.h>
+
+namespace {
+constexpr const char* moduleName = "brennic-ui.so";
+
+// The module beside the program (a build tree, or a copy of both), else the
+// installed one. /proc/self/exe, not argv[0]: nobody but the kernel chooses it.
+std::string modulePath()
+{
+    char self[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        std::string beside(self, static_cast<size_t>(n));
+        beside.resize(beside.rfind('/') + 1);
+        beside += moduleName;
+        if (access(beside.c_str(), F_OK) == 0)
+            return beside;
+    }
+    return BRENNIC_UI_INSTALLED_PATH;
+}
+}  // namespace
+
+int runBrennic(int argc, char** argv, SheetMain sheet)
+{
+    // Qt loads plugins and styles from paths its user chooses: a toolkit must
+    // never run with privilege, so the raw sockets live in brennic-link.
+    if (getauxval(AT_SECURE) != 0) {
+        std::fprintf(stderr,
+                     "brennic: refusing to run with file capabilities or setuid; the capability belongs on "
+                     "brennic-link: sudo setcap cap_net_raw+ep %s\n",
+                     BRENNIC_LINK_INSTALLED_PATH);
+        return 1;
+    }
+    busy = 1;
+    if (!platform::acquireInstanceLock("brennic"))
+        return 0;
+    // The probe windows are dead time: they run while Qt loads and the sheet is made.
+    session::beginStartEarly();
+    // The link history; one that cannot be opened has said so on stderr.
+    session::openHistory();
+    return sheet(argc, argv);
+}
+
+int runSheetModule(int argc, char** argv)
+{
+    std::string path = modulePath();
+    // Its references to the session resolve to this program's own copy.
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    auto entry = module ? reinterpret_cast<SheetMain>(dlsym(module, "brennicSheetMain")) : nullptr;
+    if (!entry) {
+        // dlerror names the file.
+        const char* why = dlerror();
+        std::fprintf(stderr, "brennic: cannot load its window module: %s\n", why ? why : path.c_str());
+        session::abandonEarlyStart();
+        return 1;
+    }
+    return entry(argc, argv);
+}
