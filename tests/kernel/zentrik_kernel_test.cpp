@@ -4,12 +4,16 @@
 #include "kernel_fixture.h"
 #include "link/link.h"
 #include "zentrik/link_build_path.h"
+#include "zentrik/link_wire.h"
 #include "zentrik/zentrik.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <fstream>
 #include <string>
+#include <net/if.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -89,6 +93,45 @@ TEST_F(ZentrikKernelTest, FramesFillTheOldestPostedReadsAndTheRestWaitInTheKerne
     post(2);
     ASSERT_TRUE(waitDone(2));
     EXPECT_EQ(seqIn(2), 12);
+}
+
+// Bytes the kernel holds for packet sockets on the interface.
+size_t kernelQueued(unsigned index)
+{
+    std::ifstream packets("/proc/net/packet");
+    size_t total = 0;
+    for (std::string line; std::getline(packets, line);) {
+        unsigned iface = 0;
+        size_t queued = 0;
+        if (std::sscanf(line.c_str(), "%*s %*s %*s %*s %u %*s %zu", &iface, &queued) == 2 && iface == index)
+            total += queued;
+    }
+    return total;
+}
+
+TEST_F(ZentrikKernelTest, FullRingLeavesTheRestInTheKernelAndLosesAndReordersNothing)
+{
+    openWithReads(1);
+    unsigned index = if_nametoindex("tap0");
+    const int frames = static_cast<int>(linkwire::ringSlots) + 40;
+    for (int seq = 0; seq < frames; ++seq) {
+        ASSERT_TRUE(tap->write(frameOf(mgmtType, static_cast<uint16_t>(seq))));
+        // In steps the helper takes whole, so that the kernel's queue never overflows.
+        if (seq % 256 == 255) {
+            ASSERT_TRUE(pollFor([&] { return kernelQueued(index) == 0; }, 1000)) << seq;
+        }
+    }
+    size_t held = kernelQueued(index);
+    ASSERT_GT(held, 0u);
+    for (int seq = 0; seq < frames; ++seq) {
+        post(0);
+        ASSERT_TRUE(waitDone(0)) << seq;
+        ASSERT_EQ(seqIn(0), seq);
+        // Three slots free in a full ring: the helper takes no more frames than that.
+        if (seq == 2) {
+            ASSERT_TRUE(pollFor([&] { return kernelQueued(index) < held; }, 1000));
+        }
+    }
 }
 
 TEST_F(ZentrikKernelTest, CancelledReadIsSkippedAndTheOthersKeepTheirOrder)
