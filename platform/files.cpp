@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -81,6 +82,20 @@ bool writeAll(int fd, const void* data, size_t size)
         size -= static_cast<size_t>(n);
     }
     return true;
+}
+
+std::string besideProgramElse(const char* name, const char* installed)
+{
+    char self[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        std::string beside(self, static_cast<size_t>(n));
+        beside.resize(beside.rfind('/') + 1);
+        beside += name;
+        if (access(beside.c_str(), F_OK) == 0)
+            return beside;
+    }
+    return installed;
 }
 
 }  // namespace platform

@@ -15,6 +15,9 @@ int openOwnedFile(const char* path, std::string* why);
 // The reason when `path` itself (not followed) belongs to another user, else
 // empty: a name that is not ours is neither read nor replaced.
 std::string foreignOwner(const char* path);
+// The file `name` in the folder of the running program, when one is there,
+// else `installed`. /proc/self/exe, not argv[0]: nobody but the kernel chooses it.
+std::string besideProgramElse(const char* name, const char* installed);
 // Reads until the end of the file or `capacity` bytes; false on an error
 // (errno tells it), with the bytes read before it in *got.
 bool readAll(int fd, void* data, size_t capacity, size_t* got);

@@ -1,37 +1,16 @@
 #include "ui/start.h"
 
 #include "link/session.h"
+#include "platform/files.h"
 #include "platform/instance.h"
 #include "session/recording.h"
 #include "session/session.h"
 
-#include <climits>
 #include <cstdio>
 #include <string>
 
 #include <dlfcn.h>
 #include <sys/auxv.h>
-#include <unistd.h>
-
-namespace {
-constexpr const char* moduleName = "brennic-ui.so";
-
-// The module beside the program (a build tree, or a copy of both), else the
-// installed one. /proc/self/exe, not argv[0]: nobody but the kernel chooses it.
-std::string modulePath()
-{
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) {
-        std::string beside(self, static_cast<size_t>(n));
-        beside.resize(beside.rfind('/') + 1);
-        beside += moduleName;
-        if (access(beside.c_str(), F_OK) == 0)
-            return beside;
-    }
-    return BRENNIC_UI_INSTALLED_PATH;
-}
-}  // namespace
 
 int runBrennic(int argc, char** argv, SheetMain sheet)
 {
@@ -56,7 +35,8 @@ int runBrennic(int argc, char** argv, SheetMain sheet)
 
 int runSheetModule(int argc, char** argv)
 {
-    std::string path = modulePath();
+    // Beside the program (a build tree, or a copy of both), else the installed one.
+    std::string path = platform::besideProgramElse("brennic-ui.so", BRENNIC_UI_INSTALLED_PATH);
     // Its references to the session resolve to this program's own copy.
     void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     auto entry = module ? reinterpret_cast<SheetMain>(dlsym(module, "brennicSheetMain")) : nullptr;
