@@ -22,7 +22,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-
 namespace {
 std::function<void(int)> exitHook;
 QString pinnedFamily;
