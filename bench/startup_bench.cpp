@@ -63,8 +63,6 @@
 
 #if defined(STARTUP_BENCH_FIRST_STAGE)
 #include "ui/start.h"
-
-#include <dlfcn.h>
 #endif
 
 // Weak, so that the same benchmark also builds in a tree without it.
@@ -204,14 +202,7 @@ namespace {
 // The measuring module beside this program, loaded as brennic loads its own.
 int loadSheet(int argc, char** argv)
 {
-    std::string path = std::filesystem::read_symlink("/proc/self/exe").replace_filename("startup_bench_ui.so");
-    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    auto entry = module ? reinterpret_cast<SheetMain>(dlsym(module, "benchSheetMain")) : nullptr;
-    if (!entry) {
-        std::fprintf(stderr, "startup_bench: %s\n", dlerror());
-        return 1;
-    }
-    return entry(argc, argv);
+    return runModule("startup_bench_ui.so", STARTUP_BENCH_UI_PATH, "benchSheetMain", argc, argv);
 }
 #endif
 

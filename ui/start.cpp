@@ -33,13 +33,13 @@ int runBrennic(int argc, char** argv, SheetMain sheet)
     return sheet(argc, argv);
 }
 
-int runSheetModule(int argc, char** argv)
+int runModule(const char* name, const char* installed, const char* entryName, int argc, char** argv)
 {
     // Beside the program (a build tree, or a copy of both), else the installed one.
-    std::string path = platform::besideProgramElse("brennic-ui.so", BRENNIC_UI_INSTALLED_PATH);
+    std::string path = platform::besideProgramElse(name, installed);
     // Its references to the session resolve to this program's own copy.
     void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    auto entry = module ? reinterpret_cast<SheetMain>(dlsym(module, "brennicSheetMain")) : nullptr;
+    auto entry = module ? reinterpret_cast<SheetMain>(dlsym(module, entryName)) : nullptr;
     if (!entry) {
         // dlerror names the file.
         const char* why = dlerror();
@@ -48,4 +48,9 @@ int runSheetModule(int argc, char** argv)
         return 1;
     }
     return entry(argc, argv);
+}
+
+int runSheetModule(int argc, char** argv)
+{
+    return runModule("brennic-ui.so", BRENNIC_UI_INSTALLED_PATH, "brennicSheetMain", argc, argv);
 }

@@ -12,6 +12,9 @@ using SheetMain = int (*)(int argc, char** argv);
 // history, then `sheet`; 0 at once when another copy runs.
 int runBrennic(int argc, char** argv, SheetMain sheet);
 
-// Loads the window module (beside the program, else where it is installed)
-// and runs its sheet; 1 with a line on stderr when it cannot be loaded.
+// Loads the window module `name` (beside the program, else `installed`) and
+// runs its entry `entryName`; 1 with a line on stderr, the early start
+// abandoned, when it cannot be loaded.
+int runModule(const char* name, const char* installed, const char* entryName, int argc, char** argv);
+// brennic's own window module and its sheet.
 int runSheetModule(int argc, char** argv);
