@@ -1,7 +1,7 @@
 // Working files that another local user, or a mistake, put in the way: a FIFO,
 // a symlink, a hard link, a umask of 000 and a directory the process may not
 // write, for "wizard.data" and "plc.log" alike; and the single-instance lock
-// held by another user. Each case runs in a child of its own, with an alarm, so
+// held by another user, and the lock shared with the service. Each case runs in a child of its own, with an alarm, so
 // a file that blocks fails the case instead of hanging the suite.
 #include "frames/frame.h"
 #include "keysetlog/keysetlog.h"
@@ -20,6 +20,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <grp.h>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -95,6 +96,12 @@ std::string fingerprint(const std::string& path)
            "." + std::to_string(st.st_mtim.tv_nsec);
 }
 
+std::string groupName(gid_t gid)
+{
+    const struct group* g = getgrgid(gid);
+    return g ? g->gr_name : std::to_string(gid);
+}
+
 bool isPrivateRegular(const std::string& path)
 {
     struct stat st{};
@@ -159,30 +166,43 @@ TEST(WorkingFiles, NeverFollowedBlockedOnOrLeaked)
             return 0;
         });
 
-        // Planted where others can write: taken for no file, and said. Another
-        // user's is left as it is (plc.log then is not rewritten, so only its
-        // line tells); a loose one of ours is replaced.
-        for (const bool theirs : {true, false})
-            runCase(theirs ? "another user's" : "group-writable", f, [&](const scratch::Directory&) {
-                if (theirs && geteuid() != 0)
+        // Planted where others can write: taken for no file, said with who may
+        // write it and the cure, and never replaced, the user's own included.
+        // Made private after the load, it stays unreplaced: the table in memory
+        // does not hold it; the log, read again at each write, keeps its lines.
+        struct Loose { uid_t owner; mode_t mode; std::string why; };
+        const std::string cure = "; chmod 600 " + name + " makes it private";
+        for (const Loose& l : {Loose{scratch::nobody, 0600, "owned by another user (uid 65534)"},
+                               Loose{geteuid(), 0664, "writable by the group " + groupName(getegid()) + " (mode 0664)" + cure},
+                               Loose{geteuid(), 0606, "writable by every user (mode 0606)" + cure}})
+            runCase(l.why.c_str(), f, [&](const scratch::Directory&) {
+                if (l.owner != geteuid() && geteuid() != 0)
                     return 0;  // only root can act as another user
                 writeFile(name, planted);
-                if (theirs ? chown(name.c_str(), scratch::nobody, 0) != 0 : chmod(name.c_str(), 0664) != 0)
+                if (chown(name.c_str(), l.owner, getegid()) != 0 || chmod(name.c_str(), l.mode) != 0)
                     return 1;
-                const std::string why =
-                    theirs ? "owned by another user (uid 65534)" : "writable by other users (mode 0664)";
+                const std::string before = fingerprint(name);
                 testing::internal::CaptureStderr();
-                const bool missing = f.readsAsMissing() || (theirs && name != profileFileName);
+                const bool missing = name != profileFileName || f.readsAsMissing();
                 const bool wrote = f.write();
                 const std::string err = testing::internal::GetCapturedStderr();
-                if (!missing || err.find(name + " not read: " + why) == std::string::npos)
+                if (!missing || err.find(name) == std::string::npos || err.find(l.why) == std::string::npos)
                     return 2;
-                if (!theirs)
-                    return isPrivateRegular(name) && f.isFresh(fileText(name)) ? 0 : 3;
-                if (fileText(name) != planted ||
-                    (name == profileFileName && (wrote || lastSaveError() != name + " is " + why)))
-                    return 4;
-                return 0;
+                if (fileText(name) != planted || fingerprint(name) != before ||
+                    (name == profileFileName ? wrote || lastSaveError() != name + " is " + l.why
+                                             : keySetLogError() != name + " is " + l.why))
+                    return 3;
+                if (l.owner != geteuid() || chmod(name.c_str(), 0600) != 0)
+                    return 0;
+                testing::internal::CaptureStderr();
+                const bool again = f.write();
+                const std::string later = testing::internal::GetCapturedStderr();
+                if (name == profileFileName)
+                    return !again && fileText(name) == planted && later.find("was not read when") != std::string::npos
+                               ? 0 : 4;
+                const std::string kept = fileText(name);
+                return kept.starts_with("planted by someone else\r\n") && kept.find("**SETNEK**") != std::string::npos
+                           ? 0 : 5;
             });
 
         runCase("umask 000", f, [&](const scratch::Directory&) {
@@ -273,7 +293,7 @@ TEST(InstanceLock, AnotherUsersLockNeverStopsThisUsersCopy)
 
         scratch::ChildResult r = scratch::runChild([&] {
             setenv("XDG_RUNTIME_DIR", theirs.path().c_str(), 1);
-            return platform::acquireInstanceLock(name.c_str()) ? 0 : 1;
+            return platform::acquireInstanceLock(name.c_str()) == platform::InstanceLock::taken ? 0 : 1;
         });
         EXPECT_TRUE(r.exited(0)) << (asSymlink ? "symlink" : "directory") << ": status " << r.status << ", "
                                  << r.errorText;
@@ -284,9 +304,9 @@ TEST(InstanceLock, AnotherUsersLockNeverStopsThisUsersCopy)
     // Without a runtime directory, the user's own 0700 fallback holds the lock
     // for one copy at a time.
     unsetenv("XDG_RUNTIME_DIR");
-    scratch::Holder first([&] { return platform::acquireInstanceLock(name.c_str()); });
+    scratch::Holder first([&] { return platform::acquireInstanceLock(name.c_str()) == platform::InstanceLock::taken; });
     EXPECT_TRUE(first.took);
-    scratch::ChildResult second = scratch::runChild([&] { return platform::acquireInstanceLock(name.c_str()) ? 0 : 1; });
+    scratch::ChildResult second = scratch::runChild([&] { return platform::acquireInstanceLock(name.c_str()) == platform::InstanceLock::taken ? 0 : 1; });
     EXPECT_TRUE(second.exited(1)) << "a second copy ran beside the first";
     first.release();
     struct stat st{};
@@ -295,6 +315,62 @@ TEST(InstanceLock, AnotherUsersLockNeverStopsThisUsersCopy)
         EXPECT_EQ(st.st_mode & 07777, 0700u);
     }
     std::filesystem::remove_all(fallback);
+}
+
+// The lock shared with the service, on a real file as the package makes it
+// (the service's user owns it, 0640 for the group): the service alone takes
+// it exclusively; a member of the group holding it with flock, which a read
+// permission allows, stops no one; each side names who holds it.
+TEST(InstanceLock, OnlyTheServiceTakesTheSystemLockExclusively)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as other users";
+    const std::string name = "brennic-systemlock-" + std::to_string(getpid());
+    const std::string dir = "/run/" + name, path = dir + "/instance.lock";
+    const uid_t service = scratch::nobody, member = 65533, second = 65532;
+    const gid_t group = 65533;
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    writeFile(path, "");
+    ASSERT_EQ(chown(path.c_str(), service, group), 0);
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    // Each as its own user, with its private lock in /tmp/<name>-<uid>.
+    unsetenv("XDG_RUNTIME_DIR");
+    const auto as = [&](uid_t uid, const std::function<bool()>& body) {
+        return [=] {
+            const gid_t groups[] = {group};
+            return setgroups(uid == service ? 0 : 1, groups) == 0 && setgid(uid) == 0 && setuid(uid) == 0 && body();
+        };
+    };
+    const auto takes = [&] { return platform::acquireInstanceLock(name.c_str()) == platform::InstanceLock::taken; };
+    const auto refused = [&](uid_t uid) {
+        return scratch::runChild(as(uid, [&] {
+            return platform::acquireInstanceLock(name.c_str()) == platform::InstanceLock::heldBySystem;
+        }));
+    };
+
+    // flock -x by a member, on the descriptor a read permission gives.
+    scratch::Holder squatter(as(member, [&] {
+        const int fd = open(path.c_str(), O_RDONLY);
+        return fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+    }));
+    ASSERT_TRUE(squatter.took);
+    {
+        scratch::Holder user(as(second, takes));
+        EXPECT_TRUE(user.took) << "a member's flock stopped another member";
+        const scratch::ChildResult r = refused(service);
+        EXPECT_TRUE(r.exited(1)) << "the service started beside a user's copy: " << r.status;
+        EXPECT_NE(r.errorText.find("brennic or brennicctl of a member of the group"), std::string::npos) << r.errorText;
+    }
+    scratch::Holder running(as(service, takes));
+    EXPECT_TRUE(running.took) << "a member's flock stopped the service";
+    const scratch::ChildResult r = refused(member);
+    EXPECT_TRUE(r.exited(1)) << "a user's copy started beside the service: " << r.status;
+    EXPECT_NE(r.errorText.find("the link-history service (user nobody) is running"), std::string::npos) << r.errorText;
+    running.release();
+    squatter.release();
+    std::filesystem::remove_all(dir);
+    for (uid_t uid : {service, member, second})
+        std::filesystem::remove_all("/tmp/" + name + "-" + std::to_string(uid));
 }
 
 }  // namespace
