@@ -1,8 +1,9 @@
 // Working files that another local user, or a mistake, put in the way: a FIFO,
 // a symlink, a hard link, a umask of 000 and a directory the process may not
 // write, for "wizard.data" and "plc.log" alike; and the single-instance lock
-// held by another user, and the lock shared with the service. Each case runs in a child of its own, with an alarm, so
-// a file that blocks fails the case instead of hanging the suite.
+// held by another user, and the one shared with the service. Each case runs in
+// a child of its own, with an alarm, so a file that blocks fails the case
+// instead of hanging the suite.
 #include "frames/frame.h"
 #include "keysetlog/keysetlog.h"
 #include "netstate/profiles.h"
@@ -20,9 +21,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <grp.h>
 #include <fstream>
 #include <functional>
+#include <grp.h>
 #include <iterator>
 #include <string>
 #include <sys/file.h>
@@ -167,9 +168,9 @@ TEST(WorkingFiles, NeverFollowedBlockedOnOrLeaked)
         });
 
         // Planted where others can write: taken for no file, said with who may
-        // write it and the cure, and never replaced, the user's own included.
-        // Made private after the load, it stays unreplaced: the table in memory
-        // does not hold it; the log, read again at each write, keeps its lines.
+        // write it and the cure, and never replaced, the user's own included,
+        // nor once made private: the table in memory lacks it (the log is read
+        // afresh at each write).
         struct Loose { uid_t owner; mode_t mode; std::string why; };
         const std::string cure = "; chmod 600 " + name + " makes it private";
         for (const Loose& l : {Loose{scratch::nobody, 0600, "owned by another user (uid 65534)"},
@@ -194,15 +195,11 @@ TEST(WorkingFiles, NeverFollowedBlockedOnOrLeaked)
                     return 3;
                 if (l.owner != geteuid() || chmod(name.c_str(), 0600) != 0)
                     return 0;
-                testing::internal::CaptureStderr();
                 const bool again = f.write();
-                const std::string later = testing::internal::GetCapturedStderr();
+                const std::string text = fileText(name);
                 if (name == profileFileName)
-                    return !again && fileText(name) == planted && later.find("was not read when") != std::string::npos
-                               ? 0 : 4;
-                const std::string kept = fileText(name);
-                return kept.starts_with("planted by someone else\r\n") && kept.find("**SETNEK**") != std::string::npos
-                           ? 0 : 5;
+                    return !again && text == planted && std::strstr(lastSaveError(), "was not read when") ? 0 : 4;
+                return text.starts_with("planted by someone else\r\n") && text.find("**SETNEK**") != std::string::npos ? 0 : 5;
             });
 
         runCase("umask 000", f, [&](const scratch::Directory&) {
@@ -317,55 +314,43 @@ TEST(InstanceLock, AnotherUsersLockNeverStopsThisUsersCopy)
     std::filesystem::remove_all(fallback);
 }
 
-// The lock shared with the service, on a real file as the package makes it
-// (the service's user owns it, 0640 for the group): the service alone takes
-// it exclusively; a member of the group holding it with flock, which a read
-// permission allows, stops no one; each side names who holds it.
+// The lock shared with the service, as the package makes it (the service's
+// user's, 0640 for the group): a member's flock, which read access allows,
+// stops no one; the service and the members' copies exclude each other, each
+// naming who holds it.
 TEST(InstanceLock, OnlyTheServiceTakesTheSystemLockExclusively)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to act as other users";
-    const std::string name = "brennic-systemlock-" + std::to_string(getpid());
-    const std::string dir = "/run/" + name, path = dir + "/instance.lock";
+    const std::string name = "brennic-systemlock-" + std::to_string(getpid()), dir = "/run/" + name;
+    const std::string path = dir + "/instance.lock";
     const uid_t service = scratch::nobody, member = 65533, second = 65532;
     const gid_t group = 65533;
     ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
     writeFile(path, "");
-    ASSERT_EQ(chown(path.c_str(), service, group), 0);
-    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
-    // Each as its own user, with its private lock in /tmp/<name>-<uid>.
-    unsetenv("XDG_RUNTIME_DIR");
+    ASSERT_EQ(chown(path.c_str(), service, group) | chmod(path.c_str(), 0640), 0);
+    unsetenv("XDG_RUNTIME_DIR");  // each user's own lock in /tmp/<name>-<uid>
     const auto as = [&](uid_t uid, const std::function<bool()>& body) {
-        return [=] {
-            const gid_t groups[] = {group};
-            return setgroups(uid == service ? 0 : 1, groups) == 0 && setgid(uid) == 0 && setuid(uid) == 0 && body();
-        };
+        return [=] { return setgroups(uid != service, &group) == 0 && setgid(uid) == 0 && setuid(uid) == 0 && body(); };
     };
-    const auto takes = [&] { return platform::acquireInstanceLock(name.c_str()) == platform::InstanceLock::taken; };
-    const auto refused = [&](uid_t uid) {
-        return scratch::runChild(as(uid, [&] {
-            return platform::acquireInstanceLock(name.c_str()) == platform::InstanceLock::heldBySystem;
-        }));
+    const auto gives = [&](platform::InstanceLock want) {
+        return [&, want] { return platform::acquireInstanceLock(name.c_str()) == want; };
     };
-
-    // flock -x by a member, on the descriptor a read permission gives.
     scratch::Holder squatter(as(member, [&] {
         const int fd = open(path.c_str(), O_RDONLY);
         return fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
     }));
-    ASSERT_TRUE(squatter.took);
-    {
-        scratch::Holder user(as(second, takes));
-        EXPECT_TRUE(user.took) << "a member's flock stopped another member";
-        const scratch::ChildResult r = refused(service);
-        EXPECT_TRUE(r.exited(1)) << "the service started beside a user's copy: " << r.status;
-        EXPECT_NE(r.errorText.find("brennic or brennicctl of a member of the group"), std::string::npos) << r.errorText;
-    }
-    scratch::Holder running(as(service, takes));
+    scratch::Holder user(as(second, gives(platform::InstanceLock::taken)));
+    EXPECT_TRUE(squatter.took && user.took) << "a member's flock stopped another member";
+    scratch::ChildResult r = scratch::runChild(as(service, gives(platform::InstanceLock::heldBySystem)));
+    EXPECT_TRUE(r.exited(1) && r.errorText.find("brennic or brennicctl of a member of the group") != std::string::npos)
+        << "the service beside a user's copy: " << r.status << ", " << r.errorText;
+    user.release();
+    scratch::Holder running(as(service, gives(platform::InstanceLock::taken)));
     EXPECT_TRUE(running.took) << "a member's flock stopped the service";
-    const scratch::ChildResult r = refused(member);
-    EXPECT_TRUE(r.exited(1)) << "a user's copy started beside the service: " << r.status;
-    EXPECT_NE(r.errorText.find("the link-history service (user nobody) is running"), std::string::npos) << r.errorText;
+    r = scratch::runChild(as(member, gives(platform::InstanceLock::heldBySystem)));
+    EXPECT_TRUE(r.exited(1) && r.errorText.find("the link-history service (user nobody) is") != std::string::npos)
+        << "a user's copy beside the service: " << r.status << ", " << r.errorText;
     running.release();
     squatter.release();
     std::filesystem::remove_all(dir);
