@@ -2,6 +2,7 @@
 
 #include "cli/output.h"
 #include "cli/secret.h"
+#include "keysetlog/keysetlog.h"
 #include "link/session.h"
 #include "netstate/monitor.h"
 #include "platform/instance.h"
@@ -185,7 +186,11 @@ int passwordResult(const Context& ctx, const session::PasswordResult& r)
     }
     // Nothing to confirm against is no failure: the key went out.
     if (!r.sent || (r.asked && !r.confirmed)) {
-        error(r.sent ? "the device did not confirm the new key (see plc.log)" : "the new key could not be sent");
+        // The record of it may not have been written: then say why, not where to look.
+        const std::string logError = keySetLogError();
+        error(!r.sent              ? "the new key could not be sent"
+              : logError.empty() ? "the device did not confirm the new key (see plc.log)"
+                                 : "the device did not confirm the new key; it is not recorded: " + logError);
         reportBox(r);
         return exitDeviceFailed;
     }
@@ -390,8 +395,11 @@ int run(int argc, char** argv)
 
     busy = 1;
     // brennic and brennicctl share "wizard.data", "plc.log" and the adapters: one at a time.
-    if (!platform::acquireInstanceLock("brennic")) {
-        error("brennic or another brennicctl is running; it holds the adapters and \"wizard.data\" until it ends");
+    const platform::InstanceLock lock = platform::acquireInstanceLock("brennic");
+    if (lock != platform::InstanceLock::taken) {
+        // The system lock's holder has been named on stderr.
+        if (lock == platform::InstanceLock::heldByThisUser)
+            error("brennic or another brennicctl is running; it holds the adapters and \"wizard.data\" until it ends");
         std::fclose(out);
         return exitError;
     }

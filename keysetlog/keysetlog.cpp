@@ -95,16 +95,25 @@ private:
     size_t total_ = 0;
 };
 
-void readLogFile(KeySetLogTable* table)
+// Why the last rewrite was not done, empty once one is.
+std::string writeError;
+
+// False when the file is there but refused.
+bool readLogFile(KeySetLogTable* table)
 {
     // Neither followed nor waited on: a link or a FIFO named plc.log is not
-    // read, and the rewrite replaces it; nor is a file others could have written.
+    // read, and the rewrite replaces it; nor is a file others could have
+    // written, and that one is left as it is, older records and all.
     std::string why;
     const int fd = platform::openOwnedFile(logFileName, &why);
-    if (!why.empty())
-        std::fprintf(stderr, "%s: %s not read: %s\n", program_invocation_short_name, logFileName, why.c_str());
+    if (!why.empty()) {
+        writeError = std::string(logFileName) + " is " + why;
+        std::fprintf(stderr, "%s: %s neither read nor rewritten: %s\n", program_invocation_short_name, logFileName,
+                     why.c_str());
+        return false;
+    }
     if (fd < 0)
-        return;  // no log yet
+        return true;  // no log yet
     LineCollector collector;
     uint8_t chunk[readChunk];
     // A short chunk is the end of the file; an error ends the reading as the end would.
@@ -115,6 +124,7 @@ void readLogFile(KeySetLogTable* table)
     }
     close(fd);
     collector.finish(table);
+    return true;
 }
 
 void formatEventLine(int kind, int retry, const uint8_t* block, char* line)
@@ -137,17 +147,19 @@ void formatEventLine(int kind, int retry, const uint8_t* block, char* line)
 
 void reportWriteFailure(int error)
 {
-    std::fprintf(stderr, "%s: cannot write plc.log: %s\n", program_invocation_short_name, std::strerror(error));
+    writeError = std::string("cannot write ") + logFileName + ": " + std::strerror(error);
+    std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, writeError.c_str());
 }
 
 // The records hold the device's keys: the new file is private whatever the
 // umask, and it replaces the old name so a link is never written through.
 void writeLogFile(const KeySetLogTable& table, int first, int last)
 {
-    const std::string foreign = platform::foreignOwner(logFileName);
-    if (!foreign.empty()) {
+    const std::string refused = platform::refusedFile(logFileName);
+    if (!refused.empty()) {
+        writeError = std::string(logFileName) + " is " + refused;
         std::fprintf(stderr, "%s: cannot write %s: it is %s\n", program_invocation_short_name, logFileName,
-                     foreign.c_str());
+                     refused.c_str());
         return;
     }
     unlink(tempFileName);
@@ -173,6 +185,8 @@ void writeLogFile(const KeySetLogTable& table, int first, int last)
     if (error != 0) {
         unlink(tempFileName);
         reportWriteFailure(error);
+    } else {
+        writeError.clear();
     }
 }
 
@@ -217,7 +231,8 @@ void writeRecords(const Record* const* records, int count)
 {
     static KeySetLogTable table;
     std::memset(&table, 0, sizeof table);
-    readLogFile(&table);
+    if (!readLogFile(&table))
+        return;
     int n = table.count;
     int first = 0;
     for (int r = 0; r < count; ++r) {
@@ -300,8 +315,11 @@ void flushKeySetLog()
 
 void startKeySetLogCycle() { blankSeenCount = 0; }
 
+const char* keySetLogError() { return writeError.c_str(); }
+
 void resetKeySetLogState()
 {
+    writeError.clear();
     holding = false;
     heldTotal = 0;
     blankSeenCount = 0;

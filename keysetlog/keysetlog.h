@@ -46,5 +46,9 @@ void startKeySetLogCycle();
 
 constexpr int keySetLogBlankPerCycle = 4;
 
+// Why the last rewrite of "plc.log" was not done ("plc.log is writable by ...",
+// "cannot write plc.log: Permission denied"); empty once one is done.
+const char* keySetLogError();
+
 // Nothing held, no blank block seen this cycle: as a fresh process has it.
 void resetKeySetLogState();

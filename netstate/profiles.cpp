@@ -35,6 +35,8 @@ bool sameText(const char* field, const char* text)
 }
 
 std::string saveError;
+// The load found a file it would not read: the next save must not replace it.
+bool refusedAtLoad = false;
 
 void reportSaveFailure(const char* what)
 {
@@ -85,10 +87,12 @@ void loadProfiles()
 {
     // Neither followed nor waited on: a link, a FIFO, a device or a directory
     // named "wizard.data" counts as no file, and the next save replaces it. So
-    // does a file that another user could have written: its keys would be sent.
+    // does a file that another user could have written (its keys would be
+    // sent), but that one is never replaced: it may hold the user's own keys.
     std::string why;
     int fd = platform::openOwnedFile(profileFileName, &why);
-    if (!why.empty())
+    refusedAtLoad = !why.empty();
+    if (refusedAtLoad)
         std::fprintf(stderr, "%s: %s not read: %s\n", program_invocation_short_name, profileFileName, why.c_str());
     if (fd < 0) {
         for (NetworkProfile& p : profiles) {
@@ -110,6 +114,12 @@ void loadProfiles()
 
 const char* lastSaveError() { return saveError.c_str(); }
 
+void resetProfileFileState()
+{
+    saveError.clear();
+    refusedAtLoad = false;
+}
+
 bool saveProfiles()
 {
     std::vector<uint8_t> encoded(2 * profileImageSize);
@@ -118,12 +128,19 @@ bool saveProfiles()
     // Write a sibling file and rename it over the old one, so that a failed or
     // interrupted save never leaves a damaged table behind. One fixed name: a
     // save cut short leaves at most that one file, and the next save replaces it.
-    // Another user's file is not replaced, even where this user could.
-    const std::string foreign = platform::foreignOwner(profileFileName);
-    if (!foreign.empty()) {
-        saveError = std::string(profileFileName) + " is " + foreign;
-        std::fprintf(stderr, "%s: cannot save %s: it is %s (the file is left as it is)\n",
-                     program_invocation_short_name, profileFileName, foreign.c_str());
+    // A file the load refused is not replaced, even where this user could:
+    // the table in memory does not hold what is in it. Nor is one that would
+    // be refused now.
+    std::string refused = platform::refusedFile(profileFileName);
+    struct stat st;
+    if (refused.empty() && refusedAtLoad && lstat(profileFileName, &st) == 0)
+        refused = std::string("was not read when ") + program_invocation_short_name + " started; start it again to read it";
+    else if (!refused.empty())
+        refused = "is " + refused;
+    if (!refused.empty()) {
+        saveError = std::string(profileFileName) + " " + refused;
+        std::fprintf(stderr, "%s: cannot save %s: it %s (the file is left as it is)\n",
+                     program_invocation_short_name, profileFileName, refused.c_str());
         return false;
     }
     const std::string temp = std::string(profileFileName) + ".new";

@@ -71,6 +71,8 @@ void loadProfiles();
 bool saveProfiles();
 // The system's error text of the last failed save ("Permission denied"), for the box that says so.
 const char* lastSaveError();
+// No file refused by a load, no failed save: as a fresh process has it.
+void resetProfileFileState();
 int startSession();
 // Adapters the last startSession opened, kept when a failed start has closed them again.
 extern int startAdapterCount;

@@ -7,6 +7,7 @@ void resetNetstateState()
 {
     std::memset(profiles, 0, sizeof profiles);
     startAdapterCount = 0;
+    resetProfileFileState();
     setMonitorView(nullptr);
     setRatesUpdatedHook(nullptr);
     stopMonitor();

@@ -4,15 +4,33 @@
 #include <climits>
 #include <cstdio>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
 
 namespace {
-std::string ownerReason(const struct stat& st)
+// Who besides the user could have written the file, and what to do about it;
+// empty when no one could. A link is judged by its owner alone (its mode is always 0777).
+std::string refusal(const struct stat& st, const char* path)
 {
-    return "owned by another user (uid " + std::to_string(st.st_uid) + ")";
+    if (st.st_uid != geteuid())
+        return "owned by another user (uid " + std::to_string(st.st_uid) + ")";
+    if (!S_ISREG(st.st_mode) || (st.st_mode & (S_IWGRP | S_IWOTH)) == 0)
+        return {};
+    std::string who = "every user";
+    if ((st.st_mode & S_IWOTH) == 0) {
+        // _r: the profiles are read on the start's own thread.
+        struct group entry, *found = nullptr;
+        char names[1024];
+        who = "the group " + (getgrgid_r(st.st_gid, &entry, names, sizeof names, &found) == 0 && found
+                                  ? std::string(found->gr_name)
+                                  : std::to_string(st.st_gid));
+    }
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", unsigned(st.st_mode & 07777));
+    return "writable by " + who + " (mode " + mode + "); chmod 600 " + path + " makes it private";
 }
 }  // namespace
 
@@ -28,13 +46,7 @@ int openOwnedFile(const char* path, std::string* why)
         return -1;
     }
     // Another user may have planted it where others can write, or may change it later.
-    if (st.st_uid != geteuid()) {
-        *why = ownerReason(st);
-    } else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        char mode[8];
-        std::snprintf(mode, sizeof mode, "%04o", unsigned(st.st_mode & 07777));
-        *why = std::string("writable by other users (mode ") + mode + ")";
-    }
+    *why = refusal(st, path);
     if (!why->empty()) {
         close(fd);
         return -1;
@@ -42,12 +54,12 @@ int openOwnedFile(const char* path, std::string* why)
     return fd;
 }
 
-std::string foreignOwner(const char* path)
+std::string refusedFile(const char* path)
 {
     struct stat st;
-    if (lstat(path, &st) != 0 || st.st_uid == geteuid())
+    if (lstat(path, &st) != 0)
         return {};
-    return ownerReason(st);
+    return refusal(st, path);
 }
 
 bool readAll(int fd, void* data, size_t capacity, size_t* got)

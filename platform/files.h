@@ -8,13 +8,16 @@ namespace platform {
 // `path` opened for reading when it is a regular file that the effective user
 // owns and no one else may write, else -1. Neither followed nor waited on: a
 // link, a FIFO, a device or a directory is refused with *why left empty; a
-// file of another user, or one others may write, with the reason in *why.
+// file of another user, or one others may write, with the reason in *why:
+// who else may write it ("writable by its group (mode 0664)"), and for a file
+// of the user's own the command that makes it private.
 // The checks are made on the opened descriptor, so the file cannot be swapped
 // between them and the read.
 int openOwnedFile(const char* path, std::string* why);
-// The reason when `path` itself (not followed) belongs to another user, else
-// empty: a name that is not ours is neither read nor replaced.
-std::string foreignOwner(const char* path);
+// The reason openOwnedFile would give for `path` itself (not followed), else
+// empty: a name that is not ours, or a file others may write, is neither read
+// nor replaced, so that no one loses what is in it to the next save.
+std::string refusedFile(const char* path);
 // The file `name` in the folder of the running program, when one is there,
 // else `installed`. /proc/self/exe, not argv[0]: nobody but the kernel chooses it.
 std::string besideProgramElse(const char* name, const char* installed);

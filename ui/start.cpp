@@ -24,7 +24,8 @@ int runBrennic(int argc, char** argv, SheetMain sheet)
         return 1;
     }
     busy = 1;
-    if (!platform::acquireInstanceLock("brennic"))
+    // Silent while the user's own copy runs; the service's lock has said why.
+    if (platform::acquireInstanceLock("brennic") != platform::InstanceLock::taken)
         return 0;
     // The probe windows are dead time: they run while Qt loads and the sheet is made.
     session::beginStartEarly();

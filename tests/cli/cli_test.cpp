@@ -513,6 +513,15 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     EXPECT_EQ(unsaved.status, cli::exitError) << unsaved.err;
     EXPECT_EQ(parsed(unsaved)["saved"], false);
     EXPECT_NE(unsaved.err.find("cannot create a temporary file"), std::string::npos) << unsaved.err;
+    // One that others may write was not read, so it is not replaced either: status 1, why and the cure.
+    const std::string kept = fileText(profileFileName);
+    ASSERT_EQ(chmod(profileFileName, 0664), 0);
+    Child loose = brennicctl({"set-password", "-j"}, std::string(defaultNetworkPassword) + "\n");
+    EXPECT_TRUE(loose.status == cli::exitError && fileText(profileFileName) == kept && !parsed(loose)["saved"])
+        << loose.status;
+    EXPECT_NE(loose.err.find("wizard.data is writable by the group root (mode 0664); chmod 600"), std::string::npos)
+        << loose.err;
+    ASSERT_EQ(chmod(profileFileName, 0600), 0);
 
     // At a terminal the network password is asked for twice.
     Child typed = onTerminal({"set-password", "-j"}, defaultNetworkPassword);
@@ -540,7 +549,7 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     EXPECT_EQ(help.out, cli::helpText(Command::watch));
 
     // While brennic (or another copy) holds the lock, brennicctl refuses and touches nothing.
-    scratch::Holder holder([] { return platform::acquireInstanceLock("brennic"); });
+    scratch::Holder holder([] { return platform::acquireInstanceLock("brennic") == platform::InstanceLock::taken; });
     ASSERT_TRUE(holder.took);
     Child locked = brennicctl({"adapters"});
     EXPECT_EQ(locked.status, cli::exitError);
@@ -551,9 +560,11 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
 // not asked for when the device has shown no parameter block yet (status 0).
 TEST_F(Brennicctl, PasswordChangesTellTheirThreeOutcomes)
 {
-    struct Row { const char* device; int status; bool asked; const char* words; };  // device: over home.json's
-    for (const Row& row : {Row{R"({"networkPassword": "Neighbour-7", "faults": {"neverConfirms": true}})",
-                               cli::exitDeviceFailed, true, "the device did not confirm it"},
+    struct Row { const char* device; int status; bool asked; const char* words; bool looseLog = false; };
+    const char* neverConfirms = R"({"networkPassword": "Neighbour-7", "faults": {"neverConfirms": true}})";
+    // device: over home.json's. A plc.log others may write is neither read nor replaced: not "see plc.log".
+    for (const Row& row : {Row{neverConfirms, cli::exitDeviceFailed, true, "the device did not confirm it"},
+                           Row{neverConfirms, cli::exitDeviceFailed, true, "the device did not confirm it", true},
                            Row{R"({"faults": {"paramEntryLength": 50}})",  // no reply reads as a block
                                cli::exitOk, false, "the device was not asked to confirm it"}}) {
         SCOPED_TRACE(row.device);
@@ -562,13 +573,23 @@ TEST_F(Brennicctl, PasswordChangesTellTheirThreeOutcomes)
         testsupport::writeFile("row.json", scenario.dump());
         std::string why;
         ASSERT_TRUE(plcsim.start(PLCSIM_PATH, "row.json", &why)) << why;
+        if (row.looseLog) {
+            testsupport::writeFile("plc.log", "older\r\n");
+            ASSERT_EQ(chmod("plc.log", 0664), 0);
+        }
         Child set = brennicctl({"set-password"}, "Orchard-Lane-42\n");
         EXPECT_EQ(set.status, row.status) << set.err;
         EXPECT_NE(set.out.find(row.words), std::string::npos) << set.out;
-        EXPECT_EQ(set.err.find("(see plc.log)") != std::string::npos, row.asked) << set.err;
+        EXPECT_EQ(set.err.find("(see plc.log)") != std::string::npos, row.asked && !row.looseLog) << set.err;
+        if (row.looseLog) {
+            EXPECT_EQ(fileText("plc.log"), "older\r\n");
+            EXPECT_NE(set.err.find("not recorded: plc.log is writable by the group root (mode 0664); chmod 600"),
+                      std::string::npos) << set.err;
+        }
         Child restore = brennicctl({"restore-default", "-j"});
         EXPECT_EQ(restore.status, row.status) << restore.err;
         EXPECT_EQ(parsed(restore)["confirmationAsked"], row.asked);
+        unlink("plc.log");
     }
 }
 
@@ -618,7 +639,7 @@ TEST_F(Brennicctl, WatchRecordsTheHistoryThatHistoryAndMetricsReadBack)
     EXPECT_EQ(std::count(plain.out.begin(), plain.out.end(), '\n'), 1 + static_cast<long>(samples.size() / want.size()));
 
     // metrics while another copy holds the lock: the newest rates, valid for the checker.
-    scratch::Holder other([] { return platform::acquireInstanceLock("brennic"); });
+    scratch::Holder other([] { return platform::acquireInstanceLock("brennic") == platform::InstanceLock::taken; });
     ASSERT_TRUE(other.took);
     Child metrics = brennicctl({"metrics", "--output", "brennic.prom"});
     EXPECT_EQ(metrics.status, cli::exitOk) << metrics.err;

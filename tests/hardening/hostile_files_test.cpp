@@ -1,8 +1,9 @@
 // Working files that another local user, or a mistake, put in the way: a FIFO,
 // a symlink, a hard link, a umask of 000 and a directory the process may not
 // write, for "wizard.data" and "plc.log" alike; and the single-instance lock
-// held by another user. Each case runs in a child of its own, with an alarm, so
-// a file that blocks fails the case instead of hanging the suite.
+// held by another user, and the one shared with the service. Each case runs in
+// a child of its own, with an alarm, so a file that blocks fails the case
+// instead of hanging the suite.
 #include "frames/frame.h"
 #include "keysetlog/keysetlog.h"
 #include "netstate/profiles.h"
@@ -22,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <grp.h>
 #include <iterator>
 #include <string>
 #include <sys/file.h>
@@ -95,6 +97,12 @@ std::string fingerprint(const std::string& path)
            "." + std::to_string(st.st_mtim.tv_nsec);
 }
 
+std::string groupName(gid_t gid)
+{
+    const struct group* g = getgrgid(gid);
+    return g ? g->gr_name : std::to_string(gid);
+}
+
 bool isPrivateRegular(const std::string& path)
 {
     struct stat st{};
@@ -159,30 +167,39 @@ TEST(WorkingFiles, NeverFollowedBlockedOnOrLeaked)
             return 0;
         });
 
-        // Planted where others can write: taken for no file, and said. Another
-        // user's is left as it is (plc.log then is not rewritten, so only its
-        // line tells); a loose one of ours is replaced.
-        for (const bool theirs : {true, false})
-            runCase(theirs ? "another user's" : "group-writable", f, [&](const scratch::Directory&) {
-                if (theirs && geteuid() != 0)
+        // Planted where others can write: taken for no file, said with who may
+        // write it and the cure, and never replaced, the user's own included,
+        // nor once made private: the table in memory lacks it (the log is read
+        // afresh at each write).
+        struct Loose { uid_t owner; mode_t mode; std::string why; };
+        const std::string cure = "; chmod 600 " + name + " makes it private";
+        for (const Loose& l : {Loose{scratch::nobody, 0600, "owned by another user (uid 65534)"},
+                               Loose{geteuid(), 0664, "writable by the group " + groupName(getegid()) + " (mode 0664)" + cure},
+                               Loose{geteuid(), 0606, "writable by every user (mode 0606)" + cure}})
+            runCase(l.why.c_str(), f, [&](const scratch::Directory&) {
+                if (l.owner != geteuid() && geteuid() != 0)
                     return 0;  // only root can act as another user
                 writeFile(name, planted);
-                if (theirs ? chown(name.c_str(), scratch::nobody, 0) != 0 : chmod(name.c_str(), 0664) != 0)
+                if (chown(name.c_str(), l.owner, getegid()) != 0 || chmod(name.c_str(), l.mode) != 0)
                     return 1;
-                const std::string why =
-                    theirs ? "owned by another user (uid 65534)" : "writable by other users (mode 0664)";
+                const std::string before = fingerprint(name);
                 testing::internal::CaptureStderr();
-                const bool missing = f.readsAsMissing() || (theirs && name != profileFileName);
+                const bool missing = name != profileFileName || f.readsAsMissing();
                 const bool wrote = f.write();
                 const std::string err = testing::internal::GetCapturedStderr();
-                if (!missing || err.find(name + " not read: " + why) == std::string::npos)
+                if (!missing || err.find(name) == std::string::npos || err.find(l.why) == std::string::npos)
                     return 2;
-                if (!theirs)
-                    return isPrivateRegular(name) && f.isFresh(fileText(name)) ? 0 : 3;
-                if (fileText(name) != planted ||
-                    (name == profileFileName && (wrote || lastSaveError() != name + " is " + why)))
-                    return 4;
-                return 0;
+                if (fileText(name) != planted || fingerprint(name) != before ||
+                    (name == profileFileName ? wrote || lastSaveError() != name + " is " + l.why
+                                             : keySetLogError() != name + " is " + l.why))
+                    return 3;
+                if (l.owner != geteuid() || chmod(name.c_str(), 0600) != 0)
+                    return 0;
+                const bool again = f.write();
+                const std::string text = fileText(name);
+                if (name == profileFileName)
+                    return !again && text == planted && std::strstr(lastSaveError(), "was not read when") ? 0 : 4;
+                return text.starts_with("planted by someone else\r\n") && text.find("**SETNEK**") != std::string::npos ? 0 : 5;
             });
 
         runCase("umask 000", f, [&](const scratch::Directory&) {
@@ -273,7 +290,7 @@ TEST(InstanceLock, AnotherUsersLockNeverStopsThisUsersCopy)
 
         scratch::ChildResult r = scratch::runChild([&] {
             setenv("XDG_RUNTIME_DIR", theirs.path().c_str(), 1);
-            return platform::acquireInstanceLock(name.c_str()) ? 0 : 1;
+            return platform::acquireInstanceLock(name.c_str()) == platform::InstanceLock::taken ? 0 : 1;
         });
         EXPECT_TRUE(r.exited(0)) << (asSymlink ? "symlink" : "directory") << ": status " << r.status << ", "
                                  << r.errorText;
@@ -284,9 +301,9 @@ TEST(InstanceLock, AnotherUsersLockNeverStopsThisUsersCopy)
     // Without a runtime directory, the user's own 0700 fallback holds the lock
     // for one copy at a time.
     unsetenv("XDG_RUNTIME_DIR");
-    scratch::Holder first([&] { return platform::acquireInstanceLock(name.c_str()); });
+    scratch::Holder first([&] { return platform::acquireInstanceLock(name.c_str()) == platform::InstanceLock::taken; });
     EXPECT_TRUE(first.took);
-    scratch::ChildResult second = scratch::runChild([&] { return platform::acquireInstanceLock(name.c_str()) ? 0 : 1; });
+    scratch::ChildResult second = scratch::runChild([&] { return platform::acquireInstanceLock(name.c_str()) == platform::InstanceLock::taken ? 0 : 1; });
     EXPECT_TRUE(second.exited(1)) << "a second copy ran beside the first";
     first.release();
     struct stat st{};
@@ -295,6 +312,50 @@ TEST(InstanceLock, AnotherUsersLockNeverStopsThisUsersCopy)
         EXPECT_EQ(st.st_mode & 07777, 0700u);
     }
     std::filesystem::remove_all(fallback);
+}
+
+// The lock shared with the service, as the package makes it (the service's
+// user's, 0640 for the group): a member's flock, which read access allows,
+// stops no one; the service and the members' copies exclude each other, each
+// naming who holds it.
+TEST(InstanceLock, OnlyTheServiceTakesTheSystemLockExclusively)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as other users";
+    const std::string name = "brennic-systemlock-" + std::to_string(getpid()), dir = "/run/" + name;
+    const std::string path = dir + "/instance.lock";
+    const uid_t service = scratch::nobody, member = 65533, second = 65532;
+    const gid_t group = 65533;
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    writeFile(path, "");
+    ASSERT_EQ(chown(path.c_str(), service, group) | chmod(path.c_str(), 0640), 0);
+    unsetenv("XDG_RUNTIME_DIR");  // each user's own lock in /tmp/<name>-<uid>
+    const auto as = [&](uid_t uid, const std::function<bool()>& body) {
+        return [=] { return setgroups(uid != service, &group) == 0 && setgid(uid) == 0 && setuid(uid) == 0 && body(); };
+    };
+    const auto gives = [&](platform::InstanceLock want) {
+        return [&, want] { return platform::acquireInstanceLock(name.c_str()) == want; };
+    };
+    scratch::Holder squatter(as(member, [&] {
+        const int fd = open(path.c_str(), O_RDONLY);
+        return fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+    }));
+    scratch::Holder user(as(second, gives(platform::InstanceLock::taken)));
+    EXPECT_TRUE(squatter.took && user.took) << "a member's flock stopped another member";
+    scratch::ChildResult r = scratch::runChild(as(service, gives(platform::InstanceLock::heldBySystem)));
+    EXPECT_TRUE(r.exited(1) && r.errorText.find("brennic or brennicctl of a member of the group") != std::string::npos)
+        << "the service beside a user's copy: " << r.status << ", " << r.errorText;
+    user.release();
+    scratch::Holder running(as(service, gives(platform::InstanceLock::taken)));
+    EXPECT_TRUE(running.took) << "a member's flock stopped the service";
+    r = scratch::runChild(as(member, gives(platform::InstanceLock::heldBySystem)));
+    EXPECT_TRUE(r.exited(1) && r.errorText.find("the link-history service (user nobody) is") != std::string::npos)
+        << "a user's copy beside the service: " << r.status << ", " << r.errorText;
+    running.release();
+    squatter.release();
+    std::filesystem::remove_all(dir);
+    for (uid_t uid : {service, member, second})
+        std::filesystem::remove_all("/tmp/" + name + "-" + std::to_string(uid));
 }
 
 }  // namespace

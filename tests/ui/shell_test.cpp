@@ -290,7 +290,7 @@ TEST(SingleInstance, SecondCopyEndsAtOnceAndTheNextStartRuns)
     setenv("XDG_RUNTIME_DIR", dir, 1);
 
     // The first copy, in a child that holds the lock until released.
-    scratch::Holder first([] { return platform::acquireInstanceLock("brennic"); });
+    scratch::Holder first([] { return platform::acquireInstanceLock("brennic") == platform::InstanceLock::taken; });
     ASSERT_TRUE(first.took);
 
     // Another copy, in a process of its own: it ends with 0 and shows nothing.
@@ -315,7 +315,7 @@ TEST(SingleInstance, SecondCopyEndsAtOnceAndTheNextStartRuns)
 
     // Once the first copy has ended, a new start gets the lock.
     ASSERT_TRUE(first.release());
-    scratch::Holder next([] { return platform::acquireInstanceLock("brennic"); });
+    scratch::Holder next([] { return platform::acquireInstanceLock("brennic") == platform::InstanceLock::taken; });
     EXPECT_TRUE(next.took);
     next.release();
     unsetenv("XDG_RUNTIME_DIR");
