@@ -96,6 +96,7 @@ public:
         sqlite3_clear_bindings(s_);
     }
     int64_t integer(int c) { return sqlite3_column_int64(s_, c); }
+    sqlite3_stmt* handle() { return s_; }
     bool isNull(int c) { return sqlite3_column_type(s_, c) == SQLITE_NULL; }
     std::optional<double> mbps(int c)
     {
@@ -109,17 +110,50 @@ private:
     int rc_ = SQLITE_ERROR;
 };
 
-// Creates the missing folders of `dir`, each 0700.
+// Owner and mode: the store's folder and file belong to this user (a reader
+// that is root may read anyone's) and no one else may write to them, or
+// another user could swap the file, or plant a log beside it, under the library.
+std::string trustProblem(const struct stat& st, bool reader)
+{
+    const uid_t me = geteuid();
+    if (st.st_uid != me && !(reader && me == 0))
+        return "owned by another user (uid " + std::to_string(st.st_uid) + "); not used";
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        return std::string("writable by other users (mode ") + mode + "); not used";
+    }
+    return {};
+}
+
+// Creates the missing folders of `dir`, each 0700, only where no other user can
+// take or replace what is made: in a folder of this user's or root's that others
+// cannot write to, or only with the sticky bit.
 bool makeFolders(const std::string& dir, std::string* why)
 {
+    std::string parent = "/";
     for (size_t at = 1; at <= dir.size(); ++at) {
         if (at != dir.size() && dir[at] != '/')
             continue;
         std::string part = dir.substr(0, at);
-        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-            *why = part + ": " + std::strerror(errno);
-            return false;
+        struct stat st {};
+        if (stat(part.c_str(), &st) != 0) {
+            if (errno != ENOENT) {
+                *why = part + ": " + std::strerror(errno);
+                return false;
+            }
+            struct stat up {};
+            if (stat(parent.c_str(), &up) != 0 || (up.st_uid != geteuid() && up.st_uid != 0) ||
+                ((up.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (up.st_mode & S_ISVTX) == 0)) {
+                *why = parent + ": another user's folder, or one others can write to; no folder made in it";
+                return false;
+            }
+            if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+                *why = part + ": " + std::strerror(errno);
+                return false;
+            }
         }
+        parent = part;
     }
     return true;
 }
@@ -127,7 +161,65 @@ bool makeFolders(const std::string& dir, std::string* why)
 std::string folderOf(const std::string& path)
 {
     size_t slash = path.rfind('/');
-    return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
+    return slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string baseOf(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+int64_t monotonicNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// How long an operation may run before its statement is stopped: far above
+// what the largest store takes, far below a hang.
+constexpr int64_t openMs = 60000;     // the schema check and a migration
+constexpr int64_t recordMs = 2000;    // one reply, inside a monitor tick
+constexpr int64_t queryMs = 60000;
+constexpr int64_t checkMs = 600000;   // reads every page
+// Temporary data (sorts, the quick check's) stays in memory up to this; a file
+// cannot make one of these programs fill a disk.
+constexpr int64_t heapLimit = 512ll << 20;
+constexpr int cachePages = -16384;    // KiB: 16 MB of page cache
+
+// The schema the migrations make up to `version`, as sqlite_master lists it.
+using SchemaRows = std::vector<std::tuple<std::string, std::string, std::string, std::string>>;
+bool schemaRows(sqlite3* db, SchemaRows* rows)
+{
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT type, name, tbl_name, ifnull(sql, '') FROM sqlite_master ORDER BY type, name", -1,
+                           &s, nullptr) != SQLITE_OK)
+        return false;
+    int rc;
+    auto text = [&](int c) {
+        const unsigned char* t = sqlite3_column_text(s, c);
+        return t ? std::string(reinterpret_cast<const char*>(t)) : std::string();
+    };
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW)
+        rows->emplace_back(text(0), text(1), text(2), text(3));
+    sqlite3_finalize(s);
+    return rc == SQLITE_DONE;
+}
+
+SchemaRows expectedSchema(int version)
+{
+    SchemaRows rows;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        bool ok = true;
+        for (int v = 0; v < version && ok; ++v)
+            ok = sqlite3_exec(db, migrations[v], nullptr, nullptr, nullptr) == SQLITE_OK;
+        if (ok)
+            schemaRows(db, &rows);
+    }
+    sqlite3_close(db);
+    return rows;
 }
 
 // The adapter and device a filter names, as the conditions on the replies
@@ -228,14 +320,46 @@ bool Store::fail(const std::string& what)
     return false;
 }
 
+bool Store::failWith(int rc)
+{
+    const int primary = rc & 0xff;
+    if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB)
+        damaged_ = true;
+    if (primary == SQLITE_INTERRUPT)
+        return fail("a statement ran past its time limit; stopped");
+    // After a failed prepare or step the connection holds the reason; when it
+    // does not, the code's own text does (never "not an error").
+    const bool said = db_ && sqlite3_errcode(db_) != SQLITE_OK;
+    return fail(said ? sqlite3_errmsg(db_) : sqlite3_errstr(primary == SQLITE_OK ? SQLITE_ERROR : rc));
+}
+
+bool Store::failQuery(int rc)
+{
+    failed_ = true;
+    return failWith(rc);
+}
+
+void Store::arm(int64_t ms) { deadlineNs_ = monotonicNs() + ms * 1000000; }
+
+bool Store::begin(int64_t ms)
+{
+    failed_ = false;
+    if (!db_) {
+        failed_ = true;
+        return fail("not open");
+    }
+    arm(ms);
+    return true;
+}
+
 bool Store::exec(const char* sql)
 {
     char* message = nullptr;
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK)
+    const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &message);
+    if (rc == SQLITE_OK)
         return true;
-    std::string why = message ? message : sqlite3_errmsg(db_);
     sqlite3_free(message);
-    return fail(why);
+    return failWith(rc);
 }
 
 bool Store::open(const std::string& path, Mode mode)
@@ -243,45 +367,24 @@ bool Store::open(const std::string& path, Mode mode)
     close();
     path_ = path;
     readOnly_ = mode == Mode::readOnly;
+    damaged_ = false;
+    failed_ = false;
     recordsSincePrune_ = 0;
     recordsSinceCheckpoint_ = 0;
     if (path.empty()) {
         path_ = "history";
         return fail("no place for it: neither XDG_STATE_HOME nor HOME is set");
     }
-    if (!readOnly_) {
-        std::string why;
-        std::string folder = folderOf(path);
-        if (!folder.empty() && !makeFolders(folder, &why))
-            return fail(why);
-    }
-
-    // The file is checked before the library opens it: a link planted at its
-    // place would otherwise be followed, and a new file would take the umask.
-    int fd = ::open(path.c_str(), (readOnly_ ? O_RDONLY : O_RDWR | O_CREAT) | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
-    if (fd < 0)
-        return fail(errno == ELOOP ? "is a symbolic link; not opened" : std::strerror(errno));
-    struct stat st {};
-    bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (regular && !readOnly_ && st.st_uid == geteuid() && (st.st_mode & 077) != 0)
-        fchmod(fd, 0600);
-    ::close(fd);
-    if (!regular)
-        return fail("not a regular file");
-
-    int flags = (readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
-        std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
+    arm(openMs);
+    if (!openChecked(path) || !configure()) {
         close();
-        return fail(why);
+        return false;
     }
-    sqlite3_busy_timeout(db_, busyTimeoutMs);
-    // A temporary index over a month of samples costs more than the query it serves.
-    exec("PRAGMA automatic_index=OFF");
     // WAL keeps readers and the writer apart; NORMAL loses nothing to a killed
     // process. Checkpoints are ours to run (startCheckpoint), not the commit's.
-    bool ok = readOnly_ || (journalWal() && exec("PRAGMA synchronous=NORMAL") && exec("PRAGMA wal_autocheckpoint=0") &&
-                            exec("PRAGMA journal_size_limit=4194304"));
+    bool ok = checkSchema();
+    ok = ok && (readOnly_ || (journalWal() && exec("PRAGMA synchronous=NORMAL") && exec("PRAGMA wal_autocheckpoint=0") &&
+                              exec("PRAGMA journal_size_limit=4194304")));
     ok = ok && migrate();
     if (!ok) {
         close();
@@ -290,16 +393,122 @@ bool Store::open(const std::string& path, Mode mode)
     return true;
 }
 
+// The folder, then the file, each opened without following a link and checked
+// before anything is created in it; the library then opens the very file checked.
+bool Store::openChecked(const std::string& path)
+{
+    const std::string folder = folderOf(path);
+    std::string why;
+    if (!readOnly_ && !makeFolders(folder, &why))
+        return fail(why);
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dir < 0) {
+        const int why = errno;
+        struct stat link {};
+        const bool isLink = why == ELOOP || (why == ENOTDIR && lstat(folder.c_str(), &link) == 0 && S_ISLNK(link.st_mode));
+        return fail(folder + ": " + (isLink ? "a symbolic link; not used" : std::strerror(why)));
+    }
+    struct stat st {};
+    if (fstat(dir, &st) != 0 || !(why = trustProblem(st, readOnly_)).empty()) {
+        ::close(dir);
+        return fail(folder + ": " + (why.empty() ? std::strerror(errno) : why));
+    }
+    const std::string base = baseOf(path);
+    int fd = openat(dir, base.c_str(), (readOnly_ ? O_RDONLY : O_RDWR | O_CREAT) | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+    ::close(dir);
+    if (fd < 0)
+        return fail(errno == ELOOP ? "is a symbolic link; not opened" : std::strerror(errno));
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!ok)
+        why = "not a regular file";
+    else if (st.st_nlink != 1)
+        why = "has other names (hard links); not used";
+    else if (!readOnly_ && st.st_uid == geteuid() && (st.st_mode & 077) != 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0)
+        fchmod(fd, 0600);  // readable by others: this user's own slip, mended
+    if (why.empty())
+        why = trustProblem(st, readOnly_);
+    if (!why.empty()) {
+        ::close(fd);
+        return fail(why);
+    }
+    const int flags = (readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX;
+    const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+    struct stat now {};
+    const bool same = stat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino;
+    ::close(fd);
+    if (rc != SQLITE_OK)
+        return db_ ? failWith(rc) : fail("out of memory");
+    return same || fail("replaced while it was opened; not used");
+}
+
+// The connection trusts nothing the file says: no view, no trigger, no function
+// called from its schema, temporary data in memory and bounded, and every
+// statement stopped at the deadline of the operation it serves.
+bool Store::configure()
+{
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
+    sqlite3_limit(db_, SQLITE_LIMIT_ATTACHED, 0);
+    const int64_t limit = sqlite3_hard_heap_limit64(-1);
+    if (limit == 0 || limit > heapLimit)
+        sqlite3_hard_heap_limit64(heapLimit);
+    sqlite3_progress_handler(
+        db_, 1000, [](void* deadline) { return monotonicNs() > *static_cast<int64_t*>(deadline) ? 1 : 0; }, &deadlineNs_);
+    sqlite3_busy_timeout(db_, busyTimeoutMs);
+    const std::string cache = "PRAGMA cache_size=" + std::to_string(cachePages);
+    // A temporary index over a month of samples costs more than the query it serves.
+    return exec("PRAGMA trusted_schema=OFF") && exec("PRAGMA temp_store=MEMORY") && exec(cache.c_str()) &&
+           exec("PRAGMA automatic_index=OFF") && exec("PRAGMA cell_size_check=ON") &&
+           (!readOnly_ || exec("PRAGMA query_only=ON"));
+}
+
+// The file's tables and indexes are exactly those its version's migrations
+// make: a view, a trigger or a changed table is a file brennic did not write.
+bool Store::checkSchema()
+{
+    int at = 0;
+    {
+        Stmt s(db_, "PRAGMA user_version");
+        const int rc = s.ok() ? s.step() : sqlite3_errcode(db_);
+        if (rc != SQLITE_ROW)
+            return failWith(rc);
+        at = static_cast<int>(s.integer(0));
+    }
+    if (at > schemaVersion)
+        return fail("written by a newer brennic (schema " + std::to_string(at) + ", this one knows " +
+                    std::to_string(schemaVersion) + ")");
+    if (at < 0)
+        return fail("not a link history (schema " + std::to_string(at) + ")");
+    SchemaRows found;
+    if (!schemaRows(db_, &found))
+        return failWith(sqlite3_errcode(db_));
+    const SchemaRows wanted = expectedSchema(at);
+    if (found == wanted)
+        return true;
+    for (const auto& row : found)
+        if (std::find(wanted.begin(), wanted.end(), row) == wanted.end())
+            return fail("not a link history brennic wrote: it holds the " + std::get<0>(row) + " '" + std::get<1>(row) +
+                        "' that schema " + std::to_string(at) + " does not have; not read");
+    const auto& missing = *std::find_if(wanted.begin(), wanted.end(), [&](const auto& row) {
+        return std::find(found.begin(), found.end(), row) == found.end();
+    });
+    return fail("not a link history brennic wrote: the " + std::get<0>(missing) + " '" + std::get<1>(missing) +
+                "' of schema " + std::to_string(at) + " is missing; not read");
+}
+
 // Switching a new file to WAL needs it to itself and does not wait for a busy
 // handler: two programs opening it at once retry for up to the busy timeout.
 bool Store::journalWal()
 {
     for (int waited = 0;; waited += 10) {
         Stmt s(db_, "PRAGMA journal_mode=WAL");
-        if (s.ok() && s.step() == SQLITE_ROW)
+        const int rc = s.ok() ? s.step() : sqlite3_errcode(db_);
+        if (rc == SQLITE_ROW)
             return true;
-        if (sqlite3_errcode(db_) != SQLITE_BUSY || waited >= busyTimeoutMs)
-            return fail(sqlite3_errmsg(db_));
+        if ((rc & 0xff) != SQLITE_BUSY || waited >= busyTimeoutMs)
+            return failWith(rc);
         usleep(10000);
     }
 }
@@ -319,8 +528,9 @@ bool Store::migrate()
         // Finished before BEGIN: a statement still open would hold a read
         // snapshot, and a write from it fails at once instead of waiting.
         Stmt s(db_, "PRAGMA user_version");
-        if (!s.ok() || s.step() != SQLITE_ROW)
-            return fail(sqlite3_errmsg(db_));
+        const int rc = s.ok() ? s.step() : sqlite3_errcode(db_);
+        if (rc != SQLITE_ROW)
+            return failWith(rc);
         at = static_cast<int>(s.integer(0));
     }
     if (at > schemaVersion)
@@ -332,27 +542,49 @@ bool Store::migrate()
         return at == 0 ? fail("holds no history yet") : fail("needs an upgrade that a read-only open cannot do");
     if (!exec("BEGIN IMMEDIATE"))
         return false;
-    // Another process may have migrated it while this one waited for the lock.
-    int now = version();
-    for (int v = now; v < schemaVersion; ++v) {
-        if (!exec(migrations[v])) {
-            exec("ROLLBACK");
-            return false;
-        }
-    }
-    std::string set = "PRAGMA user_version=" + std::to_string(schemaVersion);
-    if (!exec(set.c_str()) || !exec("COMMIT")) {
+    // Another process may have migrated it while this one waited for the lock;
+    // what it made is checked again inside the transaction.
+    bool ok = checkSchema();
+    for (int v = version(); ok && v < schemaVersion; ++v)
+        ok = exec(migrations[v]);
+    const std::string set = "PRAGMA user_version=" + std::to_string(schemaVersion);
+    if (!ok || !exec(set.c_str()) || !exec("COMMIT")) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         return false;
     }
     return true;
 }
 
-void Store::loadMacs()
+bool Store::quickCheck()
+{
+    if (!begin(checkMs))
+        return false;
+    Stmt s(db_, "PRAGMA quick_check(1)");
+    if (!s.ok())
+        return failQuery(sqlite3_errcode(db_));
+    int rc = s.step();
+    if (rc != SQLITE_ROW)
+        return failQuery(rc);
+    const unsigned char* text = sqlite3_column_text(s.handle(), 0);
+    std::string finding = text ? reinterpret_cast<const char*>(text) : "";
+    const std::string which = "*** in database main ***\n";
+    if (finding.rfind(which, 0) == 0)
+        finding.erase(0, which.size());
+    if (finding == "ok")
+        return true;
+    damaged_ = true;
+    failed_ = true;
+    return fail("damaged: " + finding.substr(0, finding.find('\n')));
+}
+
+bool Store::loadMacs()
 {
     macs_.clear();
     Stmt s(db_, "SELECT id, mac FROM macs");
-    while (s.ok() && s.step() == SQLITE_ROW) {
+    if (!s.ok())
+        return failQuery(sqlite3_errcode(db_));
+    int rc;
+    while ((rc = s.step()) == SQLITE_ROW) {
         const int64_t id = s.integer(0);
         // Ids are handed out one by one; a file with wild ones is not ours to index.
         if (id <= 0 || id > maxMacId)
@@ -361,6 +593,7 @@ void Store::loadMacs()
             macs_.resize(static_cast<size_t>(id) + 1, 0);
         macs_[static_cast<size_t>(id)] = static_cast<uint64_t>(s.integer(1));
     }
+    return rc == SQLITE_DONE || failQuery(rc);
 }
 
 uint64_t Store::macOf(int64_t id)
@@ -377,11 +610,13 @@ int64_t Store::macId(uint64_t mac)
         if (macs_[id] == mac)
             return static_cast<int64_t>(id);
     Stmt insert(db_, "INSERT OR IGNORE INTO macs(mac) VALUES(?)");
-    if (!insert.ok() || insert.bind(1, static_cast<int64_t>(mac)).step() != SQLITE_DONE)
-        return 0;
+    int rc = insert.ok() ? insert.bind(1, static_cast<int64_t>(mac)).step() : sqlite3_errcode(db_);
+    if (rc != SQLITE_DONE)
+        return failWith(rc), 0;
     Stmt find(db_, "SELECT id FROM macs WHERE mac=?");
-    if (!find.ok() || find.bind(1, static_cast<int64_t>(mac)).step() != SQLITE_ROW)
-        return 0;
+    rc = find.ok() ? find.bind(1, static_cast<int64_t>(mac)).step() : sqlite3_errcode(db_);
+    if (rc != SQLITE_ROW)
+        return failWith(rc), 0;
     int64_t id = find.integer(0);
     if (id > 0 && id <= maxMacId) {
         if (macs_.size() <= static_cast<size_t>(id))
@@ -391,21 +626,22 @@ int64_t Store::macId(uint64_t mac)
     return id;
 }
 
-// The id of a filter's MAC: none when the filter is empty; false when it is
-// malformed or was never recorded (nothing can match).
+// The id of a filter's MAC: none when the filter is empty; -1, which no row
+// has, when it is malformed or was never recorded. False: the store failed.
 bool Store::lookupMac(const std::string& text, int64_t* id, bool* none)
 {
     *none = text.empty();
-    if (*none)
-        return true;
+    *id = -1;
     uint64_t mac = 0;
-    if (!parseMac(text, &mac))
-        return false;
+    if (*none || !parseMac(text, &mac))
+        return true;
     Stmt find(db_, "SELECT id FROM macs WHERE mac=?");
-    if (!find.ok() || find.bind(1, static_cast<int64_t>(mac)).step() != SQLITE_ROW)
-        return false;
-    *id = find.integer(0);
-    return true;
+    if (!find.ok())
+        return failQuery(sqlite3_errcode(db_));
+    const int rc = find.bind(1, static_cast<int64_t>(mac)).step();
+    if (rc == SQLITE_ROW)
+        *id = find.integer(0);
+    return rc == SQLITE_ROW || rc == SQLITE_DONE || failQuery(rc);
 }
 
 bool Store::record(const Reply& reply)
@@ -417,11 +653,14 @@ bool Store::record(const Reply& reply)
     uint64_t adapter = 0, device = 0;
     if (!parseMac(reply.adapter, &adapter) || !parseMac(reply.device, &device))
         return fail("a reply without its adapter or device");
+    damaged_ = false;
+    arm(recordMs);
     if (!exec("BEGIN IMMEDIATE"))
         return false;
     bool ok = true;
     int64_t adapterId = macId(adapter), deviceId = macId(device);
     ok = adapterId != 0 && deviceId != 0;
+    bool said = !ok;  // macId() has said why
     int64_t rid = 0;
     if (ok) {
         Stmt s(db_, "INSERT INTO replies(t, adapter, device, average, rating) VALUES(?,?,?,?,?)");
@@ -449,6 +688,7 @@ bool Store::record(const Reply& reply)
         if (!parseMac(station.station, &mac))
             continue;
         int64_t stationId = macId(mac);
+        said = stationId == 0;
         int64_t item = rid * slotsPerReply + position++;
         ok = stationId != 0 && sample.bind(1, item).bind(2, stationId).bind(3, toKbps(station.rateMbps)).step() == SQLITE_DONE;
         sample.reset();
@@ -461,13 +701,15 @@ bool Store::record(const Reply& reply)
         recordsSincePrune_ = 0;
         ok = prune(reply.timeMs, pruneBatch) >= 0;
     }
-    // A failed COMMIT has said why through exec(); a failed step says it here.
-    const std::string why = ok ? std::string() : std::string(sqlite3_errmsg(db_));
+    // A failed COMMIT has said why through exec(); a failed step says it here,
+    // before the rollback clears the reason.
+    if (!ok && !said)
+        failWith(sqlite3_extended_errcode(db_));
     if (!ok || !exec("COMMIT")) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         // The ids learnt inside the transaction went with it.
         macs_.clear();
-        return ok ? false : fail(why);
+        return false;
     }
     if (++recordsSinceCheckpoint_ >= checkpointEvery)
         startCheckpoint();
@@ -535,8 +777,6 @@ int Store::prune(int64_t now, int maxReplies)
 
 bool Store::forEachSample(const Filter& filter, const std::function<void(const RawSample&)>& visit)
 {
-    if (!db_ || version() != schemaVersion)
-        return false;
     int64_t station = 0;
     bool anyStation;
     LinkFilter link;
@@ -550,15 +790,18 @@ bool Store::forEachSample(const Filter& filter, const std::function<void(const R
     std::string sql = "SELECT id, t, adapter, device FROM replies WHERE t >= ?1 AND t < ?2" + link.conditions("");
     Stmt r(db_, sql.c_str());
     if (!r.ok())
-        return false;
+        return failQuery(sqlite3_errcode(db_));
     r.bind(1, filter.sinceMs).bind(2, filter.untilMs);
     link.bind(r);
     struct ReplyKey {
         int64_t id, t, adapter, device;
     };
     std::vector<ReplyKey> replies;
-    while (r.step() == SQLITE_ROW)
+    int rc;
+    while ((rc = r.step()) == SQLITE_ROW)
         replies.push_back({r.integer(0), r.integer(1), r.integer(2), r.integer(3)});
+    if (rc != SQLITE_DONE)
+        return failQuery(rc);
     if (replies.empty())
         return true;
     // Ids grow with time unless the clock was set back: then by time, as promised.
@@ -571,19 +814,21 @@ bool Store::forEachSample(const Filter& filter, const std::function<void(const R
         sampleSql += " AND station = ?3";
     Stmt s(db_, sampleSql.c_str());
     if (!s.ok())
-        return false;
+        return failQuery(sqlite3_errcode(db_));
     s.bind(1, replies.front().id * slotsPerReply).bind(2, (replies.back().id + 1) * slotsPerReply);
     if (!anyStation)
         s.bind(3, station);
     std::vector<RawSample> unordered;
     size_t at = 0;
-    while (s.step() == SQLITE_ROW) {
+    while ((rc = s.step()) == SQLITE_ROW) {
         const int64_t id = s.integer(0);
         const int64_t reply = id / slotsPerReply;
         while (at < replies.size() && replies[at].id < reply)
             ++at;
-        if (at == replies.size())
+        if (at == replies.size()) {
+            rc = SQLITE_DONE;
             break;
+        }
         if (replies[at].id != reply)
             continue;  // a reply the filter left out
         RawSample row{replies[at].t, id, replies[at].adapter, replies[at].device, s.integer(1),
@@ -593,6 +838,8 @@ bool Store::forEachSample(const Filter& filter, const std::function<void(const R
         else
             unordered.push_back(row);
     }
+    if (rc != SQLITE_DONE)
+        return failQuery(rc);
     std::stable_sort(unordered.begin(), unordered.end(), [](const RawSample& a, const RawSample& b) { return a.t < b.t; });
     for (const RawSample& row : unordered)
         visit(row);
@@ -602,8 +849,9 @@ bool Store::forEachSample(const Filter& filter, const std::function<void(const R
 std::vector<Sample> Store::samples(const Filter& filter)
 {
     std::vector<Sample> rows;
-    loadMacs();
-    forEachSample(filter, [&](const RawSample& raw) {
+    if (!begin(queryMs) || !loadMacs())
+        return rows;
+    const bool ok = forEachSample(filter, [&](const RawSample& raw) {
         Sample row;
         row.timeMs = raw.t;
         row.adapter = macOf(raw.adapter);
@@ -613,14 +861,21 @@ std::vector<Sample> Store::samples(const Filter& filter)
             row.rateMbps = static_cast<double>(*raw.kbps) / 1000.0;
         rows.push_back(row);
     });
+    if (!ok || failed_)
+        rows.clear();  // nothing rather than a part that passes for the whole
     return rows;
 }
 
 std::vector<Bucket> Store::buckets(const Filter& filter, int64_t everyMs)
 {
     std::vector<Bucket> rows;
-    if (everyMs <= 0)
+    if (!begin(queryMs) || !loadMacs())
         return rows;
+    if (everyMs <= 0) {
+        failed_ = true;
+        fail("an interval of no length");
+        return rows;
+    }
     // Samples come oldest first, so each interval's are together: a handful of
     // keys at a time instead of a map over the month.
     struct Sum {
@@ -651,9 +906,8 @@ std::vector<Bucket> Store::buckets(const Filter& filter, int64_t everyMs)
         }
         open.clear();
     };
-    loadMacs();
-    forEachSample(filter, [&](const RawSample& raw) {
-        const int64_t start = raw.t - ((raw.t % everyMs) + everyMs) % everyMs;
+    const bool ok = forEachSample(filter, [&](const RawSample& raw) {
+        const int64_t start = bucketStart(raw.t, everyMs);
         if (start != openStart)
             flush();
         openStart = start;
@@ -672,16 +926,16 @@ std::vector<Bucket> Store::buckets(const Filter& filter, int64_t everyMs)
         ++it->count;
     });
     flush();
+    if (!ok || failed_)
+        rows.clear();
     return rows;
 }
 
 std::vector<ReplyRow> Store::replies(const Filter& filter)
 {
     std::vector<ReplyRow> rows;
-    if (!db_ || version() != schemaVersion)
-        return rows;
     LinkFilter link;
-    if (!lookupMac(filter.adapter, &link.adapter, &link.anyAdapter) ||
+    if (!begin(queryMs) || !loadMacs() || !lookupMac(filter.adapter, &link.adapter, &link.anyAdapter) ||
         !lookupMac(filter.device, &link.device, &link.anyDevice))
         return rows;
     std::string sql =
@@ -689,12 +943,14 @@ std::vector<ReplyRow> Store::replies(const Filter& filter)
         " AND s.id < r.id * 128 + 128), r.average, r.rating FROM replies r WHERE r.t >= ?1 AND r.t < ?2" +
         link.conditions("r.") + " ORDER BY r.t, r.id";
     Stmt s(db_, sql.c_str());
-    if (!s.ok())
+    if (!s.ok()) {
+        failQuery(sqlite3_errcode(db_));
         return rows;
+    }
     s.bind(1, filter.sinceMs).bind(2, filter.untilMs);
     link.bind(s);
-    loadMacs();
-    while (s.step() == SQLITE_ROW) {
+    int rc;
+    while ((rc = s.step()) == SQLITE_ROW) {
         ReplyRow row;
         row.timeMs = s.integer(0);
         row.adapter = macOf(s.integer(1));
@@ -704,13 +960,17 @@ std::vector<ReplyRow> Store::replies(const Filter& filter)
         row.rating = ratingText(s.integer(5));
         rows.push_back(row);
     }
+    if (rc != SQLITE_DONE)
+        failQuery(rc);
+    if (failed_)
+        rows.clear();
     return rows;
 }
 
 std::vector<Latest> Store::latest()
 {
     std::vector<Latest> links;
-    if (!db_ || version() != schemaVersion)
+    if (!begin(queryMs) || !loadMacs())
         return links;
     // Station 0 is the link's own newest reply and sorts first within the link.
     Stmt s(db_,
@@ -718,10 +978,12 @@ std::vector<Latest> Store::latest()
            " (SELECT count(*) FROM samples c WHERE c.id >= r.id * 128 AND c.id < r.id * 128 + 128)"
            " FROM latest l JOIN replies r ON r.id = l.item / 128 LEFT JOIN samples s ON s.id = l.item AND l.station != 0"
            " ORDER BY l.adapter, l.device, l.station");
-    if (!s.ok())
+    if (!s.ok()) {
+        failQuery(sqlite3_errcode(db_));
         return links;
-    loadMacs();
-    while (s.step() == SQLITE_ROW) {
+    }
+    int rc;
+    while ((rc = s.step()) == SQLITE_ROW) {
         uint64_t adapter = macOf(s.integer(0)), device = macOf(s.integer(1));
         if (s.integer(2) == 0) {
             Latest link;
@@ -743,6 +1005,12 @@ std::vector<Latest> Store::latest()
         sample.station = macOf(s.integer(2));
         sample.rateMbps = s.mbps(6);
         links.back().stations.push_back(sample);
+    }
+    if (rc != SQLITE_DONE)
+        failQuery(rc);
+    if (failed_) {
+        links.clear();
+        return links;
     }
     for (Latest& link : links)
         std::sort(link.stations.begin(), link.stations.end(),

@@ -1,7 +1,9 @@
 #pragma once
 // Link history: every link-statistics reply that updates the rates, kept in an
 // SQLite file as one row per reply and one sample per station. A record, never
-// a dependency: every failure is a false return and one line in error().
+// a dependency: every failure is a false return (a query: failed()) and one
+// line in error(). The file is trusted for nothing: whose it is, its schema and
+// how long a statement may take are checked, not assumed.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -91,8 +93,10 @@ public:
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
 
-    // Opens (readWrite: creates the folder 0700 and the file 0600) without following a
-    // link at the file; WAL, busy timeout, schema created or migrated. False: see error().
+    // Opens (readWrite: creates the folder 0700 and the file 0600). The folder and
+    // the file are neither links nor another user's nor writable by group or
+    // others; the schema is exactly the one the migrations make (no view, no
+    // trigger); WAL, busy timeout, schema created or migrated. False: see error().
     bool open(const std::string& path, Mode mode = Mode::readWrite);
     void close();
     bool isOpen() const { return db_ != nullptr; }
@@ -109,6 +113,15 @@ public:
     // Deletes at most `maxReplies` of the replies older than the retention; returns how many.
     int prune(int64_t nowMs, int maxReplies);
 
+    // Every query below clears failed() first and sets it, with error(), when the
+    // store could not answer: an empty result is then an error, not "nothing".
+    bool failed() const { return failed_; }
+    // The last failure came from a damaged file (the library found it corrupt).
+    bool damaged() const { return damaged_; }
+
+    // SQLite's quick check: true when it finds nothing; else false, error() the first finding.
+    bool quickCheck();
+
     // Samples matching the filter, oldest first.
     std::vector<Sample> samples(const Filter& filter);
     // Per-station min/avg/max over intervals of `everyMs` aligned to the epoch, oldest first.
@@ -123,6 +136,15 @@ public:
 
 private:
     bool fail(const std::string& what);
+    // Fails with the library's reason for `rc` (a query: also sets failed()).
+    bool failWith(int rc);
+    bool failQuery(int rc);
+    // Starts the clock of an operation: every statement of it stops at `ms`.
+    void arm(int64_t ms);
+    bool begin(int64_t ms);
+    bool openChecked(const std::string& path);
+    bool configure();
+    bool checkSchema();
     bool exec(const char* sql);
     bool migrate();
     bool journalWal();
@@ -130,7 +152,7 @@ private:
     int64_t macId(uint64_t mac);
     bool lookupMac(const std::string& text, int64_t* id, bool* none);
     uint64_t macOf(int64_t id);
-    void loadMacs();
+    bool loadMacs();
     // A sample as stored: ids of the macs table, the rate in kbit/s.
     struct RawSample {
         int64_t t, id, adapter, device, station;
@@ -148,8 +170,19 @@ private:
     std::thread checkpointer_;
     std::atomic<bool> checkpointing_{false};
     bool readOnly_ = false;
+    bool failed_ = false;
+    bool damaged_ = false;
+    int64_t deadlineNs_ = 0;  // CLOCK_MONOTONIC
     std::vector<uint64_t> macs_;  // MAC by id (0: none), the small table held in memory
 };
+
+// The start of the interval of `everyMs` (> 0) holding `timeMs`: intervals are
+// aligned to the epoch (UTC), times before it included. The one rule of the
+// command line's --every and the chart's buckets.
+constexpr int64_t bucketStart(int64_t timeMs, int64_t everyMs)
+{
+    return timeMs - ((timeMs % everyMs) + everyMs) % everyMs;
+}
 
 // "aa:bb:cc:dd:ee:ff" (either case) to its 48-bit value; false when it is not one.
 bool parseMac(const std::string& text, uint64_t* mac);

@@ -195,7 +195,9 @@ void HistoryWindow::draw(const StationChart& c)
         }
     }
 
-    chart_->setTitle(c.runs.empty() ? QStringLiteral("No rate of this station was recorded in this span.") : QString());
+    chart_->setTitle(!c.error.empty() ? QStringLiteral("The history could not be read: %1").arg(QString::fromStdString(c.error))
+                     : c.runs.empty() ? QStringLiteral("No rate of this station was recorded in this span.")
+                                      : QString());
     timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(c.fromMs), QDateTime::fromMSecsSinceEpoch(c.toMs));
     const HistorySpan s = span();
     timeAxis_->setFormat(s == HistorySpan::hour || s == HistorySpan::day ? QStringLiteral("HH:mm")
@@ -289,14 +291,21 @@ StationChart loadStationChart(const std::string& path, const std::string& statio
     c.fromMs = nowMs - spanMs(span);
     c.bucketMs = bucketFor(span);
     history::Store store;
-    if (!store.open(path.empty() ? history::defaultPath() : path, history::Store::Mode::readOnly))
+    if (!store.open(path.empty() ? history::defaultPath() : path, history::Store::Mode::readOnly)) {
+        // A store not made yet is no error: nothing was recorded.
+        if (store.error().find("No such file") == std::string::npos &&
+            store.error().find("holds no history yet") == std::string::npos)
+            c.error = store.error();
         return c;
+    }
     history::Filter filter;
     filter.station = stationMac;
     filter.sinceMs = c.fromMs;
     filter.untilMs = nowMs + 1;
     // One pass over the span's samples gives the figures and the buckets both.
     const std::vector<history::Sample> samples = store.samples(filter);
+    if (store.failed())
+        c.error = store.error();
     if (samples.empty())
         return c;
     c.current = samples.back().rateMbps;
@@ -333,7 +342,7 @@ StationChart loadStationChart(const std::string& path, const std::string& statio
             count = 0;
         };
         for (const history::Sample& s : samples) {
-            const int64_t b = s.timeMs - s.timeMs % c.bucketMs;
+            const int64_t b = history::bucketStart(s.timeMs, c.bucketMs);
             if (b != bucket) {
                 const bool follows = count > 0 && b == bucket + c.bucketMs;
                 endBucket();

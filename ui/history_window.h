@@ -32,10 +32,12 @@ struct StationChart {
     std::optional<double> minimum, median, maximum;  // over every sample of the span
     int64_t fromMs = 0, toMs = 0;
     int64_t bucketMs = 0;  // 0: every sample
+    std::string error;     // the store could not be read: why, in one line
 };
 
 // The chart of `stationMac` ("aa:bb:..") over `span` ending at `nowMs`, from
-// the history database at `path`. No database or no samples give empty runs.
+// the history database at `path`. No database or no samples give empty runs;
+// a store that cannot be read gives them too, with the reason in `error`.
 StationChart loadStationChart(const std::string& path, const std::string& stationMac, HistorySpan span,
                               int64_t nowMs);
 
