@@ -18,9 +18,12 @@ namespace history {
 
 namespace {
 
-// A reply's samples are numbered reply id * slotsPerReply + position, so that
-// they need no reply column and no index of their own; a profile holds 100 stations.
-constexpr int64_t slotsPerReply = 128;
+// A reply is one row, numbered by its time: id = time * idsPerMs + n, where n
+// tells apart replies of one millisecond (a clock set back, two links at once).
+// Rows are then in time order with no index of their own, and a span is a range
+// of ids. A profile holds 100 stations; a reply keeps at most this many.
+constexpr int64_t idsPerMs = 16;
+constexpr size_t maxStations = 128;
 // A writer holds the lock for well under a millisecond, but on a loaded machine it
 // can be descheduled while it does: 50 ms lost a reply in a thousand to two
 // writers at once. Only a second writer ever makes a tick wait this long.
@@ -35,7 +38,16 @@ constexpr int64_t msPerDay = 86400000;
 constexpr int64_t maxMacId = 1000000;
 
 // The schema, one step per version; a file at version n runs the steps after it.
-const char* const migrations[] = {
+// Step 2's rows are copied from step 1's tables by Store::migrateRows() between
+// its two statements, which are here whole for the schema check.
+const char* const schema2Create =
+    "CREATE TABLE log(id INTEGER PRIMARY KEY, adapter INTEGER NOT NULL, device INTEGER NOT NULL,"
+    " average INTEGER, rating INTEGER NOT NULL, stations BLOB NOT NULL);";
+const char* const schema2Replace =
+    "DROP TABLE samples; DROP TABLE replies; DROP TABLE latest;"
+    "CREATE TABLE latest(adapter INTEGER NOT NULL, device INTEGER NOT NULL, station INTEGER NOT NULL,"
+    " reply INTEGER NOT NULL, PRIMARY KEY(adapter, device, station)) WITHOUT ROWID;";
+const std::string migrations[] = {
     // 1: MACs once each; rates and averages in kbit/s (null: no estimate);
     // rating 1 Poor, 2 Fair, 3 Excellent; latest: per link and station (0: the
     // reply itself) the newest sample id (reply id * 128 + position).
@@ -46,6 +58,10 @@ const char* const migrations[] = {
     "CREATE TABLE samples(id INTEGER PRIMARY KEY, station INTEGER NOT NULL, rate INTEGER);"
     "CREATE TABLE latest(adapter INTEGER NOT NULL, device INTEGER NOT NULL, station INTEGER NOT NULL,"
     " item INTEGER NOT NULL, PRIMARY KEY(adapter, device, station)) WITHOUT ROWID;",
+    // 2: a third of the size. log: a reply per row, id by time (idsPerMs), its
+    // stations packed in order (packStation()); latest: per link and station
+    // (0: the reply itself) the id of the newest reply that listed it.
+    std::string(schema2Create) + schema2Replace,
 };
 static_assert(std::size(migrations) == schemaVersion);
 
@@ -58,6 +74,84 @@ int ratingCode(const std::string& text)
             return i;
     return 0;
 }
+
+// A reply's stations, one after another: the station's id in the macs table,
+// then 0 for no estimate, 1 and the magnitude for a negative rate, else the
+// rate in kbit/s plus 2; each an unsigned LEB128 number (two bytes for rates
+// up to 16 Mbps: three a station, where a row per station took about thirty).
+void putNumber(std::string& out, uint64_t v)
+{
+    while (v >= 0x80) {
+        out += static_cast<char>((v & 0x7f) | 0x80);
+        v >>= 7;
+    }
+    out += static_cast<char>(v);
+}
+
+bool getNumber(const unsigned char*& at, const unsigned char* end, uint64_t* v)
+{
+    uint64_t value = 0;
+    for (int shift = 0; at < end && shift < 64; shift += 7) {
+        const unsigned char byte = *at++;
+        value |= static_cast<uint64_t>(byte & 0x7f) << shift;
+        if ((byte & 0x80) == 0) {
+            *v = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+void packStation(std::string& out, int64_t station, const std::optional<int64_t>& kbps)
+{
+    putNumber(out, static_cast<uint64_t>(station));
+    if (!kbps) {
+        putNumber(out, 0);
+    } else if (*kbps < 0) {
+        putNumber(out, 1);
+        putNumber(out, static_cast<uint64_t>(-*kbps));
+    } else {
+        putNumber(out, static_cast<uint64_t>(*kbps) + 2);
+    }
+}
+
+struct PackedStation {
+    int64_t station = 0;
+    std::optional<int64_t> kbps;
+};
+
+// Calls `visit` for each station of a packed row; false when the row is not one.
+template <typename Visit>
+bool unpackStations(const void* data, int size, Visit&& visit)
+{
+    const auto* at = static_cast<const unsigned char*>(data);
+    const unsigned char* end = at + (size > 0 ? size : 0);
+    while (at < end) {
+        uint64_t station = 0, code = 0, magnitude = 0;
+        if (!getNumber(at, end, &station) || !getNumber(at, end, &code) || station > static_cast<uint64_t>(maxMacId) ||
+            (code == 1 && (!getNumber(at, end, &magnitude) || magnitude > (uint64_t{1} << 62))) || code > (uint64_t{1} << 62))
+            return false;
+        PackedStation p{static_cast<int64_t>(station), std::nullopt};
+        if (code == 1)
+            p.kbps = -static_cast<int64_t>(magnitude);
+        else if (code > 1)
+            p.kbps = static_cast<int64_t>(code - 2);
+        visit(p);
+    }
+    return true;
+}
+
+// The first id of millisecond `t`, kept within range for the filter's bounds.
+int64_t firstId(int64_t t)
+{
+    if (t >= INT64_MAX / idsPerMs)
+        return INT64_MAX;
+    if (t <= INT64_MIN / idsPerMs)
+        return INT64_MIN;
+    return t * idsPerMs;
+}
+
+int64_t timeOf(int64_t id) { return id >= 0 ? id / idsPerMs : -((-id + idsPerMs - 1) / idsPerMs); }
 
 const char* ratingText(int64_t code) { return code >= 1 && code <= 3 ? ratingTexts[code] : ""; }
 
@@ -88,6 +182,11 @@ public:
             sqlite3_bind_null(s_, i);
         return *this;
     }
+    Stmt& blob(int i, const std::string& v)
+    {
+        sqlite3_bind_blob(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
     // SQLITE_ROW, SQLITE_DONE or an error.
     int step() { return s_ ? sqlite3_step(s_) : SQLITE_MISUSE; }
     void reset()
@@ -109,6 +208,23 @@ private:
     sqlite3_stmt* s_ = nullptr;
     int rc_ = SQLITE_ERROR;
 };
+
+// Inserts a reply's row (`put`: id, adapter, device, average, rating, stations)
+// at the first free id of its millisecond. SQLITE_DONE, an error, or
+// SQLITE_FULL when the millisecond has no id left.
+int insertRow(Stmt& put, int64_t t, int64_t adapter, int64_t device, const std::optional<int64_t>& average,
+              int64_t rating, const std::string& stations, int64_t* id)
+{
+    for (int64_t n = 0; n < idsPerMs; ++n) {
+        *id = firstId(t) + n;
+        put.bind(1, *id).bind(2, adapter).bind(3, device).bind(4, average).bind(5, rating).blob(6, stations);
+        const int rc = put.step();
+        put.reset();
+        if ((rc & 0xff) != SQLITE_CONSTRAINT)
+            return rc;
+    }
+    return SQLITE_FULL;
+}
 
 // Owner and mode: the store's folder and file belong to this user (a reader
 // that is root may read anyone's) and no one else may write to them, or
@@ -183,6 +299,7 @@ constexpr int64_t openMs = 60000;     // the schema check and a migration
 constexpr int64_t recordMs = 2000;    // one reply, inside a monitor tick
 constexpr int64_t queryMs = 60000;
 constexpr int64_t checkMs = 600000;   // reads every page
+constexpr int64_t migrateMs = 600000; // rewrites every row, once
 // Temporary data (sorts, the quick check's) stays in memory up to this; a file
 // cannot make one of these programs fill a disk.
 constexpr int64_t heapLimit = 512ll << 20;
@@ -214,7 +331,7 @@ SchemaRows expectedSchema(int version)
     if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
         bool ok = true;
         for (int v = 0; v < version && ok; ++v)
-            ok = sqlite3_exec(db, migrations[v], nullptr, nullptr, nullptr) == SQLITE_OK;
+            ok = sqlite3_exec(db, migrations[v].c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
         if (ok)
             schemaRows(db, &rows);
     }
@@ -247,6 +364,26 @@ struct LinkFilter {
 };
 
 }  // namespace
+
+// The statements every record runs, prepared once per open.
+struct Store::Statements {
+    explicit Statements(sqlite3* db)
+        : insertMac(db, "INSERT OR IGNORE INTO macs(mac) VALUES(?)"),
+          findMac(db, "SELECT id FROM macs WHERE mac=?"),
+          putRow(db, "INSERT INTO log(id, adapter, device, average, rating, stations) VALUES(?,?,?,?,?,?)"),
+          putLatest(db, "INSERT OR REPLACE INTO latest(adapter, device, station, reply) VALUES(?,?,?,?)"),
+          expired(db, "SELECT id FROM log WHERE id < ?1 ORDER BY id LIMIT ?2"),
+          dropRows(db, "DELETE FROM log WHERE id <= ?"),
+          dropStale(db, "DELETE FROM latest WHERE NOT EXISTS (SELECT 1 FROM log WHERE log.id = latest.reply)")
+    {
+    }
+    bool ok() const
+    {
+        return insertMac.ok() && findMac.ok() && putRow.ok() && putLatest.ok() && expired.ok() && dropRows.ok() &&
+               dropStale.ok();
+    }
+    Stmt insertMac, findMac, putRow, putLatest, expired, dropRows, dropStale;
+};
 
 int64_t nowMs()
 {
@@ -302,12 +439,14 @@ std::string macString(uint64_t mac)
     return text;
 }
 
+Store::Store() = default;
 Store::~Store() { close(); }
 
 void Store::close()
 {
     if (checkpointer_.joinable())
         checkpointer_.join();
+    statements_.reset();
     if (db_)
         sqlite3_close_v2(db_);
     db_ = nullptr;
@@ -386,6 +525,10 @@ bool Store::open(const std::string& path, Mode mode)
     ok = ok && (readOnly_ || (journalWal() && exec("PRAGMA synchronous=NORMAL") && exec("PRAGMA wal_autocheckpoint=0") &&
                               exec("PRAGMA journal_size_limit=4194304")));
     ok = ok && migrate();
+    if (ok && !readOnly_) {
+        statements_ = std::make_unique<Statements>(db_);
+        ok = statements_->ok() || failWith(sqlite3_errcode(db_));
+    }
     if (!ok) {
         close();
         return false;
@@ -544,16 +687,92 @@ bool Store::migrate()
         return false;
     // Another process may have migrated it while this one waited for the lock;
     // what it made is checked again inside the transaction.
+    arm(migrateMs);
     bool ok = checkSchema();
-    for (int v = version(); ok && v < schemaVersion; ++v)
-        ok = exec(migrations[v]);
+    const int from = version();
+    for (int v = from; ok && v < schemaVersion; ++v)
+        ok = v == 1 ? migrateRows() : exec(migrations[v].c_str());
     const std::string set = "PRAGMA user_version=" + std::to_string(schemaVersion);
     if (!ok || !exec(set.c_str()) || !exec("COMMIT")) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         return false;
     }
+    // The old tables' pages are free now; a store migrated with rows in it is
+    // rewritten to its new size once. Not done is no harm: new rows reuse them.
+    if (from == 1)
+        sqlite3_exec(db_, "VACUUM", nullptr, nullptr, nullptr);
     return true;
 }
+
+// Schema 1 to 2 inside the migration's transaction: each reply and its samples
+// become one row, in the order they were recorded, and the latest points at
+// the rows its old entries pointed into.
+bool Store::migrateRows()
+{
+    if (!exec(schema2Create))
+        return false;
+    std::vector<std::pair<int64_t, int64_t>> ids;  // old reply id, new row id
+    {
+        Stmt r(db_, "SELECT id, t, adapter, device, average, rating FROM replies ORDER BY id");
+        Stmt s(db_, "SELECT id, station, rate FROM samples ORDER BY id");
+        Stmt put(db_, "INSERT INTO log(id, adapter, device, average, rating, stations) VALUES(?,?,?,?,?,?)");
+        if (!r.ok() || !s.ok() || !put.ok())
+            return failWith(sqlite3_errcode(db_));
+        int rs = s.step(), rr;
+        while ((rr = r.step()) == SQLITE_ROW) {
+            const int64_t old = r.integer(0);
+            std::string stations;
+            // Samples are numbered old reply id * 128 + position.
+            while (rs == SQLITE_ROW && s.integer(0) / 128 <= old) {
+                if (s.integer(0) / 128 == old)
+                    packStation(stations, s.integer(1), s.isNull(2) ? std::nullopt : std::optional<int64_t>(s.integer(2)));
+                rs = s.step();
+            }
+            if (rs != SQLITE_ROW && rs != SQLITE_DONE)
+                return failWith(rs);
+            int64_t id = 0;
+            const int rc = insertRow(put, r.integer(1), r.integer(2), r.integer(3),
+                                     r.isNull(4) ? std::nullopt : std::optional<int64_t>(r.integer(4)), r.integer(5),
+                                     stations, &id);
+            if (rc != SQLITE_DONE)
+                return rc == SQLITE_FULL ? fail("more than 16 replies of one link in a millisecond") : failWith(rc);
+            ids.emplace_back(old, id);
+        }
+        if (rr != SQLITE_DONE)
+            return failWith(rr);
+    }
+    struct Entry {
+        int64_t adapter, device, station, item;
+    };
+    std::vector<Entry> latest;
+    {
+        Stmt l(db_, "SELECT adapter, device, station, item FROM latest");
+        if (!l.ok())
+            return failWith(sqlite3_errcode(db_));
+        int rc;
+        while ((rc = l.step()) == SQLITE_ROW)
+            latest.push_back({l.integer(0), l.integer(1), l.integer(2), l.integer(3)});
+        if (rc != SQLITE_DONE)
+            return failWith(rc);
+    }
+    if (!exec(schema2Replace))
+        return false;
+    Stmt put(db_, "INSERT OR REPLACE INTO latest(adapter, device, station, reply) VALUES(?,?,?,?)");
+    if (!put.ok())
+        return failWith(sqlite3_errcode(db_));
+    for (const Entry& e : latest) {
+        // Ids were handed out in order: the old reply's new row by search.
+        auto at = std::lower_bound(ids.begin(), ids.end(), std::make_pair(e.item / 128, INT64_MIN));
+        if (at == ids.end() || at->first != e.item / 128)
+            continue;  // pointed at a reply already pruned
+        const int rc = put.bind(1, e.adapter).bind(2, e.device).bind(3, e.station).bind(4, at->second).step();
+        put.reset();
+        if (rc != SQLITE_DONE)
+            return failWith(rc);
+    }
+    return true;
+}
+
 
 bool Store::quickCheck()
 {
@@ -609,15 +828,17 @@ int64_t Store::macId(uint64_t mac)
     for (size_t id = 1; id < macs_.size(); ++id)
         if (macs_[id] == mac)
             return static_cast<int64_t>(id);
-    Stmt insert(db_, "INSERT OR IGNORE INTO macs(mac) VALUES(?)");
-    int rc = insert.ok() ? insert.bind(1, static_cast<int64_t>(mac)).step() : sqlite3_errcode(db_);
-    if (rc != SQLITE_DONE)
-        return failWith(rc), 0;
-    Stmt find(db_, "SELECT id FROM macs WHERE mac=?");
-    rc = find.ok() ? find.bind(1, static_cast<int64_t>(mac)).step() : sqlite3_errcode(db_);
-    if (rc != SQLITE_ROW)
-        return failWith(rc), 0;
-    int64_t id = find.integer(0);
+    Stmt& insert = statements_->insertMac;
+    Stmt& find = statements_->findMac;
+    const int inserted = insert.bind(1, static_cast<int64_t>(mac)).step();
+    insert.reset();
+    if (inserted != SQLITE_DONE)
+        return failWith(inserted), 0;
+    const int found = find.bind(1, static_cast<int64_t>(mac)).step();
+    const int64_t id = found == SQLITE_ROW ? find.integer(0) : 0;
+    find.reset();
+    if (found != SQLITE_ROW)
+        return failWith(found), 0;
     if (id > 0 && id <= maxMacId) {
         if (macs_.size() <= static_cast<size_t>(id))
             macs_.resize(static_cast<size_t>(id) + 1, 0);
@@ -646,7 +867,7 @@ bool Store::lookupMac(const std::string& text, int64_t* id, bool* none)
 
 bool Store::record(const Reply& reply)
 {
-    if (!db_)
+    if (!db_ || !statements_)
         return fail("not open");
     if (readOnly_)
         return fail("opened read-only");
@@ -657,45 +878,34 @@ bool Store::record(const Reply& reply)
     arm(recordMs);
     if (!exec("BEGIN IMMEDIATE"))
         return false;
-    bool ok = true;
-    int64_t adapterId = macId(adapter), deviceId = macId(device);
-    ok = adapterId != 0 && deviceId != 0;
+    const int64_t adapterId = macId(adapter), deviceId = macId(device);
+    bool ok = adapterId != 0 && deviceId != 0;
     bool said = !ok;  // macId() has said why
-    int64_t rid = 0;
-    if (ok) {
-        Stmt s(db_, "INSERT INTO replies(t, adapter, device, average, rating) VALUES(?,?,?,?,?)");
-        ok = s.ok() && s.bind(1, reply.timeMs)
-                               .bind(2, adapterId)
-                               .bind(3, deviceId)
-                               .bind(4, toKbps(reply.averageMbps))
-                               .bind(5, int64_t{ratingCode(reply.rating)})
-                               .step() == SQLITE_DONE;
-        rid = sqlite3_last_insert_rowid(db_);
-    }
-    Stmt sample(db_, "INSERT INTO samples(id, station, rate) VALUES(?,?,?)");
-    Stmt latest(db_, "INSERT OR REPLACE INTO latest(adapter, device, station, item) VALUES(?,?,?,?)");
-    ok = ok && sample.ok() && latest.ok();
-    if (ok) {
-        latest.bind(1, adapterId).bind(2, deviceId).bind(3, int64_t{0}).bind(4, rid * slotsPerReply);
-        ok = latest.step() == SQLITE_DONE;
-        latest.reset();
-    }
-    int64_t position = 0;
+    std::string packed;
+    std::vector<int64_t> listed;
     for (const StationRate& station : reply.stations) {
         uint64_t mac = 0;
-        if (!ok || position == slotsPerReply)
+        if (!ok || listed.size() == maxStations)
             break;
         if (!parseMac(station.station, &mac))
             continue;
-        int64_t stationId = macId(mac);
-        said = stationId == 0;
-        int64_t item = rid * slotsPerReply + position++;
-        ok = stationId != 0 && sample.bind(1, item).bind(2, stationId).bind(3, toKbps(station.rateMbps)).step() == SQLITE_DONE;
-        sample.reset();
-        if (ok) {
-            ok = latest.bind(1, adapterId).bind(2, deviceId).bind(3, stationId).bind(4, item).step() == SQLITE_DONE;
-            latest.reset();
-        }
+        const int64_t id = macId(mac);
+        ok = id != 0;
+        said = !ok;
+        packStation(packed, id, toKbps(station.rateMbps));
+        listed.push_back(id);
+    }
+    int64_t row = 0;
+    int rc = SQLITE_DONE;
+    if (ok)
+        rc = insertRow(statements_->putRow, reply.timeMs, adapterId, deviceId, toKbps(reply.averageMbps),
+                       ratingCode(reply.rating), packed, &row);
+    ok = ok && rc == SQLITE_DONE;
+    listed.insert(listed.begin(), 0);  // the reply itself
+    Stmt& latest = statements_->putLatest;
+    for (size_t i = 0; ok && i < listed.size(); ++i) {
+        ok = latest.bind(1, adapterId).bind(2, deviceId).bind(3, listed[i]).bind(4, row).step() == SQLITE_DONE;
+        latest.reset();
     }
     if (ok && ++recordsSincePrune_ >= pruneEvery) {
         recordsSincePrune_ = 0;
@@ -703,8 +913,12 @@ bool Store::record(const Reply& reply)
     }
     // A failed COMMIT has said why through exec(); a failed step says it here,
     // before the rollback clears the reason.
-    if (!ok && !said)
-        failWith(sqlite3_extended_errcode(db_));
+    if (!ok && !said) {
+        if (rc == SQLITE_FULL)
+            fail("more than 16 replies of one link in a millisecond");
+        else
+            failWith(rc != SQLITE_DONE ? rc : sqlite3_extended_errcode(db_));
+    }
     if (!ok || !exec("COMMIT")) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         // The ids learnt inside the transaction went with it.
@@ -740,39 +954,30 @@ void Store::startCheckpoint()
 
 int Store::prune(int64_t now, int maxReplies)
 {
-    if (!db_ || readOnly_)
+    if (!db_ || readOnly_ || !statements_)
         return -1;
-    const int64_t cut = now - int64_t{retentionDays_} * msPerDay;
-    std::vector<int64_t> old;
-    {
-        Stmt s(db_, "SELECT id FROM replies WHERE t < ? ORDER BY t LIMIT ?");
-        if (!s.ok())
-            return -1;
-        s.bind(1, cut).bind(2, int64_t{maxReplies});
-        int rc;
-        while ((rc = s.step()) == SQLITE_ROW)
-            old.push_back(s.integer(0));
-        if (rc != SQLITE_DONE)
-            return -1;
+    Stmt& expired = statements_->expired;
+    expired.bind(1, firstId(now - int64_t{retentionDays_} * msPerDay)).bind(2, int64_t{maxReplies});
+    int count = 0, rc;
+    int64_t last = 0;
+    while ((rc = expired.step()) == SQLITE_ROW) {
+        last = expired.integer(0);
+        ++count;
     }
-    if (old.empty())
+    expired.reset();
+    if (rc != SQLITE_DONE)
+        return -1;
+    if (count == 0)
         return 0;
-    Stmt samples(db_, "DELETE FROM samples WHERE id >= ? AND id < ?");
-    Stmt replies(db_, "DELETE FROM replies WHERE id = ?");
-    if (!samples.ok() || !replies.ok())
+    Stmt& rows = statements_->dropRows;
+    rc = rows.bind(1, last).step();
+    rows.reset();
+    if (rc != SQLITE_DONE)
         return -1;
-    for (int64_t id : old) {
-        if (samples.bind(1, id * slotsPerReply).bind(2, (id + 1) * slotsPerReply).step() != SQLITE_DONE)
-            return -1;
-        samples.reset();
-        if (replies.bind(1, id).step() != SQLITE_DONE)
-            return -1;
-        replies.reset();
-    }
-    Stmt stale(db_, "DELETE FROM latest WHERE item / 128 NOT IN (SELECT id FROM replies)");
-    if (!stale.ok() || stale.step() != SQLITE_DONE)
-        return -1;
-    return static_cast<int>(old.size());
+    // A station or link whose newest reply went goes from the latest too.
+    rc = statements_->dropStale.step();
+    statements_->dropStale.reset();
+    return rc == SQLITE_DONE ? count : -1;
 }
 
 bool Store::forEachSample(const Filter& filter, const std::function<void(const RawSample&)>& visit)
@@ -784,66 +989,29 @@ bool Store::forEachSample(const Filter& filter, const std::function<void(const R
         !lookupMac(filter.adapter, &link.adapter, &link.anyAdapter) ||
         !lookupMac(filter.device, &link.device, &link.anyDevice))
         return false;
-
-    // The replies first, a few thousand a day, by id; then their samples in one
-    // pass over the id range they span: no join, no sort, no index per station.
-    std::string sql = "SELECT id, t, adapter, device FROM replies WHERE t >= ?1 AND t < ?2" + link.conditions("");
+    // Rows are in time order by id: a span is one range, read in order.
+    const std::string sql = "SELECT id, adapter, device, stations FROM log WHERE id >= ?1 AND id < ?2" +
+                            link.conditions("") + " ORDER BY id";
     Stmt r(db_, sql.c_str());
     if (!r.ok())
         return failQuery(sqlite3_errcode(db_));
-    r.bind(1, filter.sinceMs).bind(2, filter.untilMs);
+    r.bind(1, firstId(filter.sinceMs)).bind(2, firstId(filter.untilMs));
     link.bind(r);
-    struct ReplyKey {
-        int64_t id, t, adapter, device;
-    };
-    std::vector<ReplyKey> replies;
     int rc;
-    while ((rc = r.step()) == SQLITE_ROW)
-        replies.push_back({r.integer(0), r.integer(1), r.integer(2), r.integer(3)});
-    if (rc != SQLITE_DONE)
-        return failQuery(rc);
-    if (replies.empty())
-        return true;
-    // Ids grow with time unless the clock was set back: then by time, as promised.
-    std::sort(replies.begin(), replies.end(), [](const ReplyKey& a, const ReplyKey& b) { return a.id < b.id; });
-    const bool timeOrdered = std::is_sorted(replies.begin(), replies.end(),
-                                            [](const ReplyKey& a, const ReplyKey& b) { return a.t < b.t; });
-
-    std::string sampleSql = "SELECT id, station, rate FROM samples WHERE id >= ?1 AND id < ?2";
-    if (!anyStation)
-        sampleSql += " AND station = ?3";
-    Stmt s(db_, sampleSql.c_str());
-    if (!s.ok())
-        return failQuery(sqlite3_errcode(db_));
-    s.bind(1, replies.front().id * slotsPerReply).bind(2, (replies.back().id + 1) * slotsPerReply);
-    if (!anyStation)
-        s.bind(3, station);
-    std::vector<RawSample> unordered;
-    size_t at = 0;
-    while ((rc = s.step()) == SQLITE_ROW) {
-        const int64_t id = s.integer(0);
-        const int64_t reply = id / slotsPerReply;
-        while (at < replies.size() && replies[at].id < reply)
-            ++at;
-        if (at == replies.size()) {
-            rc = SQLITE_DONE;
-            break;
-        }
-        if (replies[at].id != reply)
-            continue;  // a reply the filter left out
-        RawSample row{replies[at].t, id, replies[at].adapter, replies[at].device, s.integer(1),
-                      s.isNull(2) ? std::nullopt : std::optional<int64_t>(s.integer(2))};
-        if (timeOrdered)
+    while ((rc = r.step()) == SQLITE_ROW) {
+        RawSample row{timeOf(r.integer(0)), 0, r.integer(1), r.integer(2), 0, std::nullopt};
+        sqlite3_stmt* h = r.handle();
+        const bool whole = unpackStations(sqlite3_column_blob(h, 3), sqlite3_column_bytes(h, 3), [&](const PackedStation& p) {
+            if (!anyStation && p.station != station)
+                return;
+            row.station = p.station;
+            row.kbps = p.kbps;
             visit(row);
-        else
-            unordered.push_back(row);
+        });
+        if (!whole)
+            return damagedRow();
     }
-    if (rc != SQLITE_DONE)
-        return failQuery(rc);
-    std::stable_sort(unordered.begin(), unordered.end(), [](const RawSample& a, const RawSample& b) { return a.t < b.t; });
-    for (const RawSample& row : unordered)
-        visit(row);
-    return true;
+    return rc == SQLITE_DONE || failQuery(rc);
 }
 
 std::vector<Sample> Store::samples(const Filter& filter)
@@ -938,29 +1106,32 @@ std::vector<ReplyRow> Store::replies(const Filter& filter)
     if (!begin(queryMs) || !loadMacs() || !lookupMac(filter.adapter, &link.adapter, &link.anyAdapter) ||
         !lookupMac(filter.device, &link.device, &link.anyDevice))
         return rows;
-    std::string sql =
-        "SELECT r.t, r.adapter, r.device, (SELECT count(*) FROM samples s WHERE s.id >= r.id * 128"
-        " AND s.id < r.id * 128 + 128), r.average, r.rating FROM replies r WHERE r.t >= ?1 AND r.t < ?2" +
-        link.conditions("r.") + " ORDER BY r.t, r.id";
+    const std::string sql = "SELECT id, adapter, device, average, rating, stations FROM log WHERE id >= ?1 AND id < ?2" +
+                            link.conditions("") + " ORDER BY id";
     Stmt s(db_, sql.c_str());
     if (!s.ok()) {
         failQuery(sqlite3_errcode(db_));
         return rows;
     }
-    s.bind(1, filter.sinceMs).bind(2, filter.untilMs);
+    s.bind(1, firstId(filter.sinceMs)).bind(2, firstId(filter.untilMs));
     link.bind(s);
     int rc;
     while ((rc = s.step()) == SQLITE_ROW) {
         ReplyRow row;
-        row.timeMs = s.integer(0);
+        row.timeMs = timeOf(s.integer(0));
         row.adapter = macOf(s.integer(1));
         row.device = macOf(s.integer(2));
-        row.stations = static_cast<int>(s.integer(3));
-        row.averageMbps = s.mbps(4);
-        row.rating = ratingText(s.integer(5));
+        row.averageMbps = s.mbps(3);
+        row.rating = ratingText(s.integer(4));
+        sqlite3_stmt* h = s.handle();
+        if (!unpackStations(sqlite3_column_blob(h, 5), sqlite3_column_bytes(h, 5),
+                            [&](const PackedStation&) { ++row.stations; })) {
+            damagedRow();
+            break;
+        }
         rows.push_back(row);
     }
-    if (rc != SQLITE_DONE)
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW)
         failQuery(rc);
     if (failed_)
         rows.clear();
@@ -974,39 +1145,53 @@ std::vector<Latest> Store::latest()
         return links;
     // Station 0 is the link's own newest reply and sorts first within the link.
     Stmt s(db_,
-           "SELECT l.adapter, l.device, l.station, r.t, r.average, r.rating, s.rate,"
-           " (SELECT count(*) FROM samples c WHERE c.id >= r.id * 128 AND c.id < r.id * 128 + 128)"
-           " FROM latest l JOIN replies r ON r.id = l.item / 128 LEFT JOIN samples s ON s.id = l.item AND l.station != 0"
-           " ORDER BY l.adapter, l.device, l.station");
+           "SELECT l.adapter, l.device, l.station, l.reply, r.average, r.rating, r.stations"
+           " FROM latest l JOIN log r ON r.id = l.reply ORDER BY l.adapter, l.device, l.station");
     if (!s.ok()) {
         failQuery(sqlite3_errcode(db_));
         return links;
     }
     int rc;
     while ((rc = s.step()) == SQLITE_ROW) {
-        uint64_t adapter = macOf(s.integer(0)), device = macOf(s.integer(1));
-        if (s.integer(2) == 0) {
+        const uint64_t adapter = macOf(s.integer(0)), device = macOf(s.integer(1));
+        const int64_t station = s.integer(2);
+        int count = 0;
+        bool listed = false;
+        std::optional<int64_t> kbps;
+        sqlite3_stmt* h = s.handle();
+        if (!unpackStations(sqlite3_column_blob(h, 6), sqlite3_column_bytes(h, 6), [&](const PackedStation& p) {
+                ++count;
+                if (station != 0 && p.station == station) {
+                    listed = true;
+                    kbps = p.kbps;  // the last of a station listed twice, as recorded
+                }
+            })) {
+            damagedRow();
+            break;
+        }
+        if (station == 0) {
             Latest link;
-            link.reply.timeMs = s.integer(3);
+            link.reply.timeMs = timeOf(s.integer(3));
             link.reply.adapter = adapter;
             link.reply.device = device;
             link.reply.averageMbps = s.mbps(4);
             link.reply.rating = ratingText(s.integer(5));
-            link.reply.stations = static_cast<int>(s.integer(7));
+            link.reply.stations = count;
             links.push_back(link);
             continue;
         }
-        if (links.empty() || links.back().reply.adapter != adapter || links.back().reply.device != device)
+        if (!listed || links.empty() || links.back().reply.adapter != adapter || links.back().reply.device != device)
             continue;
         Sample sample;
-        sample.timeMs = s.integer(3);
+        sample.timeMs = timeOf(s.integer(3));
         sample.adapter = adapter;
         sample.device = device;
-        sample.station = macOf(s.integer(2));
-        sample.rateMbps = s.mbps(6);
+        sample.station = macOf(station);
+        if (kbps)
+            sample.rateMbps = static_cast<double>(*kbps) / 1000.0;
         links.back().stations.push_back(sample);
     }
-    if (rc != SQLITE_DONE)
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW)
         failQuery(rc);
     if (failed_) {
         links.clear();
@@ -1016,6 +1201,13 @@ std::vector<Latest> Store::latest()
         std::sort(link.stations.begin(), link.stations.end(),
                   [](const Sample& a, const Sample& b) { return a.station < b.station; });
     return links;
+}
+
+bool Store::damagedRow()
+{
+    damaged_ = true;
+    failed_ = true;
+    return fail("damaged: a reply's stations cannot be read");
 }
 
 }  // namespace history

@@ -1,12 +1,13 @@
 #pragma once
 // Link history: every link-statistics reply that updates the rates, kept in an
-// SQLite file as one row per reply and one sample per station. A record, never
+// SQLite file as one row per reply, its stations' samples packed in it. A record, never
 // a dependency: every failure is a false return (a query: failed()) and one
 // line in error(). The file is trusted for nothing: whose it is, its schema and
 // how long a statement may take are checked, not assumed.
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -17,7 +18,7 @@ struct sqlite3;
 namespace history {
 
 constexpr int defaultRetentionDays = 90;
-constexpr int schemaVersion = 1;
+constexpr int schemaVersion = 2;
 
 // UTC milliseconds since 1970.
 int64_t nowMs();
@@ -88,7 +89,7 @@ class Store {
 public:
     enum class Mode { readWrite, readOnly };
 
-    Store() = default;
+    Store();
     ~Store();
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
@@ -145,6 +146,10 @@ private:
     bool openChecked(const std::string& path);
     bool configure();
     bool checkSchema();
+    bool migrateRows();
+    bool damagedRow();
+    struct Statements;
+    std::unique_ptr<Statements> statements_;
     bool exec(const char* sql);
     bool migrate();
     bool journalWal();
