@@ -4,6 +4,8 @@
 // and maximum. Modeless: the sheet and the monitor go on while it is open.
 #include <QWidget>
 
+#include "history/history.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,11 +23,7 @@ enum class HistorySpan { hour, day, week, month };
 
 // What the window draws for one station and span, read from the history.
 struct StationChart {
-    struct Point {
-        int64_t utcMs;
-        double mbps;              // the sample, or the mean of the samples in a bucket
-        double lowest, highest;  // within the bucket; the sample itself without one
-    };
+    using Point = history::Series::Point;
     // Runs of points without a gap; a station that was not heard breaks the line.
     std::vector<std::vector<Point>> runs;
     std::optional<double> current;  // the newest sample of the station, if rated
