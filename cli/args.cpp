@@ -160,7 +160,8 @@ bool parseArguments(const std::vector<std::string>& args, Invocation* out, std::
                 return false;
             }
             inv.retentionDays = static_cast<int>(ms / 86400000);
-        } else if (name == "--station" || name == "--since" || name == "--every" || name == "--csv") {
+        } else if (name == "--station" || name == "--since" || name == "--every" || name == "--csv" ||
+                   name == "--check") {
             if (inv.command != Command::history) {
                 *error = "option '" + name + "' belongs to 'history'";
                 return false;
@@ -168,6 +169,8 @@ bool parseArguments(const std::vector<std::string>& args, Invocation* out, std::
             std::string text;
             if (name == "--csv") {
                 inv.csv = true;
+            } else if (name == "--check") {
+                inv.check = true;
             } else if (!value(&text)) {
                 return false;
             } else if (name == "--station") {
@@ -286,9 +289,11 @@ std::string helpText(Command command)
     case Command::history:
         return "Usage: brennicctl [-j|--csv] history [--station MAC] [--adapter IFNAME] [--since 1h|24h|7d|30d]\n"
                "                                  [--every 5m|1h] [--history FILE]\n"
+               "       brennicctl history --check [--history FILE]\n"
                "The rates recorded since then (default 24h), oldest first: one sample per station\n"
                "and reply, or with --every the minimum, average and maximum of each interval.\n"
-               "Times are UTC (ISO 8601). Reads the history alone: no adapter, runs beside brennic.\n";
+               "Times are UTC (ISO 8601). Reads the history alone: no adapter, runs beside brennic.\n"
+               "--check reads every page of the file and exits 1 if it finds it damaged.\n";
     case Command::metrics:
         return "Usage: brennicctl metrics [--output FILE] [--history FILE]\n"
                "The newest rate of each station and each link's rating as OpenMetrics text, for\n"

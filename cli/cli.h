@@ -44,6 +44,7 @@ struct Invocation {
     long long sinceMs = 86400000; // history: how far back from now
     long long everyMs = 0;        // history: 0 gives the samples, else min/avg/max per interval
     bool csv = false;
+    bool check = false;           // history: SQLite's quick check of the file, nothing printed but its verdict
     std::string output;           // metrics: this file, replaced atomically, instead of stdout
 };
 

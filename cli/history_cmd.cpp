@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <net/if.h>
 #include <sys/ioctl.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <string>
 #include <sys/stat.h>
@@ -161,13 +162,30 @@ void printBuckets(std::FILE* out, const std::vector<history::Bucket>& rows, Form
     }
 }
 
-// Replaces `path` with `text` whole: a collector reading it never sees half a file.
+// Replaces `path` with `text` whole: a collector reading it never sees half a
+// file. The temporary name is random and made exclusively, so that no one can
+// hold it in advance; a name taken is tried again with another.
 bool writeAtomically(const std::string& path, const std::string& text, std::string* why)
 {
-    std::string temporary = path + ".tmp." + std::to_string(getpid());
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
+        uint64_t random = 0;
+        if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+            *why = path + ": no random name to be had: " + std::strerror(errno);
+            return false;
+        }
+        char suffix[24];
+        std::snprintf(suffix, sizeof suffix, ".tmp.%016llx", static_cast<unsigned long long>(random));
+        temporary = path + suffix;
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST) {
+            *why = temporary + ": " + std::strerror(errno);
+            return false;
+        }
+    }
     if (fd < 0) {
-        *why = temporary + ": " + std::strerror(errno);
+        *why = path + ": every temporary name tried was taken";
         return false;
     }
     // The collector runs as another user; rates and MACs are no secret.
@@ -181,6 +199,7 @@ bool writeAtomically(const std::string& path, const std::string& text, std::stri
             break;
         done += static_cast<size_t>(n);
     }
+    errno = 0;
     bool ok = done == text.size() && fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
@@ -200,8 +219,23 @@ int runHistoryCommand(const Invocation& inv, std::FILE* out)
         error("history: " + store.error());
         return exitError;
     }
+    // A store that fails a query said so in error(): one line and status 1,
+    // never an empty or shortened answer that passes for the whole.
+    const auto failed = [&] {
+        error("history: " + store.error());
+        return exitError;
+    };
+    if (inv.check) {
+        if (!store.quickCheck())
+            return failed();
+        std::fprintf(out, "%s: no damage found\n", path.c_str());
+        return std::fflush(out) == 0 ? exitOk : exitError;
+    }
     if (inv.command == Command::metrics) {
-        std::string text = history::metricsText(store.latest());
+        const std::vector<history::Latest> latest = store.latest();
+        if (store.failed())
+            return failed();
+        std::string text = history::metricsText(latest);
         if (inv.output.empty()) {
             std::fputs(text.c_str(), out);
             return std::fflush(out) == 0 ? exitOk : exitError;
@@ -227,10 +261,17 @@ int runHistoryCommand(const Invocation& inv, std::FILE* out)
     }
     filter.sinceMs = history::nowMs() - inv.sinceMs;
     const Format format = inv.json ? Format::json : inv.csv ? Format::csv : Format::plain;
-    if (inv.everyMs > 0)
-        printBuckets(out, store.buckets(filter, inv.everyMs), format);
-    else
-        printSamples(out, store.samples(filter), format);
+    if (inv.everyMs > 0) {
+        const std::vector<history::Bucket> rows = store.buckets(filter, inv.everyMs);
+        if (store.failed())
+            return failed();
+        printBuckets(out, rows, format);
+    } else {
+        const std::vector<history::Sample> rows = store.samples(filter);
+        if (store.failed())
+            return failed();
+        printSamples(out, rows, format);
+    }
     if (std::fflush(out) != 0) {
         error("standard output could not be written");
         return exitError;

@@ -1,10 +1,13 @@
 #pragma once
 // Link history: every link-statistics reply that updates the rates, kept in an
-// SQLite file as one row per reply and one sample per station. A record, never
-// a dependency: every failure is a false return and one line in error().
+// SQLite file as one row per reply, its stations' samples packed in it. A record, never
+// a dependency: every failure is a false return (a query: failed()) and one
+// line in error(). The file is trusted for nothing: whose it is, its schema and
+// how long a statement may take are checked, not assumed.
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -15,7 +18,7 @@ struct sqlite3;
 namespace history {
 
 constexpr int defaultRetentionDays = 90;
-constexpr int schemaVersion = 1;
+constexpr int schemaVersion = 2;
 
 // UTC milliseconds since 1970.
 int64_t nowMs();
@@ -86,13 +89,15 @@ class Store {
 public:
     enum class Mode { readWrite, readOnly };
 
-    Store() = default;
+    Store();
     ~Store();
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
 
-    // Opens (readWrite: creates the folder 0700 and the file 0600) without following a
-    // link at the file; WAL, busy timeout, schema created or migrated. False: see error().
+    // Opens (readWrite: creates the folder 0700 and the file 0600). The folder and
+    // the file are neither links nor another user's nor writable by group or
+    // others; the schema is exactly the one the migrations make (no view, no
+    // trigger); WAL, busy timeout, schema created or migrated. False: see error().
     bool open(const std::string& path, Mode mode = Mode::readWrite);
     void close();
     bool isOpen() const { return db_ != nullptr; }
@@ -109,6 +114,15 @@ public:
     // Deletes at most `maxReplies` of the replies older than the retention; returns how many.
     int prune(int64_t nowMs, int maxReplies);
 
+    // Every query below clears failed() first and sets it, with error(), when the
+    // store could not answer: an empty result is then an error, not "nothing".
+    bool failed() const { return failed_; }
+    // The last failure came from a damaged file (the library found it corrupt).
+    bool damaged() const { return damaged_; }
+
+    // SQLite's quick check: true when it finds nothing; else false, error() the first finding.
+    bool quickCheck();
+
     // Samples matching the filter, oldest first.
     std::vector<Sample> samples(const Filter& filter);
     // Per-station min/avg/max over intervals of `everyMs` aligned to the epoch, oldest first.
@@ -123,6 +137,19 @@ public:
 
 private:
     bool fail(const std::string& what);
+    // Fails with the library's reason for `rc` (a query: also sets failed()).
+    bool failWith(int rc);
+    bool failQuery(int rc);
+    // Starts the clock of an operation: every statement of it stops at `ms`.
+    void arm(int64_t ms);
+    bool begin(int64_t ms);
+    bool openChecked(const std::string& path);
+    bool configure();
+    bool checkSchema();
+    bool migrateRows();
+    bool damagedRow();
+    struct Statements;
+    std::unique_ptr<Statements> statements_;
     bool exec(const char* sql);
     bool migrate();
     bool journalWal();
@@ -130,7 +157,7 @@ private:
     int64_t macId(uint64_t mac);
     bool lookupMac(const std::string& text, int64_t* id, bool* none);
     uint64_t macOf(int64_t id);
-    void loadMacs();
+    bool loadMacs();
     // A sample as stored: ids of the macs table, the rate in kbit/s.
     struct RawSample {
         int64_t t, id, adapter, device, station;
@@ -148,8 +175,37 @@ private:
     std::thread checkpointer_;
     std::atomic<bool> checkpointing_{false};
     bool readOnly_ = false;
+    bool failed_ = false;
+    bool damaged_ = false;
+    int64_t deadlineNs_ = 0;  // CLOCK_MONOTONIC
     std::vector<uint64_t> macs_;  // MAC by id (0: none), the small table held in memory
 };
+
+// The start of the interval of `everyMs` (> 0) holding `timeMs`: intervals are
+// aligned to the epoch (UTC), times before it included. The one rule of the
+// command line's --every and the chart's buckets.
+constexpr int64_t bucketStart(int64_t timeMs, int64_t everyMs)
+{
+    return timeMs - ((timeMs % everyMs) + everyMs) % everyMs;
+}
+
+// A station's rates as the chart draws them: runs of points without a gap,
+// each point a sample or, with buckets, the mean, lowest and highest of one
+// (bucketStart(), drawn at its middle), and the figures over every rated sample.
+struct Series {
+    struct Point {
+        int64_t utcMs;
+        double mbps;             // the sample, or the mean of the samples in a bucket
+        double lowest, highest;  // within the bucket; the sample itself without one
+    };
+    std::vector<std::vector<Point>> runs;
+    std::optional<double> current;  // the newest sample, if rated
+    std::optional<double> minimum, median, maximum;
+};
+// `samples` of one station, oldest first. Without buckets (0) a silence longer
+// than `gapMs` or a sample without a rate ends a run; with them, a bucket
+// without a rated sample does.
+Series seriesOf(const std::vector<Sample>& samples, int64_t bucketMs, int64_t gapMs);
 
 // "aa:bb:cc:dd:ee:ff" (either case) to its 48-bit value; false when it is not one.
 bool parseMac(const std::string& text, uint64_t* mac);

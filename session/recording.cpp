@@ -40,6 +40,11 @@ void recordReply()
     reply.rating = linkQualityFor(average).ratingText;
     if (store.record(reply)) {
         failing = false;
+    } else if (store.damaged()) {
+        // Writing on into a damaged file spreads the damage: recording stops
+        // here, said once; the sheet, the frames and the configuration go on.
+        report(store.error());
+        closeHistory();
     } else if (!failing) {
         failing = true;
         report(store.error());

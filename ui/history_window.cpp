@@ -195,7 +195,9 @@ void HistoryWindow::draw(const StationChart& c)
         }
     }
 
-    chart_->setTitle(c.runs.empty() ? QStringLiteral("No rate of this station was recorded in this span.") : QString());
+    chart_->setTitle(!c.error.empty() ? QStringLiteral("The history could not be read: %1").arg(QString::fromStdString(c.error))
+                     : c.runs.empty() ? QStringLiteral("No rate of this station was recorded in this span.")
+                                      : QString());
     timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(c.fromMs), QDateTime::fromMSecsSinceEpoch(c.toMs));
     const HistorySpan s = span();
     timeAxis_->setFormat(s == HistorySpan::hour || s == HistorySpan::day ? QStringLiteral("HH:mm")
@@ -289,80 +291,28 @@ StationChart loadStationChart(const std::string& path, const std::string& statio
     c.fromMs = nowMs - spanMs(span);
     c.bucketMs = bucketFor(span);
     history::Store store;
-    if (!store.open(path.empty() ? history::defaultPath() : path, history::Store::Mode::readOnly))
+    if (!store.open(path.empty() ? history::defaultPath() : path, history::Store::Mode::readOnly)) {
+        // A store not made yet is no error: nothing was recorded.
+        if (store.error().find("No such file") == std::string::npos &&
+            store.error().find("holds no history yet") == std::string::npos)
+            c.error = store.error();
         return c;
+    }
     history::Filter filter;
     filter.station = stationMac;
     filter.sinceMs = c.fromMs;
     filter.untilMs = nowMs + 1;
     // One pass over the span's samples gives the figures and the buckets both.
     const std::vector<history::Sample> samples = store.samples(filter);
+    if (store.failed())
+        c.error = store.error();
     if (samples.empty())
         return c;
-    c.current = samples.back().rateMbps;
-
-    std::vector<double> rated;
-    rated.reserve(samples.size());
-    std::vector<StationChart::Point> run;
-    const auto endRun = [&] {
-        if (!run.empty())
-            c.runs.push_back(std::move(run));
-        run.clear();
-    };
-    if (c.bucketMs == 0) {
-        int64_t last = samples.front().timeMs;
-        for (const history::Sample& s : samples) {
-            if (!s.rateMbps || s.timeMs - last > sampleGapMs)
-                endRun();
-            last = s.timeMs;
-            if (s.rateMbps) {
-                rated.push_back(*s.rateMbps);
-                run.push_back({s.timeMs, *s.rateMbps, *s.rateMbps, *s.rateMbps});
-            }
-        }
-    } else {
-        // Buckets aligned to the epoch, each drawn at its middle; one without a
-        // rated sample is a gap.
-        int64_t bucket = INT64_MIN;
-        double sum = 0.0, lowest = 0.0, highest = 0.0;
-        int count = 0;
-        const auto endBucket = [&] {
-            if (count > 0)
-                run.push_back({bucket + c.bucketMs / 2, sum / count, lowest, highest});
-            sum = 0.0;
-            count = 0;
-        };
-        for (const history::Sample& s : samples) {
-            const int64_t b = s.timeMs - s.timeMs % c.bucketMs;
-            if (b != bucket) {
-                const bool follows = count > 0 && b == bucket + c.bucketMs;
-                endBucket();
-                if (!follows)
-                    endRun();
-                bucket = b;
-            }
-            if (s.rateMbps) {
-                const double r = *s.rateMbps;
-                rated.push_back(r);
-                lowest = count == 0 ? r : std::min(lowest, r);
-                highest = count == 0 ? r : std::max(highest, r);
-                sum += r;
-                ++count;
-            }
-        }
-        endBucket();
-    }
-    endRun();
-    if (!rated.empty()) {
-        const auto [lo, hi] = std::minmax_element(rated.begin(), rated.end());
-        c.minimum = *lo;
-        c.maximum = *hi;
-        const size_t half = rated.size() / 2;
-        std::nth_element(rated.begin(), rated.begin() + static_cast<std::ptrdiff_t>(half), rated.end());
-        double median = rated[half];
-        if (rated.size() % 2 == 0)
-            median = (median + *std::max_element(rated.begin(), rated.begin() + static_cast<std::ptrdiff_t>(half))) / 2;
-        c.median = median;
-    }
+    history::Series series = history::seriesOf(samples, c.bucketMs, sampleGapMs);
+    c.runs = std::move(series.runs);
+    c.current = series.current;
+    c.minimum = series.minimum;
+    c.median = series.median;
+    c.maximum = series.maximum;
     return c;
 }

@@ -464,14 +464,24 @@ TEST_F(SessionTest, HistoryRecordsEachReplyAndAFaultyStoreCostsOneLine)
     };
     const Fault faults[] = {
         {"locked", [](const std::string&) { return true; }, false, "database is locked"},
-        {"read-only", [](const std::string& path) { return chmod(path.c_str(), 0444) == 0; }, true,
-         std::strerror(EACCES)},
+        {"another user's, read-only", [](const std::string& path) { return chmod(path.c_str(), 0444) == 0; }, true,
+         "owned by another user (uid 0)"},
         {"damaged",
          [](const std::string& path) {
              std::ofstream(path, std::ios::trunc) << std::string(8192, 'x');
              return true;
          },
          false, "file is not a database"},
+        {"a damaged page found by the first record",
+         [](const std::string& path) {
+             std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+             file.seekg(0, std::ios::end);
+             const long size = static_cast<long>(file.tellg());
+             file.seekp(4096);
+             file << std::string(static_cast<size_t>(size - 4096), '\xa5');
+             return size > 4096;
+         },
+         false, "malformed"},
         {"a symbolic link",
          [&](const std::string& path) {
              return std::rename(path.c_str(), (path + ".real").c_str()) == 0 &&
