@@ -15,13 +15,13 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
 #include <sys/auxv.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace cli {
