@@ -153,9 +153,9 @@ bool parseIsoTime(const std::string& text, long long* ms)
 
 bool parseDuration(const std::string& text, long long* ms);
 
-bool parseTime(const std::string& text, Invocation::Time* time)
+bool parseTime(const std::string& text, HistoryTime* time)
 {
-    Invocation::Time parsed;
+    HistoryTime parsed;
     parsed.absolute = !parseDuration(text, &parsed.ms);
     if (parsed.absolute && !parseIsoTime(text, &parsed.ms))
         return false;
@@ -341,7 +341,7 @@ bool parseArguments(const std::vector<std::string>& args, Invocation* out, std::
                 return false;
             }
         } else if (option == "--since" || option == "--until") {
-            Invocation::Time time;
+            HistoryTime time;
             if (!parseTime(text, &time)) {
                 *error = "'" + text + "' is neither a duration such as 1h, 7d or 2w nor an ISO 8601 time "
                                       "such as 2026-12-08T17:00:00Z";

@@ -30,6 +30,13 @@ enum class Command {
     metrics,
 };
 
+// A time in UTC ms since 1970, or that long before now.
+struct HistoryTime {
+    bool absolute = false;
+    long long ms = 0;
+    long long at(long long nowMs) const { return absolute ? ms : nowMs - ms; }
+};
+
 struct Invocation {
     Command command = Command::none;
     bool json = false;
@@ -47,14 +54,9 @@ struct Invocation {
     std::string historyFile;      // empty: the default place
     int retentionDays = 90;
     std::string station;          // history: one station's MAC
-    // history: from and until; a time in UTC ms since 1970, or that long before now.
-    struct Time {
-        bool absolute = false;
-        long long ms = 0;
-        long long at(long long nowMs) const { return absolute ? ms : nowMs - ms; }
-    };
-    Time since{false, 86400000};
-    std::optional<Time> until;
+    // history: from and until.
+    HistoryTime since{false, 86400000};
+    std::optional<HistoryTime> until;
     bool replies = false;         // history: each reply's average and rating instead of the samples
     long long everyMs = 0;        // history: 0 gives the samples, else min/avg/max per interval
     bool csv = false;
