@@ -2,9 +2,11 @@
 
 #include "cli/output.h"
 #include "cli/secret.h"
+#include "history/history.h"
 #include "keysetlog/keysetlog.h"
 #include "link/session.h"
 #include "netstate/monitor.h"
+#include "netstate/profiles.h"
 #include "platform/instance.h"
 #include "platform/platform.h"
 #include "session/recording.h"
@@ -12,12 +14,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
 #include <sys/auxv.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace cli {
@@ -35,12 +40,14 @@ struct Context {
     Invocation inv;
     std::FILE* out = stdout;
     bool progress = false;  // stderr is a terminal
+    std::string profile;    // the "wizard.data" this run reads and writes, whole
 };
 
 void error(const std::string& text) { std::fprintf(stderr, "brennicctl: %s\n", text.c_str()); }
 
-void emit(const Context& ctx, const Json& doc)
+void emit(const Context& ctx, Json doc)
 {
+    doc["profile"] = ctx.profile;
     std::fprintf(ctx.out, "%s\n", documentText(doc, ctx.inv.command == Command::watch).c_str());
     std::fflush(ctx.out);
 }
@@ -53,12 +60,14 @@ void onSlowStart()
         std::fputs("brennicctl: looking for powerline devices...\n", stderr);
 }
 
-std::string selectedName()
+session::AdapterInfo selectedAdapter()
 {
     auto list = session::adapterList();
     int a = session::selected();
-    return a >= 0 && a < static_cast<int>(list.size()) ? list[static_cast<size_t>(a)].name : std::string();
+    return a >= 0 && a < static_cast<int>(list.size()) ? list[static_cast<size_t>(a)] : session::AdapterInfo{};
 }
+
+std::string selectedName() { return selectedAdapter().name; }
 
 // Runs the monitor until the scan that is under way ends; false when interrupted.
 bool awaitScan(const Context& ctx)
@@ -112,9 +121,8 @@ int reportBox(const session::Outcome& outcome)
     return exitForBox(outcome.box);
 }
 
-int cmdAdapters(const Context& ctx)
+int cmdAdapters(const Context& ctx, const std::vector<session::AdapterInfo>& list)
 {
-    auto list = session::adapterList();
     if (ctx.inv.json)
         emit(ctx, adaptersJson(list));
     else
@@ -131,7 +139,7 @@ int cmdStations(const Context& ctx)
         return exitError;
     }
     if (ctx.inv.json)
-        emit(ctx, scanJson(selectedName(), session::lastScan()));
+        emit(ctx, scanJson(selectedAdapter(), session::lastScan(), history::nowMs()));
     else
         printScan(ctx.out, session::lastScan());
     return exitOk;
@@ -146,7 +154,13 @@ int cmdWatch(const Context& ctx)
     sigaction(SIGTERM, &action, nullptr);
     const auto intervalMs = static_cast<DWORD>(ctx.inv.intervalSeconds * 1000);
     DWORD began = GetTickCount();
-    while (!interrupted) {
+    for (long long scans = 0; !interrupted && (ctx.inv.count == 0 || scans < ctx.inv.count); ++scans) {
+        if (scans > 0) {
+            for (DWORD elapsed = 0; !interrupted && !session::linkLost() && (elapsed = GetTickCount() - began) < intervalMs;)
+                session::serviceWithin(intervalMs - elapsed);
+            began = GetTickCount();
+            session::beginScan();
+        }
         if (!awaitScan(ctx)) {
             if (session::linkLost())
                 return exitNoDevice;
@@ -155,17 +169,16 @@ int cmdWatch(const Context& ctx)
             error("the scan did not end");
             return exitError;
         }
+        const long long now = history::nowMs();
         if (ctx.inv.json) {
-            emit(ctx, scanJson(selectedName(), session::lastScan()));
+            emit(ctx, scanJson(selectedAdapter(), session::lastScan(), now));
         } else {
+            std::fprintf(ctx.out, "%s  %s  %s\n", isoTime(now).c_str(), selectedName().c_str(),
+                         selectedAdapter().mac.c_str());
             printScan(ctx.out, session::lastScan());
             std::fputs("\n", ctx.out);
             std::fflush(ctx.out);
         }
-        for (DWORD elapsed = 0; !interrupted && !session::linkLost() && (elapsed = GetTickCount() - began) < intervalMs;)
-            session::serviceWithin(intervalMs - elapsed);
-        began = GetTickCount();
-        session::beginScan();
     }
     return exitOk;
 }
@@ -318,6 +331,14 @@ int runSession(const Context& ctx)
     session::setSlowStartHook(onSlowStart);
     session::StartResult start = session::start();
     session::setSlowStartHook(nullptr);
+    if (!start.started && ctx.inv.command == Command::adapters) {
+        // The one command that diagnoses says what it probed, and why none qualified.
+        cmdAdapters(ctx, session::probedAdapters());
+        if (!start.noAdapter)
+            error("none of them has a supported powerline device that answered: check that the device is "
+                  "plugged in, switched on and cabled to one of these adapters");
+        return exitNoDevice;
+    }
     if (!start.started) {
         if (secret)
             wipe(*secret);
@@ -329,7 +350,7 @@ int runSession(const Context& ctx)
     int status = selectAdapter(ctx.inv.adapter);
     if (status == exitOk) {
         switch (ctx.inv.command) {
-        case Command::adapters: status = cmdAdapters(ctx); break;
+        case Command::adapters: status = cmdAdapters(ctx, session::adapterList()); break;
         case Command::stations: status = cmdStations(ctx); break;
         case Command::watch: status = cmdWatch(ctx); break;
         case Command::setPassword: status = cmdSetPassword(ctx, *secret); break;
@@ -354,6 +375,40 @@ int runSession(const Context& ctx)
     return status;
 }
 
+// Into the folder of "wizard.data" and "plc.log": the one brennic-launch gives
+// brennic unless the user chose another. Its whole name in *dir.
+bool enterStateDir(const std::string& chosen, std::string* dir, std::string* why)
+{
+    std::string path = chosen;
+    if (path.empty()) {
+        const char* xdg = std::getenv("XDG_STATE_HOME");
+        const char* home = std::getenv("HOME");
+        if (xdg && *xdg)
+            path = std::string(xdg) + "/brennic";
+        else if (home && *home)
+            path = std::string(home) + "/.local/state/brennic";
+        else {
+            *why = "neither XDG_STATE_HOME nor HOME is set: give --state-dir";
+            return false;
+        }
+        // Made as brennic-launch makes it.
+        for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
+            mkdir(path.substr(0, slash).c_str(), 0700);
+        if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+            *why = path + ": " + std::strerror(errno);
+            return false;
+        }
+        chmod(path.c_str(), 0700);
+    }
+    char here[4096];
+    if (chdir(path.c_str()) != 0 || !getcwd(here, sizeof here)) {
+        *why = "state folder " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    *dir = here;
+    return true;
+}
+
 }  // namespace
 
 int run(int argc, char** argv)
@@ -370,6 +425,10 @@ int run(int argc, char** argv)
         std::fputs(helpText(inv.command).c_str(), stdout);
         return exitOk;
     }
+    if (inv.version) {
+        std::printf("brennicctl %s\n", BRENNIC_VERSION);
+        return exitOk;
+    }
     // The privilege belongs to the packet helper; this program never holds one.
     if (getauxval(AT_SECURE) != 0) {
         error(std::string("refusing to run with file capabilities or setuid; the capability belongs on "
@@ -378,6 +437,8 @@ int run(int argc, char** argv)
         return exitError;
     }
 
+    if (!inv.completion.empty())
+        return printCompletion(inv, stdout);
     if (inv.command == Command::history || inv.command == Command::metrics)
         return runHistoryCommand(inv, stdout);
 
@@ -405,6 +466,26 @@ int run(int argc, char** argv)
     }
 
     Context ctx;
+    // Files named on the command line stay where the user meant them.
+    if (!inv.historyFile.empty() && inv.historyFile[0] != '/') {
+        char here[4096];
+        if (getcwd(here, sizeof here))
+            inv.historyFile = std::string(here) + "/" + inv.historyFile;
+    }
+    // A systemd service's own state folder (StateDirectory=), the first of them, when no other is chosen.
+    std::string chosen = inv.stateDir;
+    for (const char* variable : {"BRENNIC_STATE_DIR", "STATE_DIRECTORY"})
+        if (const char* value = std::getenv(variable); chosen.empty() && value && *value)
+            chosen = std::string(value).substr(0, std::string(value).find(':'));
+    std::string stateDir;
+    if (!enterStateDir(chosen, &stateDir, &why)) {
+        error(why);
+        std::fclose(out);
+        return exitError;
+    }
+    ctx.profile = stateDir + (stateDir == "/" ? "" : "/") + profileFileName;
+    if (inv.verbose)
+        std::fprintf(stderr, "brennicctl: profile %s\n", ctx.profile.c_str());
     ctx.inv = inv;
     ctx.out = out;
     ctx.progress = isatty(STDERR_FILENO) != 0;

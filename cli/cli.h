@@ -2,6 +2,7 @@
 // brennicctl: the session's workflows from a shell. Everything here goes
 // through the session layer; main() only calls run().
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,19 +30,34 @@ enum class Command {
     metrics,
 };
 
+// A time in UTC ms since 1970, or that long before now.
+struct HistoryTime {
+    bool absolute = false;
+    long long ms = 0;
+    long long at(long long nowMs) const { return absolute ? ms : nowMs - ms; }
+};
+
 struct Invocation {
     Command command = Command::none;
     bool json = false;
     bool help = false;
+    bool version = false;
+    bool verbose = false;
+    std::string stateDir;         // the folder of "wizard.data" and "plc.log"; empty: BRENNIC_STATE_DIR, else brennic's
+    std::string completion;       // a shell: its completion script; "adapters", "stations": the MACs the history knows
     std::string adapter;          // empty: the first adapter with a device
     double intervalSeconds = 10;  // watch: from the start of one scan to the start of the next
+    long long count = 0;          // watch: stop after this many scans; 0 runs until interrupted
     std::string target;           // devices remove: a listed device's MAC or index
     // The link history: where it is kept and, for history and metrics, what is read.
     bool noHistory = false;
     std::string historyFile;      // empty: the default place
     int retentionDays = 90;
     std::string station;          // history: one station's MAC
-    long long sinceMs = 86400000; // history: how far back from now
+    // history: from and until.
+    HistoryTime since{false, 86400000};
+    std::optional<HistoryTime> until;
+    bool replies = false;         // history: each reply's average and rating instead of the samples
     long long everyMs = 0;        // history: 0 gives the samples, else min/avg/max per interval
     bool csv = false;
     bool check = false;           // history: SQLite's quick check of the file, nothing printed but its verdict
@@ -54,6 +70,33 @@ bool parseArguments(const std::vector<std::string>& args, Invocation* out, std::
 
 // The help of a command, or of the program for Command::none.
 std::string helpText(Command command);
+
+// What an option's value is, for the completion scripts.
+enum class Value { none, interface, mac, file, directory, number, duration, time, shell };
+
+// The one argument table: the parser, the suggestions and the completion scripts read it.
+struct OptionSpec {
+    const char* name;       // "--adapter"
+    const char* shortName;  // "-a", or nullptr
+    Value value;
+    unsigned commands;      // a bit per Command it belongs after; 0: anywhere
+    const char* where;      // where it belongs, for the refusal
+    const char* summary;    // nullptr: hidden
+};
+struct VerbSpec {
+    const char* name;
+    Command command;
+    const char* summary;
+};
+const std::vector<OptionSpec>& optionTable();
+const std::vector<VerbSpec>& verbTable();        // "help" is Command::none
+const std::vector<VerbSpec>& deviceVerbTable();
+constexpr unsigned bit(Command c) { return 1u << static_cast<unsigned>(c); }
+
+// The completion script of "bash", "zsh" or "fish"; empty for another name.
+std::string completionScript(const std::string& shell);
+// --completion: the script, or the adapters' or stations' MACs in the history, one a line.
+int printCompletion(const Invocation& inv, std::FILE* out);
 
 int run(int argc, char** argv);
 

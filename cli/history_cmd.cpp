@@ -162,6 +162,42 @@ void printBuckets(std::FILE* out, const std::vector<history::Bucket>& rows, Form
     }
 }
 
+void printReplies(std::FILE* out, const std::vector<history::ReplyRow>& rows, Format format)
+{
+    Texts texts;
+    auto macString = [&](uint64_t mac) -> const std::string& { return texts.mac(mac); };
+    // "Link Quality: Fair" is stored; the word says it.
+    auto word = [](const std::string& rating) {
+        size_t colon = rating.find(": ");
+        return colon == std::string::npos ? rating : rating.substr(colon + 2);
+    };
+    if (format == Format::plain)
+        std::fprintf(out, "%-24s  %-17s  %-17s  %8s  %8s  %s\n", "TIME", "ADAPTER", "DEVICE", "STATIONS", "AVERAGE",
+                     "RATING");
+    else if (format == Format::csv)
+        std::fputs("time,adapter,device,stations,average_mbps,rating\n", out);
+    else
+        std::fputs("{\"replies\":[", out);
+    const char* comma = "";
+    for (const history::ReplyRow& r : rows) {
+        const char* shape = format == Format::plain ? "%-24s  %s  %s  %8d  %8s  %s\n"
+                            : format == Format::csv ? "%s,%s,%s,%d,%s,%s\n"
+                                                    : "%s\n{\"time\":%s,\"adapter\":%s,\"device\":%s,\"stations\":%d,"
+                                                      "\"averageMbps\":%s,\"rating\":%s}";
+        std::string time = isoTime(r.timeMs), adapter = macString(r.adapter), device = macString(r.device);
+        std::string rating = word(r.rating);
+        if (format == Format::json)
+            std::fprintf(out, shape, comma, quoted(time).c_str(), quoted(adapter).c_str(), quoted(device).c_str(),
+                         r.stations, rate(r.averageMbps, format).c_str(), quoted(rating).c_str());
+        else
+            std::fprintf(out, shape, time.c_str(), adapter.c_str(), device.c_str(), r.stations,
+                         rate(r.averageMbps, format).c_str(), rating.c_str());
+        comma = ",";
+    }
+    if (format == Format::json)
+        std::fputs("]}\n", out);
+}
+
 // Replaces `path` with `text` whole: a collector reading it never sees half a
 // file. The temporary name is random and made exclusively, so that no one can
 // hold it in advance; a name taken is tried again with another.
@@ -215,6 +251,19 @@ int runHistoryCommand(const Invocation& inv, std::FILE* out)
 {
     history::Store store;
     const std::string path = inv.historyFile.empty() ? history::defaultPath() : inv.historyFile;
+    const Format format = inv.json ? Format::json : inv.csv ? Format::csv : Format::plain;
+    struct stat file {};
+    if (inv.command == Command::history && !inv.check && stat(path.c_str(), &file) != 0 && errno == ENOENT) {
+        // A new account: nothing wrong, only nothing yet.
+        error("nothing recorded yet (no " + path + ")");
+        if (inv.replies)
+            printReplies(out, {}, format);
+        else if (inv.everyMs > 0)
+            printBuckets(out, {}, format);
+        else
+            printSamples(out, {}, format);
+        return std::fflush(out) == 0 ? exitOk : exitError;
+    }
     if (!store.open(path, history::Store::Mode::readOnly)) {
         error("history: " + store.error());
         return exitError;
@@ -259,9 +308,31 @@ int runHistoryCommand(const Invocation& inv, std::FILE* out)
             return exitUsage;
         }
     }
-    filter.sinceMs = history::nowMs() - inv.sinceMs;
-    const Format format = inv.json ? Format::json : inv.csv ? Format::csv : Format::plain;
-    if (inv.everyMs > 0) {
+    if (!inv.station.empty()) {
+        uint64_t mac = 0;
+        bool known = false;
+        history::parseMac(inv.station, &mac);
+        const std::vector<history::Latest> links = store.latest();
+        if (store.failed())
+            return failed();
+        for (const history::Latest& link : links)
+            for (const history::Sample& s : link.stations)
+                known = known || s.station == mac;
+        if (!known) {
+            error("station " + inv.station + " is not in the history");
+            return exitUsage;
+        }
+    }
+    const long long now = history::nowMs();
+    filter.sinceMs = inv.since.at(now);
+    if (inv.until)
+        filter.untilMs = inv.until->at(now);
+    if (inv.replies) {
+        const std::vector<history::ReplyRow> rows = store.replies(filter);
+        if (store.failed())
+            return failed();
+        printReplies(out, rows, format);
+    } else if (inv.everyMs > 0) {
         const std::vector<history::Bucket> rows = store.buckets(filter, inv.everyMs);
         if (store.failed())
             return failed();

@@ -1,6 +1,7 @@
 #include "cli/output.h"
 
 #include <algorithm>
+#include <ctime>
 
 namespace cli {
 
@@ -56,7 +57,18 @@ void printAdapters(std::FILE* out, const std::vector<session::AdapterInfo>& adap
     table.print(out);
 }
 
-Json scanJson(const std::string& adapter, const session::ScanResult& scan)
+std::string isoTime(long long ms)
+{
+    time_t seconds = static_cast<time_t>(ms / 1000);
+    tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[40];
+    size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + n, sizeof text - n, ".%03lldZ", ms % 1000);
+    return text;
+}
+
+Json scanJson(const session::AdapterInfo& adapter, const session::ScanResult& scan, long long timeMs)
 {
     Json stations = Json::array();
     for (const StationRow& s : scan.stations) {
@@ -65,7 +77,9 @@ Json scanJson(const std::string& adapter, const session::ScanResult& scan)
             rate = s.rateMbps;
         stations.push_back(Json{{"mac", s.mac}, {"rateMbps", rate}});
     }
-    return Json{{"adapter", adapter},
+    return Json{{"time", isoTime(timeMs)},
+                {"adapter", adapter.name},
+                {"adapterMac", adapter.mac},
                 {"stations", stations},
                 {"averageMbps", scan.average},
                 {"quality", qualityWord(scan.quality)}};

@@ -33,7 +33,11 @@ std::string qualityWord(const LinkQuality& quality);
 Json adaptersJson(const std::vector<session::AdapterInfo>& adapters);
 void printAdapters(std::FILE* out, const std::vector<session::AdapterInfo>& adapters);
 
-Json scanJson(const std::string& adapter, const session::ScanResult& scan);
+// ISO 8601 in UTC, to the millisecond ("2026-12-08T14:05:09.250Z").
+std::string isoTime(long long ms);
+
+// The adapter by interface name and by MAC; `timeMs` when the scan ended.
+Json scanJson(const session::AdapterInfo& adapter, const session::ScanResult& scan, long long timeMs);
 void printScan(std::FILE* out, const session::ScanResult& scan);
 
 // With `withStatus`, what this call did with each device (OK/FAIL); without,

@@ -23,6 +23,7 @@ constexpr const char* usage =
     "\n"
     "  -v         print one line per frame in and out\n"
     "  -h, --help show this help\n"
+    "  --version  show the version\n"
     "\n"
     "Run it in a private network namespace, e.g. `unshare -n plcsim home.json`\n"
     "or `ip netns exec NAME plcsim home.json`, together with the program under test.\n"
@@ -183,6 +184,10 @@ int runPlcsim(int argc, char** argv)
         std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
             std::fputs(usage, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("plcsim %s\n", BRENNIC_VERSION);
             return 0;
         }
         if (arg == "-v") {

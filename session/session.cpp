@@ -452,6 +452,15 @@ std::vector<AdapterInfo> adapterList()
     return list;
 }
 
+std::vector<AdapterInfo> probedAdapters()
+{
+    // A failed start closed them, leaving their names and MACs in place.
+    std::vector<AdapterInfo> list;
+    for (int a = 0; a < startAdapterCount && a < maxAdapters; ++a)
+        list.push_back(describe(a));
+    return list;
+}
+
 int adapterByName(std::string_view name)
 {
     for (int a = 0; a < adapterCount; ++a)

@@ -116,6 +116,8 @@ constexpr uint32_t slowStartMs = 500;
 
 // The adapters of the running session.
 std::vector<AdapterInfo> adapterList();
+// The adapters the latest start probed, a failed one included (none with a device then).
+std::vector<AdapterInfo> probedAdapters();
 // Index of the adapter called `name`, -1 when none is.
 int adapterByName(std::string_view name);
 int selected();

@@ -1,3 +1,13 @@
 #include "ui/start.h"
 
-int main(int argc, char** argv) { return runBrennic(argc, argv, runSheetModule); }
+#include <cstdio>
+#include <string>
+
+int main(int argc, char** argv)
+{
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::printf("brennic %s\n", BRENNIC_VERSION);
+        return 0;
+    }
+    return runBrennic(argc, argv, runSheetModule);
+}

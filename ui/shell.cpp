@@ -159,5 +159,7 @@ int brennicSheetMain(int argc, char** argv)
     static char* qtArgv[] = {argc > 0 && argv[0] ? argv[0] : fallbackName, nullptr};
     static int qtArgc = 1;
     QApplication app(qtArgc, qtArgv);
+    // Wayland shells find the window's icon through its desktop entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("brennic"));
     return runSheet();
 }

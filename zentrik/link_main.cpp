@@ -1,3 +1,13 @@
 #include "zentrik/link_helper.h"
 
-int main() { return linkHelperMain(); }
+#include <cstdio>
+#include <string>
+
+int main(int argc, char** argv)
+{
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::printf("brennic-link %s\n", BRENNIC_VERSION);
+        return 0;
+    }
+    return linkHelperMain();
+}

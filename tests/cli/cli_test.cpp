@@ -5,6 +5,7 @@
 #include "cli/output.h"
 #include "support/plcsim_process.h"
 #include "emulator/model.h"
+#include "history/history.h"
 #include "netstate/profiles.h"
 #include "netstate/stations.h"
 #include "platform/instance.h"
@@ -27,6 +28,7 @@
 #include <functional>
 #include <iterator>
 #include <poll.h>
+#include <regex>
 #include <string>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -69,7 +71,7 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommandAndBadUsageRefused)
         {{"-j", "devices", "set-all", "--adapter", "plc0"}, true, Command::devicesSetAll, true, "plc0", 10, "", ""},
         {{}, false, Command::none, false, "", 10, "", "no command"},
         {{"scan"}, false, Command::none, false, "", 10, "", "unknown command 'scan'"},
-        {{"stations", "--verbose"}, false, Command::none, false, "", 10, "", "unknown option '--verbose'"},
+        {{"stations", "--quiet"}, false, Command::none, false, "", 10, "", "unknown option '--quiet'"},
         {{"--adapter", "plc0", "stations"}, false, Command::none, false, "", 10, "", "belongs after a command"},
         {{"adapters", "-a", "plc0"}, false, Command::none, false, "", 10, "", "belongs after a command"},
         {{"stations", "--adapter"}, false, Command::none, false, "", 10, "", "needs a value"},
@@ -90,7 +92,10 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommandAndBadUsageRefused)
         {{"history", "-j", "--since", "30d", "--every", "1h"}, true, Command::history, true, "", 10, "", ""},
         {{"--no-history", "watch", "--history=/tmp/h"}, true, Command::watch, false, "", 10, "", ""},
         {{"metrics", "--output", "/tmp/brennic.prom"}, true, Command::metrics, false, "", 10, "", ""},
-        {{"history", "--since", "2w"}, false, Command::none, false, "", 10, "", "not a duration"},
+        {{"history", "--since", "2y"}, false, Command::none, false, "", 10, "", "neither a duration"},
+        {{"history", "--until", "2026-13-01"}, false, Command::none, false, "", 10, "", "ISO 8601"},
+        {{"history", "--since", "2026-12-08T17:00+1"}, false, Command::none, false, "", 10, "", "ISO 8601"},
+        {{"history", "--replies", "--every", "1h"}, false, Command::none, false, "", 10, "", "pick one"},
         {{"history", "--every", "0m"}, false, Command::none, false, "", 10, "", "not a duration"},
         {{"history", "--station", "02:b7:1c:20:00:0g"}, false, Command::none, false, "", 10, "", "not a MAC"},
         {{"stations", "--since", "1h"}, false, Command::none, false, "", 10, "", "belongs to 'history'"},
@@ -98,6 +103,16 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommandAndBadUsageRefused)
         {{"history", "--no-history"}, false, Command::none, false, "", 10, "", "leaves nothing to read"},
         {{"history", "--csv", "-j"}, false, Command::none, false, "", 10, "", "pick one"},
         {{"watch", "--retention", "0"}, false, Command::none, false, "", 10, "", "number of days"},
+        {{"--version"}, true, Command::none, false, "", 10, "", ""},
+        {{"help", "watch", "-a", "plc0"}, true, Command::watch, false, "plc0", 10, "", ""},
+        {{"watch", "-n", "3", "-i", "1"}, true, Command::watch, false, "", 1, "", ""},
+        {{"watch", "--count", "0"}, false, Command::none, false, "", 10, "", "not a whole number of scans"},
+        {{"staions"}, false, Command::none, false, "", 10, "", "unknown command 'staions'; did you mean 'stations'?"},
+        {{"help", "hsitory"}, false, Command::none, false, "", 10, "", "did you mean 'history'?"},
+        {{"devices", "remvoe", "1"}, false, Command::none, false, "", 10, "", "did you mean 'remove'?"},
+        {{"stations", "--adaptr", "plc0"}, false, Command::none, false, "", 10, "", "did you mean '--adapter'?"},
+        {{"history", "--interv", "1"}, false, Command::none, false, "", 10, "", "did you mean '--interval'?"},
+        {{"--completion", "tcsh"}, false, Command::none, false, "", 10, "", "bash, zsh or fish"},
     };
     for (const Case& c : cases) {
         std::string joined;
@@ -126,6 +141,20 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommandAndBadUsageRefused)
     ASSERT_TRUE(cli::parseArguments({"devices", "remove", "-h"}, &inv, &error));
     EXPECT_TRUE(inv.help);
     EXPECT_NE(cli::helpText(inv.command).find("devices remove MAC|INDEX"), std::string::npos);
+    // One instant however it is written; without a zone, local time.
+    setenv("TZ", "EST5", 1);
+    tzset();
+    for (const char* when : {"2026-12-08T17:00:00Z", "2026-12-08T18:00:00.000+01:00", "2026-12-08 16:00-0100",
+                             "2026-12-08T12:00"}) {
+        ASSERT_TRUE(cli::parseArguments({"history", "--until", when, "--since", "2w"}, &inv, &error)) << when << error;
+        EXPECT_TRUE(inv.until && inv.until->absolute && inv.until->ms == 1796749200000LL) << when;
+        EXPECT_EQ(inv.since.ms, 14 * 86400000LL);
+    }
+    unsetenv("TZ");
+    tzset();
+    ASSERT_TRUE(cli::parseArguments({"help", "devices", "add"}, &inv, &error));
+    EXPECT_TRUE(inv.help);
+    EXPECT_EQ(inv.command, Command::devicesAdd);
 
     // Without a standard output to write to, it says so and fails before it opens anything.
     scratch::ChildResult closed = scratch::runChild([] {
@@ -136,6 +165,41 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommandAndBadUsageRefused)
     });
     EXPECT_TRUE(closed.exited(cli::exitError)) << closed.status;
     EXPECT_EQ(closed.errorText, "brennicctl: standard output is not open\n");
+}
+
+// What bash's own completion function offers for the words of a command line
+// (bash's words: a MAC is split at its colons), the cursor in the last one.
+std::string bashOffers(const std::string& words)
+{
+    std::ofstream("complete.sh") << "source <(" BRENNICCTL_PATH " --completion bash) || exit 1\n"
+                                 << "COMP_WORDS=(" << words << ")\nCOMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n"
+                                 << "_brennicctl\nfor w in \"${COMPREPLY[@]}\"; do echo \"$w\"; done | sort | tr '\\n' ' '\n";
+    std::string out;
+    if (std::FILE* run = popen("bash complete.sh", "r")) {
+        char buffer[512];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, run)) > 0;)
+            out.append(buffer, n);
+        EXPECT_EQ(pclose(run), 0) << words;
+    }
+    return out;
+}
+
+TEST(Completion, BashCompletesCommandsOptionsAndValues)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"brennicctl st", "stations "},
+        {"brennicctl help w", "watch "},
+        {"brennicctl -j devices r", "remove "},
+        {"brennicctl watch --c", "--count "},
+        {"brennicctl stations --i", ""},  // --interval belongs to watch
+        {"brennicctl metrics --o", "--output "},
+        {"brennicctl --o", ""},  // --output belongs after metrics
+        {"brennicctl stations --adapter lo", "lo "},
+        {"brennicctl --completion z", "zsh "},
+        {"brennicctl watch --interval ''", ""},
+    };
+    for (const auto& [words, offered] : cases)
+        EXPECT_EQ(bashOffers(words), offered) << words;
 }
 
 TEST(Output, ColumnsAlignAndJsonKeepsItsShape)
@@ -170,10 +234,10 @@ TEST(Output, ColumnsAlignAndJsonKeepsItsShape)
     scan.stations = {{"02:b7:1c:20:00:01", "*", 0.0}, {"02:b7:1c:20:00:02", "1.23", 1.2314622314622319}};
     scan.average = 1.2314622314622319;
     scan.quality = linkQualityFor(scan.average);
-    std::string line = cli::documentText(cli::scanJson("plc0", scan), true);
+    std::string line = cli::documentText(cli::scanJson(adapters[0], scan, 1796738709250), true);
     EXPECT_EQ(line.find('\n'), std::string::npos);
     EXPECT_EQ(Json::parse(line),
-              Json::parse(R"({"adapter":"plc0","stations":[{"mac":"02:b7:1c:20:00:01","rateMbps":null},)"
+              Json::parse(R"({"time":"2026-12-08T14:05:09.250Z","adapter":"eth0","adapterMac":"00:50:8b:00:00:01","stations":[{"mac":"02:b7:1c:20:00:01","rateMbps":null},)"
                           R"({"mac":"02:b7:1c:20:00:02","rateMbps":1.2314622314622319}],)"
                           R"("averageMbps":1.2314622314622319,"quality":"Fair"})"));
 }
@@ -319,6 +383,8 @@ protected:
         // ... and its link history.
         stateDir = std::string(cwd) + "/state";
         setenv("XDG_STATE_HOME", stateDir.c_str(), 1);
+        // "wizard.data" and "plc.log" here, where the test reads them.
+        setenv("BRENNIC_STATE_DIR", ".", 1);
         std::string path = std::string(SCENARIO_DIR) + "/home.json";
         ASSERT_TRUE(emu::loadScenario(path, expected, &why)) << why;
         scenarioPath = path;
@@ -377,8 +443,8 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     // No adapter yet: status 3, and why.
     Child none = brennicctl({"adapters"});
     EXPECT_EQ(none.status, cli::exitNoDevice) << none.err;
-    EXPECT_EQ(none.err, "brennicctl: no network adapter could be opened\nbrennicctl: Invalid Configuration\n");
-    EXPECT_EQ(none.out, "");
+    EXPECT_EQ(none.err, "brennicctl: no network adapter could be opened\n");
+    EXPECT_EQ(none.out, "ADAPTER  MAC  DEVICE  TYPE\n");
 
     std::string why;
     ASSERT_TRUE(plcsim.start(PLCSIM_PATH, scenarioPath, &why)) << why;
@@ -428,6 +494,20 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     EXPECT_EQ(added["devices"][0]["status"], "OK");
     EXPECT_EQ(add.out.find(neighbour + "\""), add.out.rfind(neighbour + "\""));  // listed once
     station(neighbour).networkKey = emu::keyFromPassword(defaultNetworkPassword);
+    // Unless told otherwise, the folder brennic-launch gives brennic, made 0700: the device
+    // added here is not listed there. -v and the JSON name the file.
+    unsetenv("BRENNIC_STATE_DIR");
+    Child elsewhere = brennicctl({"devices", "-j", "-v"});
+    setenv("BRENNIC_STATE_DIR", ".", 1);
+    const std::string elsewhereFile = stateDir + "/brennic/wizard.data";
+    EXPECT_EQ(parsed(elsewhere)["profile"], elsewhereFile);
+    EXPECT_EQ(parsed(elsewhere)["devices"].size(), 0u) << elsewhere.out;
+    EXPECT_NE(elsewhere.err.find("brennicctl: profile " + elsewhereFile + "\n"), std::string::npos) << elsewhere.err;
+    struct stat folder{};
+    EXPECT_EQ(stat((stateDir + "/brennic").c_str(), &folder), 0);
+    EXPECT_EQ(folder.st_mode & 07777, 0700u);
+    Child chosen = brennicctl({"devices", "-j", "--state-dir", stateDir + "/.."});
+    EXPECT_EQ(parsed(chosen)["devices"].size(), 1u) << chosen.out;
 
     // watch: the next scan finds the neighbour on the home network; SIGINT ends it with status 0.
     Child watch = brennicctl({"watch", "-j", "--interval", "0"}, "", [](pid_t ctl) { kill(ctl, SIGINT); });
@@ -435,6 +515,15 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     size_t firstLineEnd = watch.out.find('\n');
     ASSERT_NE(firstLineEnd, std::string::npos) << watch.out;
     expectScan(Json::parse(watch.out.substr(0, firstLineEnd)), 4);
+    // --count ends it by itself; each document has its time and the adapter's MAC.
+    Child counted = brennicctl({"watch", "-j", "--interval", "0", "--count", "2"});
+    EXPECT_EQ(counted.status, cli::exitOk) << counted.err;
+    ASSERT_EQ(std::count(counted.out.begin(), counted.out.end(), '\n'), 2) << counted.out;
+    for (size_t at = 0; at < counted.out.size(); at = counted.out.find('\n', at) + 1) {
+        Json doc = Json::parse(counted.out.substr(at, counted.out.find('\n', at) - at));
+        EXPECT_EQ(doc["adapterMac"], emu::formatMac(home.hostMac.data()));
+        EXPECT_TRUE(std::regex_match(doc["time"].get<std::string>(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)"))) << doc;
+    }
 
     // Its helper killed instead: one line, status 3, and the helper reaped by
     // brennicctl, not handed on as a zombie to the reaper of orphans (this test).
@@ -548,6 +637,15 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     EXPECT_EQ(help.status, cli::exitOk);
     EXPECT_EQ(help.out, cli::helpText(Command::watch));
 
+    // An adapter with no device answering: listed all the same, with why, and still status 3.
+    ASSERT_TRUE(plcsim.start(PLCSIM_PATH, std::string(SCENARIO_DIR) + "/silent.json", &why)) << why;
+    Child silent = brennicctl({"adapters", "-j"});
+    EXPECT_EQ(silent.status, cli::exitNoDevice);
+    ASSERT_EQ(parsed(silent)["adapters"].size(), 1u) << silent.out;
+    EXPECT_TRUE(parsed(silent)["adapters"][0]["device"].is_null()) << silent.out;
+    EXPECT_NE(silent.err.find("none of them has a supported powerline device that answered"), std::string::npos)
+        << silent.err;
+
     // While brennic (or another copy) holds the lock, brennicctl refuses and touches nothing.
     scratch::Holder holder([] { return platform::acquireInstanceLock("brennic") == platform::InstanceLock::taken; });
     ASSERT_TRUE(holder.took);
@@ -625,6 +723,32 @@ TEST_F(Brennicctl, WatchRecordsTheHistoryThatHistoryAndMetricsReadBack)
         EXPECT_NEAR(s["rateMbps"].get<double>(), (*it)["rateMbps"].get<double>(), 0.0005) << s;
     }
 
+    // Each reply's average and rating; --until as a time with a zone, and as a duration ago.
+    Child replies = brennicctl({"history", "--replies", "-j", "--since", cli::isoTime(history::nowMs() - 3600000),
+                                "--until", cli::isoTime(history::nowMs() + 3600000)});
+    EXPECT_EQ(replies.status, cli::exitOk) << replies.err;
+    Json replyRows = parsed(replies)["replies"];
+    ASSERT_EQ(replyRows.size(), samples.size() / want.size()) << replies.out;
+    double sum = 0;
+    for (const Json& w : want)
+        sum += w["rateMbps"].get<double>();
+    for (const Json& r : replyRows) {
+        EXPECT_EQ(r["stations"], want.size()) << r;
+        EXPECT_NEAR(r["averageMbps"].get<double>(), sum / static_cast<double>(want.size()), 0.002) << r;
+        EXPECT_EQ("Link Quality: " + r["rating"].get<std::string>(),
+                  linkQualityFor(sum / static_cast<double>(want.size())).ratingText);
+    }
+    Child before = brennicctl({"history", "-j", "--until", "1h"});
+    EXPECT_EQ(parsed(before)["samples"].size(), 0u) << before.out;
+    // A station the history never saw is a mistake, named; a history not there yet is none.
+    Child stranger = brennicctl({"history", "--station", "02:B7:1C:20:99:99"});
+    EXPECT_EQ(stranger.status, cli::exitUsage);
+    EXPECT_NE(stranger.err.find("02:B7:1C:20:99:99"), std::string::npos) << stranger.err;
+    Child fresh = brennicctl({"history", "-j", "--history", stateDir + "/none.sqlite3"});
+    EXPECT_EQ(fresh.status, cli::exitOk) << fresh.err;
+    EXPECT_EQ(parsed(fresh), Json::parse(R"({"samples":[]})"));
+    EXPECT_NE(fresh.err.find("nothing recorded yet"), std::string::npos) << fresh.err;
+
     // One station per interval in CSV, for spreadsheets; plain columns with their header.
     const std::string station = want[2]["mac"];
     Child csv = brennicctl({"history", "--csv", "--station", station, "--every", "1h"});
@@ -632,6 +756,11 @@ TEST_F(Brennicctl, WatchRecordsTheHistoryThatHistoryAndMetricsReadBack)
     EXPECT_EQ(csv.out.rfind("time,adapter,device,station,min_mbps,avg_mbps,max_mbps,samples,rated\n", 0), 0u) << csv.out;
     EXPECT_NE(csv.out.find("," + station + ","), std::string::npos) << csv.out;
     EXPECT_GE(std::count(csv.out.begin(), csv.out.end(), '\n'), 2) << csv.out;
+    // Completion offers the stations the history knows: the MAC whole, though bash splits it at colons.
+    std::string words = BRENNICCTL_PATH " history --station ";
+    for (char c : station.substr(0, 16))
+        words += c == ':' ? std::string(" : ") : std::string(1, c);
+    EXPECT_NE(bashOffers(words).find(station.substr(15) + " "), std::string::npos) << words;
     Child plain = brennicctl({"history", "--station", station, "--adapter", home.interfaceName});
     EXPECT_EQ(plain.status, cli::exitOk) << plain.err;
     EXPECT_EQ(plain.out.rfind("TIME                      ADAPTER            DEVICE             STATION            RATE\n", 0), 0u)

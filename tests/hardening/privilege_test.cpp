@@ -269,6 +269,7 @@ TEST_F(Privilege, OnlyTheHelperHoldsTheCapabilityAndOnlyTheGroupMayStartIt)
                 chdir(home.c_str()) != 0 || dup2(STDERR_FILENO, STDOUT_FILENO) != STDOUT_FILENO)
                 return 3;
             setenv("XDG_RUNTIME_DIR", home.c_str(), 1);
+            setenv("BRENNIC_STATE_DIR", ".", 1);
             execl(ctl.c_str(), "brennicctl", "adapters", static_cast<char*>(nullptr));
             return 127;
         });
