@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 #include "platform/simclock.h"
+#include "platform/timers.h"
 
 namespace {
 uint64_t micros = 0;
@@ -40,6 +41,7 @@ void advance(uint32_t ms)
     micros += static_cast<uint64_t>(ms) * 1000;
     if (ms == 0)
         return;
+    platform::loopWaited(static_cast<DWORD>(from / 1000), static_cast<DWORD>(micros / 1000));
     if (!waitSpans.empty() && waitSpans.back().toMicros == from)
         waitSpans.back().toMicros = micros;
     else

@@ -490,7 +490,9 @@ void serviceWithin(uint32_t limitMs)
     DWORD due = 0;
     if (platform::nextTimerDue(&due) && static_cast<int32_t>(due - deadline) < 0)
         deadline = due;
+    DWORD from = GetTickCount();
     platform::waitForTickOrReadable(deadline, zentrikWakeFd());
+    platform::loopWaited(from, GetTickCount());
     zentrikClearWake();
     platform::runDueTimers();
 }
