@@ -125,7 +125,9 @@ int joinEarlyStart()
     std::unique_lock lock(early.mutex);
     for (;;) {
         early.changed.wait(lock, [] { return early.done || (early.slow && !slowStartCalled); });
-        if (early.done)
+        // A start that was slow is told once, also when it ended before this
+        // thread woke: what the caller hears must not hang on the scheduler.
+        if (!early.slow || slowStartCalled)
             break;
         slowStartCalled = true;
         lock.unlock();
