@@ -50,19 +50,20 @@ public:
             ++i;
         if (i < f_.size() && turn_[i] == turn_.back() && turn_.back() == waits_)
             i = f_.size();
-        while (i < f_.size()) {
-            if (i == 0 || turn_[i] != turn_[i - 1])
+        for (size_t first = i; i < f_.size();) {
+            if (i == first || turn_[i] != turn_[i - 1])
                 newTurn(i);
-            if (kind_[i] == Kind::setKey)
+            if (kind_[i] == Kind::setKey) {
                 i = exchange(i);
-            else if (kind_[i] == Kind::probe)
+            } else if (kind_[i] == Kind::probe) {
                 i = discovery(i);
-            else if (kind_[i] == Kind::control)
-                fail(i, "a ControlFrame goes out only in a try, after its key-select-1 SetKeyFrame"), ++i;
-            else if (kind_[i] != Kind::unknown)
-                monitorFrame(i++);
-            else
+            } else {
+                if (kind_[i] == Kind::control)
+                    fail(i, "a ControlFrame goes out only in a try, after its key-select-1 SetKeyFrame");
+                else if (kind_[i] != Kind::unknown)
+                    monitorFrame(i);
                 ++i;
+            }
         }
         closeAction();
         return out_;
