@@ -27,6 +27,8 @@ uint32_t marksDone = 0;  // the marks counted so far
 bool catchingUp = false;
 bool planned = false;     // the timer waits for plannedMark
 uint32_t plannedMark = 0;
+bool heldTick = false;    // plannedMark is the one tick owed for marks the thread was held through
+DWORD loopWokeAt = 0;     // marks after it passed while something held the thread
 
 bool isActionSecond(int second)
 {
@@ -37,6 +39,13 @@ bool isActionSecond(int second)
 }
 
 DWORD markAt(uint32_t mark) { return origin + mark * monitorIntervalMs; }
+
+// The marks before `now`: a frame that comes exactly at a mark is that mark's.
+uint32_t marksBefore(DWORD now)
+{
+    DWORD elapsed = now - origin;
+    return elapsed == 0 || static_cast<int32_t>(elapsed) < 0 ? 0 : (elapsed - 1) / monitorIntervalMs;
+}
 
 void paramQuery(int a, uint8_t selector)
 {
@@ -157,24 +166,38 @@ void tickBody(bool drain)
     }
 }
 
-// The marks before `now`: a frame that comes exactly at a mark is that mark's.
+// Counts the marks before `now` that passed while the loop waited.
 void catchUpTo(DWORD now)
 {
     if (!monitorRunning || catchingUp || ticking)
         return;
     catchingUp = true;
-    DWORD elapsed = now - origin;
-    uint32_t before = elapsed == 0 ? 0 : (elapsed - 1) / monitorIntervalMs;
+    if (static_cast<int32_t>(now - loopWokeAt) > 0)
+        now = loopWokeAt;
+    uint32_t before = marksBefore(now);
     // The mark the timer waits for is its to run; under busy it would do nothing.
     if (planned && !busy && static_cast<int32_t>(before - plannedMark) >= 0)
         before = plannedMark - 1;
     if (planned && static_cast<int32_t>(before - plannedMark) >= 0)
-        planned = false;
+        planned = heldTick = false;
     while (static_cast<int32_t>(before - marksDone) > 0) {
         ++marksDone;
         tick(false);
     }
     catchingUp = false;
+}
+
+// The marks before `now` that the thread was held through: lost but for one
+// tick, due at once. False when there are none.
+bool oweHeldTick(DWORD now)
+{
+    uint32_t before = marksBefore(now);
+    if (busy || static_cast<int32_t>(before - marksDone) <= 0)
+        return false;
+    marksDone = before - 1;
+    planned = heldTick = true;
+    plannedMark = before;
+    return true;
 }
 
 // Marks from the next one on until one where the counted ticks reach a second
@@ -201,6 +224,7 @@ void monitorTick() { tick(true); }
 void startMonitor()
 {
     origin = GetTickCount();
+    loopWokeAt = origin;
     marksDone = 0;
     monitorRunning = true;
     BusyFlag::beforeChange = monitorCatchUp;
@@ -216,7 +240,7 @@ void monitorCatchUp()
 bool monitorNextDue(DWORD now, DWORD* at)
 {
     if (!monitorRunning || busy) {
-        planned = false;
+        planned = heldTick = false;
         return false;
     }
     if (planned && static_cast<int32_t>(now - markAt(plannedMark)) >= 0) {
@@ -224,6 +248,10 @@ bool monitorNextDue(DWORD now, DWORD* at)
         return true;
     }
     catchUpTo(now);
+    if (oweHeldTick(now)) {
+        *at = markAt(plannedMark);
+        return true;
+    }
     uint32_t k = 1;
     // A lost helper is shown at the next mark, whatever else is due.
     if (!(progressActive && view && view->barsShown()) && !framesWaiting() && !linkLost())
@@ -238,6 +266,12 @@ void monitorDue(DWORD now)
 {
     if (!monitorRunning)
         return;
+    if (heldTick) {
+        planned = heldTick = false;
+        marksDone = plannedMark;
+        monitorTick();
+        return;
+    }
     planned = false;
     uint32_t upTo = (now - origin) / monitorIntervalMs;
     if (static_cast<int32_t>(upTo - marksDone) <= 0)
@@ -247,6 +281,15 @@ void monitorDue(DWORD now)
     monitorTick();
 }
 
+void monitorWaited(DWORD from, DWORD to)
+{
+    if (!monitorRunning)
+        return;
+    catchUpTo(from);
+    if (!heldTick)
+        oweHeldTick(from);
+    loopWokeAt = to;
+}
 
 void finishScan()
 {
@@ -289,7 +332,7 @@ void fillStationList()
 void stopMonitor()
 {
     monitorRunning = false;
-    planned = false;
+    planned = heldTick = false;
     marksDone = 0;
     origin = 0;
     if (BusyFlag::beforeChange == monitorCatchUp)

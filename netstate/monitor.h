@@ -56,6 +56,11 @@ void monitorCatchUp();
 bool monitorNextDue(DWORD now, DWORD* at);
 // The marks up to now, the last of them a whole tick.
 void monitorDue(DWORD now);
+// The event loop waited from `from` to `to`. Marks that passed since it last
+// woke, before it began to wait, passed while the thread was held: they are
+// lost, and the first tick after them is one tick. Only marks that pass while
+// the loop waits are counted afterwards.
+void monitorWaited(DWORD from, DWORD to);
 // The monitor's timer as the timer backends run it.
 DueSchedule monitorSchedule();
 // Forgets the marks; the timer, if any, is the caller's to kill.

@@ -11,5 +11,6 @@ DueSchedule monitorSchedule()
     schedule.catchUp = monitorCatchUp;
     schedule.wakeFd = zentrikWakeFd;
     schedule.clearWake = zentrikClearWake;
+    schedule.waited = monitorWaited;
     return schedule;
 }

@@ -19,6 +19,10 @@ constexpr size_t maxTimers = 64;
 std::array<TableTimer, maxTimers> table;
 TimerId nextId = 1;
 TimerBackend* backend = nullptr;
+// The end of the loop's last wait: what falls due after it, while the thread
+// is held, fires once however often it fell due.
+bool loopHasWaited = false;
+DWORD loopWokeAt = 0;
 
 bool reached(DWORD now, DWORD due) { return static_cast<int32_t>(now - due) >= 0; }
 }  // namespace
@@ -98,7 +102,10 @@ int runDueTimers()
                 next->schedule.fire(now);
             } else {
                 TimerProc proc = next->proc;
+                bool held = loopHasWaited && !reached(loopWokeAt, next->due);
                 next->due += next->period ? next->period : 1;
+                while (held && reached(now, next->due))
+                    next->due += next->period ? next->period : 1;
                 proc();
             }
             ++fired;
@@ -123,6 +130,22 @@ bool nextTimerDue(DWORD* at)
     return any;
 }
 
+void loopWaited(DWORD from, DWORD to)
+{
+    for (auto& t : table) {
+        if (t.id == 0)
+            continue;
+        if (t.schedule.waited)
+            t.schedule.waited(from, to);
+        // What fell due while the thread was held before the wait is owed once.
+        else if (!t.schedule.fire)
+            while (t.period && loopHasWaited && !reached(loopWokeAt, t.due) && reached(from, t.due + t.period))
+                t.due += t.period;
+    }
+    loopHasWaited = true;
+    loopWokeAt = to;
+}
+
 int activeTimerCount()
 {
     int n = 0;
@@ -131,5 +154,9 @@ int activeTimerCount()
     return n;
 }
 
-void clearTimers() { table = {}; }
+void clearTimers()
+{
+    table = {};
+    loopHasWaited = false;
+}
 }  // namespace platform

@@ -21,6 +21,10 @@ struct DueSchedule {
     void (*catchUp)() = nullptr;
     int (*wakeFd)() = nullptr;
     void (*clearWake)() = nullptr;
+    // The event loop waited from `from` to `to`: what falls due between passed
+    // while the thread was free to run timers; what passes outside such a wait
+    // passed while something held it.
+    void (*waited)(DWORD from, DWORD to) = nullptr;
 };
 
 class TimerBackend {
@@ -47,5 +51,8 @@ int runDueTimers();
 // before something else changes.
 bool nextTimerDue(DWORD* at);
 int activeTimerCount();
+// The program's event loop waited from `from` to `to`; told to every due timer
+// of the table. The Qt backend learns it from the loop itself.
+void loopWaited(DWORD from, DWORD to);
 void clearTimers();
 }  // namespace platform

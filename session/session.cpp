@@ -125,7 +125,9 @@ int joinEarlyStart()
     std::unique_lock lock(early.mutex);
     for (;;) {
         early.changed.wait(lock, [] { return early.done || (early.slow && !slowStartCalled); });
-        if (early.done)
+        // A start that was slow is told once, also when it ended before this
+        // thread woke: what the caller hears must not hang on the scheduler.
+        if (!early.slow || slowStartCalled)
             break;
         slowStartCalled = true;
         lock.unlock();
@@ -499,7 +501,9 @@ void serviceWithin(uint32_t limitMs)
     DWORD due = 0;
     if (platform::nextTimerDue(&due) && static_cast<int32_t>(due - deadline) < 0)
         deadline = due;
+    DWORD from = GetTickCount();
     platform::waitForTickOrReadable(deadline, zentrikWakeFd());
+    platform::loopWaited(from, GetTickCount());
     zentrikClearWake();
     platform::runDueTimers();
 }

@@ -19,9 +19,19 @@ DueTimer::DueTimer(const DueSchedule& schedule) : schedule_(schedule), timer_(ne
     // before it sleeps.
     if (QCoreApplication* app = QCoreApplication::instance())
         app->installEventFilter(this);
+    // Only what falls due while the loop sleeps may be counted afterwards.
     if (QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance()) {
-        QObject::connect(loop, &QAbstractEventDispatcher::awake, this, &DueTimer::plan);
-        QObject::connect(loop, &QAbstractEventDispatcher::aboutToBlock, this, &DueTimer::plan);
+        QObject::connect(loop, &QAbstractEventDispatcher::awake, this, [this] {
+            if (blocked_ && schedule_.waited)
+                schedule_.waited(blockedAt_, GetTickCount());
+            blocked_ = false;
+            plan();
+        });
+        QObject::connect(loop, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
+            plan();
+            blockedAt_ = GetTickCount();
+            blocked_ = true;
+        });
     }
     plan();
 }

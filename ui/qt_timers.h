@@ -31,6 +31,8 @@ private:
     QSocketNotifier* notifier_ = nullptr;
     bool armed_ = false;
     DWORD armedAt_ = 0;
+    bool blocked_ = false;
+    DWORD blockedAt_ = 0;
 };
 
 class QtTimerBackend : public TimerBackend {

@@ -28,6 +28,7 @@ struct SentFrame {
     int adapter;  // index in the simulated enumeration
     std::vector<uint8_t> bytes;
     uint32_t atMs;
+    uint64_t atMicros = 0;
 };
 
 // Called for every frame that left through W32N_PacketSend (after it is recorded).
@@ -55,6 +56,8 @@ void deliver(int adapter, const std::vector<uint8_t>& frame, uint32_t delayMs = 
 
 const std::vector<SentFrame>& sentFrames();
 void clearSent();
+// Every frame sent since reset(), whatever clearSent() dropped.
+const std::vector<SentFrame>& wholeTrace();
 
 bool isOpen(int adapter);
 int openHandleCount();

@@ -680,7 +680,9 @@ int zentrikWakeFd()
 void zentrikClearWake()
 {
     uint64_t count = 0;
-    if (zentrikWakeFd() < 0 || wakeFd < 0)
+    // The socket of a helper that has gone stays readable for good: once that
+    // is seen the descriptor is no longer offered, or every wait ends at once.
+    if (zentrikWakeFd() < 0 || wakeFd < 0 || linkHelperLost())
         return;
     [[maybe_unused]] ssize_t n = read(wakeFd, &count, sizeof count);
 }

@@ -35,6 +35,7 @@ struct SimAdapter {
 
 std::vector<SimAdapter> adapters;
 std::vector<zsim::SentFrame> sent;
+std::vector<zsim::SentFrame> trace;
 zsim::SendHook hook;
 bool enumerationFails = false;
 bool helperLost = false;
@@ -249,7 +250,8 @@ int W32N_PacketSend(int32_t handle, const uint8_t* data, uint32_t length, uint32
     // A new operation on an overlapped record starts with its event clear.
     ResetEvent(overlapped->hEvent);
     int index = static_cast<int>(a - adapters.data());
-    sent.push_back({index, std::vector<uint8_t>(data, data + length), simclock::now()});
+    sent.push_back({index, std::vector<uint8_t>(data, data + length), simclock::now(), simclock::nowMicros()});
+    trace.push_back(sent.back());
     if (a->sendMode == zsim::SendMode::completes) {
         if (bytesSent)
             *bytesSent = length;
@@ -278,6 +280,7 @@ void reset()
 {
     adapters.clear();
     sent.clear();
+    trace.clear();
     hook = nullptr;
     enumerationFails = false;
     helperLost = false;
@@ -323,6 +326,7 @@ void deliver(int i, const std::vector<uint8_t>& frame, uint32_t delayMs) { deliv
 
 const std::vector<SentFrame>& sentFrames() { return sent; }
 void clearSent() { sent.clear(); }
+const std::vector<SentFrame>& wholeTrace() { return trace; }
 bool isOpen(int i) { return adapters.at(static_cast<size_t>(i)).handle != -1; }
 int openHandleCount()
 {

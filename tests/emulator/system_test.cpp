@@ -9,6 +9,7 @@
 #include "zentrik/sim.h"
 #include "emulator/sim_attach.h"
 #include "platform/simclock.h"
+#include "support/wire_oracle.h"
 
 #include <gtest/gtest.h>
 
@@ -55,6 +56,11 @@ protected:
 
     void TearDown() override
     {
+        std::vector<wireoracle::Frame> frames;
+        for (const zsim::SentFrame& f : zsim::wholeTrace())
+            frames.push_back({f.adapter, f.bytes, f.atMicros});
+        for (const std::string& broken : wireoracle::check(frames, {}))
+            ADD_FAILURE() << "wire rule: " << broken;
         closeAdapters();
         zsim::reset();
         std::remove("plc.log");

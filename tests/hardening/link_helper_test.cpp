@@ -117,10 +117,10 @@ TEST(LinkRequests, OnlyTheExactRequestsAreAccepted)
 // brennic-link of this build on a socketpair, its standard error on a pipe.
 class Helper {
 public:
-    bool start(std::string* why)
+    bool start(std::string* why, int type = SOCK_SEQPACKET)
     {
         int pair[2], err[2];
-        if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+        if (socketpair(AF_UNIX, type | SOCK_CLOEXEC, 0, pair) != 0 || pipe2(err, O_CLOEXEC) != 0) {
             *why = std::strerror(errno);
             return false;
         }
@@ -178,6 +178,18 @@ public:
         std::memcpy(value, words + 4, 4);
         return true;
     }
+    // False, and the helper killed, when it has not ended within `ms`.
+    bool endsWithin(int ms)
+    {
+        for (int waited = 0; waited < ms; waited += 10) {
+            siginfo_t info{};
+            if (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        kill(pid_, SIGKILL);
+        return false;
+    }
     // Closes our end; the helper's exit status and what it wrote.
     std::string finish(int* status = nullptr)
     {
@@ -197,6 +209,34 @@ private:
     int socket_ = -1;
     int errors_ = -1;
 };
+
+// Started by hand on any other descriptor it refuses to run; on the pair
+// brennic makes it serves until brennic closes its end.
+TEST(LinkHelperStart, RunsOnlyOnTheSocketBrennicMakes)
+{
+    const struct {
+        int type;
+        int status;
+        const char* says;
+    } cases[] = {
+        {SOCK_SEQPACKET, 0, ""},
+        {SOCK_STREAM, 2, "brennic-link: started by brennic, not by hand\n"},
+        {SOCK_DGRAM, 2, "brennic-link: started by brennic, not by hand\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
+        Helper helper;
+        std::string why;
+        ASSERT_TRUE(helper.start(&why, c.type)) << why;
+        if (c.status != 0) {
+            EXPECT_TRUE(helper.endsWithin(5000));
+        }
+        int status = -1;
+        EXPECT_EQ(helper.finish(&status), c.says);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), c.status);
+    }
+}
 
 class LinkHelper : public testsupport::NetnsTest {
 protected:

@@ -14,6 +14,8 @@
 #include <fstream>
 #include <string>
 #include <net/if.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -182,6 +184,32 @@ TEST_F(ZentrikKernelTest, ClosedHandleRefusesEverything)
     EXPECT_EQ(W32N_PacketRead(handle, reads[0].record, &reads[0].bytes, &reads[0].overlapped, 0), 0);
     EXPECT_EQ(W32N_CloseAdapter(handle), 0);
     handle = -1;
+}
+
+// The helper's end wakes the loop once; from then on its descriptor is not
+// offered, or a loop still watching it would wake at once, again and again.
+TEST_F(ZentrikKernelTest, LostHelperWakesTheLoopOnce)
+{
+    openWithReads(1);
+    int fd = zentrikWakeFd();
+    ASSERT_GE(fd, 0);
+    pid_t helper = -1;
+    std::ifstream children("/proc/self/task/" + std::to_string(gettid()) + "/children");
+    for (pid_t pid = 0; children >> pid;) {
+        std::string name;
+        std::ifstream("/proc/" + std::to_string(pid) + "/comm") >> name;
+        helper = name == "brennic-link" ? pid : helper;
+    }
+    ASSERT_GT(helper, 0);
+    ASSERT_EQ(kill(helper, SIGKILL), 0);
+    pollfd woken{fd, POLLIN, 0};
+    ASSERT_EQ(poll(&woken, 1, 5000), 1);
+    zentrikClearWake();
+    fd = zentrikWakeFd();
+    pollfd again{fd, POLLIN, 0};
+    EXPECT_TRUE(fd < 0 || poll(&again, 1, 0) == 0);
+    EXPECT_EQ(linkHelperLost(), 1);
+    handle = -1;  // it went with the helper
 }
 
 // Runs W32N_OpenAdapterA in a child, as nobody if asked, and returns what it

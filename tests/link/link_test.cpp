@@ -282,6 +282,28 @@ TEST_F(LinkTest, CompletedSlotsAreTakenByIndexNotArrival)
     EXPECT_EQ(taken[2][readrec::frame + 17], 0x22);
 }
 
+// Refresh closes and opens the adapters between a look at the ring and a take:
+// a frame seen then is gone with its reads, and each slot is posted once.
+TEST_F(LinkTest, ReopenedAdaptersHandOutNothingFromBefore)
+{
+    add("eth0", 1);
+    ASSERT_EQ(openAdapters(), 1);
+    zsim::deliver(0, mgmtFrame(0x11));
+    ASSERT_TRUE(framesWaiting());
+    closeAdapters();
+    ASSERT_EQ(openAdapters(), 1);
+    currentAdapterHandle = adapters[0].handle;
+    EXPECT_FALSE(framesWaiting());
+    EXPECT_EQ(takeReceived(0), nullptr);
+    zsim::deliver(0, mgmtFrame(0x22));
+    uint8_t* r = takeReceived(0);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r[readrec::frame + 17], 0x22);
+    repostReceive(r);
+    EXPECT_EQ(takeReceived(0), nullptr);
+    EXPECT_EQ(zsim::postedReads(0), receiveSlotsPerAdapter);
+}
+
 TEST_F(LinkTest, EveryFrameIsTakenWhateverOrderTheSlotsComeBackIn)
 {
     add("eth0", 1);

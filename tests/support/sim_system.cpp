@@ -10,6 +10,7 @@
 #include "platform/timers.h"
 #include "session/session.h"
 #include "support/system_state.h"
+#include "support/wire_oracle.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -93,6 +94,16 @@ void SimSystemTest::SetUp()
 
 void SimSystemTest::TearDown()
 {
+    // Whatever the test made the system do, the wire keeps its rules.
+    std::vector<wireoracle::Frame> frames;
+    for (const zsim::SentFrame& s : zsim::wholeTrace())
+        frames.push_back({s.adapter, s.bytes, s.atMicros});
+    std::vector<wireoracle::Wait> waits;
+    for (const simclock::Wait& w : simclock::waits())
+        waits.push_back({w.fromMicros, w.toMicros});
+    std::vector<std::string> broken = wireoracle::check(frames, waits);
+    for (size_t i = 0; i < broken.size() && i < 5; ++i)
+        ADD_FAILURE() << "wire rule (" << broken.size() << " broken): " << broken[i];
     emu::detachFromSimDriver();
     resetSystemState();
     zsim::reset();
