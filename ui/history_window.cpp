@@ -33,7 +33,7 @@
 
 namespace {
 
-std::string databasePath;
+std::string historyPath;
 
 int64_t systemNowMs()
 {
@@ -185,7 +185,9 @@ HistorySpan HistoryWindow::span() const { return static_cast<HistorySpan>(spanBo
 
 void HistoryWindow::setSpan(HistorySpan span) { spanBox_->setCurrentIndex(static_cast<int>(span)); }
 
-void HistoryWindow::setDatabasePath(const std::string& path) { databasePath = path; }
+void HistoryWindow::setDatabasePath(const std::string& path) { historyPath = path; }
+
+const std::string& HistoryWindow::databasePath() { return historyPath; }
 
 void HistoryWindow::setClock(int64_t (*nowMs)()) { nowClock = nowMs ? nowMs : systemNowMs; }
 
@@ -194,7 +196,7 @@ void HistoryWindow::reload()
     const QString why = notRecordingText();
     notRecording_->setText(why);
     notRecording_->setVisible(!why.isEmpty());
-    draw(loadStationChart(databasePath, station_.toStdString(), span(), nowClock()));
+    draw(loadStationChart(historyPath, station_.toStdString(), span(), nowClock()));
 }
 
 void HistoryWindow::zoomTo(int64_t fromMs, int64_t toMs)
@@ -279,7 +281,7 @@ bool HistoryWindow::exportTo(const QString& path, QString* why)
         return false;
     }
     history::Store store;
-    if (!store.open(databasePath.empty() ? history::defaultPath() : databasePath, history::Store::Mode::readOnly)) {
+    if (!store.open(historyPath.empty() ? history::defaultPath() : historyPath, history::Store::Mode::readOnly)) {
         *why = QString::fromStdString(store.error());
         return false;
     }

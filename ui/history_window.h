@@ -65,6 +65,7 @@ public:
     // The history database the windows read, and the clock their spans end at;
     // tests point both elsewhere. An empty path is the default place.
     static void setDatabasePath(const std::string& path);
+    static const std::string& databasePath();
     static void setClock(int64_t (*nowMs)());
 
 protected:

@@ -12,6 +12,7 @@
 #include "history/history.h"
 #include "support/history_fill.h"
 #include "support/scratch.h"
+#include "ui/degradation_notifier.h"
 #include "ui/device_page.h"
 #include "ui/history_chart.h"
 #include "ui/history_window.h"
@@ -27,6 +28,8 @@
 #include <QChartView>
 #include <QCategoryAxis>
 #include <QComboBox>
+#include <QDBusConnectionInterface>
+#include <QProcess>
 #include <QFileDialog>
 #include <QImage>
 #include <QPointer>
@@ -99,6 +102,21 @@ struct LocalZone {
         tzset();
     }
     std::string saved;
+};
+
+// The desktop's notification service as a private session bus sees it: every Notify recorded.
+class NotificationServer : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QStringList seen;  // "summary | body"
+public slots:
+    uint Notify(const QString& app, uint, const QString&, const QString& summary, const QString& body,
+                const QStringList&, const QVariantMap&, int)
+    {
+        seen << app + ": " + summary + " | " + body;
+        return static_cast<uint>(seen.size());
+    }
 };
 
 QStringList fileLines(const std::string& path)
@@ -727,6 +745,59 @@ TEST(HistoryChart, TicksFallOnRoundLocalTimesWithTheDateWhereItChanges)
     EXPECT_EQ(zoneText(at), "IST, UTC+05:30");
 }
 
+// Two days of degrading.json: the second day's dip is a notification over a
+// private session bus, its recovery another once the quiet hour is over.
+TEST_F(SheetTest, DegradedStationIsANotificationAndSoIsItsRecovery)
+{
+    scratch::Directory dir("notify");
+    const std::string db = dir.path() + "/history.sqlite3";
+    constexpr int64_t start = 1774828800000;  // 2026-03-30 00:00 UTC
+    constexpr int64_t minute = 60000;
+    emu::Network model;
+    std::string error;
+    ASSERT_TRUE(emu::loadScenario(std::string(SIM_SCENARIO_DIR) + "/degrading.json", model, &error)) << error;
+    // From noon: a day of history by the next day's dip, and a median for it.
+    ASSERT_TRUE(historyfill::recordModel(model, db, start + 12 * 60 * minute, historyfill::dayMs + 4 * 60 * minute, &error))
+        << error;
+    load("degrading.json");
+    open();
+    ASSERT_TRUE(runUntilScanEnds());
+
+    QProcess daemon;
+    daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+    ASSERT_TRUE(daemon.waitForStarted()) << "dbus-daemon is missing";
+    ASSERT_TRUE(daemon.waitForReadyRead(10000));
+    const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+    NotificationServer server;
+    QDBusConnection serverBus = QDBusConnection::connectToBus(address, "notification-server");
+    QDBusConnection bus = QDBusConnection::connectToBus(address, "brennic");
+    const int64_t day2 = start + historyfill::dayMs;
+    // No service on the bus: nothing sent.
+    EXPECT_EQ(DegradationNotifier(nullptr, bus).check(db, day2 + (14 * 60 + 30) * minute), 0);
+    ASSERT_TRUE(serverBus.registerObject("/org/freedesktop/Notifications", &server, QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(serverBus.registerService("org.freedesktop.Notifications"));
+    QTRY_VERIFY(bus.interface()->isServiceRegistered("org.freedesktop.Notifications"));
+
+    DegradationNotifier notifier(nullptr, bus);
+    std::vector<int64_t> at;  // minutes of the day
+    for (int64_t t = day2 + 13 * 60 * minute; t <= day2 + 16 * 60 * minute; t += minute)
+        if (notifier.check(db, t) > 0)
+            at.push_back((t - day2) / minute);
+    QTRY_COMPARE(server.seen.size(), 2);
+    ASSERT_EQ(at.size(), 2u);
+    // Under half of its median from about 13:59: ten minutes of that is 14:09.
+    EXPECT_GE(at[0], 14 * 60 + 8);
+    EXPECT_LE(at[0], 14 * 60 + 10);
+    EXPECT_EQ(at[1], at[0] + 60);  // recovered at 15:02, told when the quiet hour ends
+    EXPECT_TRUE(server.seen[0].startsWith("brennic: Powerline link to 02:b7:1c:20:00:01 degraded | For 10 minutes at 0."))
+        << server.seen[0].toStdString();
+    EXPECT_TRUE(server.seen[0].contains(", its usual rate is 8.")) << server.seen[0].toStdString();
+    EXPECT_TRUE(server.seen[1].startsWith("brennic: Powerline link to 02:b7:1c:20:00:01 recovered | Back at 8."))
+        << server.seen[1].toStdString();
+    daemon.kill();
+    daemon.waitForFinished();
+}
+
 TEST_F(SheetTest, ClearingTheNetworkListBeforeItExistsDoesNothing)
 {
     load("home.json");
@@ -880,3 +951,5 @@ TEST_F(ScanDialogTest, MinimisedDialogAndSheetComeBack)
     EXPECT_LT(passes, 300);
     EXPECT_FALSE(sheet->isMinimized());
 }
+
+#include "ui_test.moc"
