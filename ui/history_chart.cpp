@@ -62,7 +62,9 @@ QString zoneText(qint64 utcMs)
                             .arg(std::abs(offset) / 60, 2, 10, QLatin1Char('0'))
                             .arg(std::abs(offset) % 60, 2, 10, QLatin1Char('0'));
     const QString name = t.timeZoneAbbreviation();
-    return name.isEmpty() || name == QLatin1String("UTC") ? utc : name + QStringLiteral(", ") + utc;
+    if (offset == 0 && (name.isEmpty() || name == QLatin1String("UTC")))
+        return QStringLiteral("UTC");
+    return name.isEmpty() ? utc : name + QStringLiteral(", ") + utc;
 }
 
 HistoryChartView::HistoryChartView(QChart* chart, QWidget* parent)
