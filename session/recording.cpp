@@ -16,9 +16,11 @@ history::Store store;
 HistoryClock clock = nullptr;
 // One line per run of failures: the next one is reported after a success.
 bool failing = false;
+std::string problem;
 
 void report(const std::string& what)
 {
+    problem = what;
     std::fprintf(stderr, "%s: history: %s; not recording\n", program_invocation_short_name, what.c_str());
 }
 
@@ -40,11 +42,13 @@ void recordReply()
     reply.rating = linkQualityFor(average).ratingText;
     if (store.record(reply)) {
         failing = false;
+        problem.clear();
     } else if (store.damaged()) {
         // Writing on into a damaged file spreads the damage: recording stops
         // here, said once; the sheet, the frames and the configuration go on.
-        report(store.error());
+        const std::string why = store.error();
         closeHistory();
+        report(why);
     } else if (!failing) {
         failing = true;
         report(store.error());
@@ -55,6 +59,7 @@ void recordReply()
 bool openHistory(const std::string& path, int retentionDays)
 {
     failing = false;
+    problem.clear();
     store.setRetentionDays(retentionDays);
     if (!store.open(path.empty() ? history::defaultPath() : path)) {
         report(store.error());
@@ -69,9 +74,12 @@ void closeHistory()
 {
     setRatesUpdatedHook(nullptr);
     store.close();
+    problem.clear();
 }
 
 bool historyOpen() { return store.isOpen(); }
+
+const std::string& historyProblem() { return problem; }
 
 void setHistoryClock(HistoryClock c) { clock = c; }
 

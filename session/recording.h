@@ -14,6 +14,9 @@ namespace session {
 bool openHistory(const std::string& path = {}, int retentionDays = history::defaultRetentionDays);
 void closeHistory();
 bool historyOpen();
+// Why nothing is being recorded, as the line on stderr said it ("…: unable to
+// open database file"); empty while the store records or before it is opened.
+const std::string& historyProblem();
 
 // Where the samples' times come from; nullptr: the system's UTC clock.
 using HistoryClock = int64_t (*)();

@@ -2,19 +2,25 @@
 
 #include "history/history.h"
 #include "netstate/stations.h"
+#include "session/recording.h"
+#include "ui/history_chart.h"
 
 #include <QAction>
 #include <QAreaSeries>
+#include <QCategoryAxis>
 #include <QChart>
-#include <QChartView>
 #include <QComboBox>
 #include <QDateTime>
-#include <QDateTimeAxis>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QShortcut>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -23,10 +29,11 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <ctime>
 
 namespace {
 
-std::string databasePath;
+std::string historyPath;
 
 int64_t systemNowMs()
 {
@@ -75,12 +82,37 @@ QAreaSeries* band(const char* name, double low, double high, double sample, qrea
     return area;
 }
 
+// As `brennicctl history --csv` writes its times: ISO 8601 in UTC to the
+// millisecond. Its writer is the command line's own; a test holds the two alike.
+std::string isoTime(int64_t ms)
+{
+    const time_t seconds = static_cast<time_t>(ms / 1000);
+    tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[40];
+    const size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms % 1000));
+    return text;
+}
+
+// The shortest span zoom goes down to: a few samples.
+constexpr int64_t shortestShownMs = 120000;
+
 }  // namespace
+
+QString notRecordingText()
+{
+    const std::string& why = session::historyProblem();
+    return why.empty() ? QString()
+                       : QStringLiteral("History is not being recorded: %1.").arg(QString::fromStdString(why));
+}
 
 HistoryWindow::HistoryWindow(const QString& stationMac, QWidget* parent, HistorySpan span)
     : QWidget(parent, Qt::Window), station_(stationMac), spanBox_(new QComboBox(this)), chart_(new QChart),
-      view_(new QChartView(chart_, this)), timeAxis_(new QDateTimeAxis), rateAxis_(new QValueAxis),
-      current_(new QLabel(this)), minimum_(new QLabel(this)), median_(new QLabel(this)), maximum_(new QLabel(this))
+      view_(new HistoryChartView(chart_, this)), timeAxis_(new QCategoryAxis), rateAxis_(new QValueAxis),
+      exportButton_(new QPushButton(QStringLiteral("Export\u2026"), this)), notRecording_(new QLabel(this)),
+      figures_(new QWidget(this)), current_(new QLabel(figures_)), minimum_(new QLabel(figures_)),
+      median_(new QLabel(figures_)), maximum_(new QLabel(figures_))
 {
     setObjectName(QStringLiteral("historyWindow"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -95,31 +127,54 @@ HistoryWindow::HistoryWindow(const QString& stationMac, QWidget* parent, History
 
     view_->setObjectName(QStringLiteral("historyChart"));
     view_->setRenderHint(QPainter::Antialiasing);
+    view_->setToolTip(QStringLiteral("Drag across a span or turn the wheel to zoom; double-click shows the whole span."));
+    view_->describe = [this](const QString&, const QPointF& p) { return describe(p); };
+    view_->zoomTo = [this](qreal from, qreal to) { zoomTo(static_cast<int64_t>(from), static_cast<int64_t>(to)); };
+    view_->zoomReset = [this] { resetZoom(); };
     chart_->legend()->setAlignment(Qt::AlignBottom);
     chart_->addAxis(timeAxis_, Qt::AlignBottom);
     chart_->addAxis(rateAxis_, Qt::AlignLeft);
+    timeAxis_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     rateAxis_->setTitleText(QStringLiteral("Data Rate (Mbps)"));
     rateAxis_->setLabelFormat(QStringLiteral("%.1f"));
 
+    exportButton_->setObjectName(QStringLiteral("historyExport"));
+    exportButton_->setToolTip(QStringLiteral("Save the span shown as CSV or as a PNG picture"));
+    connect(exportButton_, &QPushButton::clicked, this, &HistoryWindow::exportAs);
+    notRecording_->setObjectName(QStringLiteral("historyNotRecording"));
+    notRecording_->setWordWrap(true);
+    notRecording_->setStyleSheet(QStringLiteral("color: #a00000; font-weight: bold"));
     current_->setObjectName(QStringLiteral("historyNow"));
     minimum_->setObjectName(QStringLiteral("historyMinimum"));
     median_->setObjectName(QStringLiteral("historyMedian"));
     maximum_->setObjectName(QStringLiteral("historyMaximum"));
+    figures_->setObjectName(QStringLiteral("historyFigures"));
+    figures_->setAccessibleName(QStringLiteral("Rate figures of the span"));
 
     auto* top = new QHBoxLayout;
     top->addWidget(stationLabel);
     top->addStretch();
     top->addWidget(spanBox_);
-    auto* figures = new QHBoxLayout;
+    top->addWidget(exportButton_);
+    auto* figures = new QHBoxLayout(figures_);
+    figures->setContentsMargins(0, 0, 0, 0);
     for (QLabel* l : {current_, minimum_, median_, maximum_})
         figures->addWidget(l);
     figures->addStretch();
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
+    layout->addWidget(notRecording_);
     layout->addWidget(view_, 1);
-    layout->addLayout(figures);
+    layout->addWidget(figures_);
 
-    connect(spanBox_, &QComboBox::currentIndexChanged, this, &HistoryWindow::reload);
+    for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(QKeySequence::Close),
+                                     QKeySequence(Qt::CTRL | Qt::Key_W)})
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
+
+    connect(spanBox_, &QComboBox::currentIndexChanged, this, [this] {
+        zoomed_ = false;
+        reload();
+    });
     auto* refresh = new QTimer(this);
     connect(refresh, &QTimer::timeout, this, &HistoryWindow::reload);
     refresh->start(refreshMs);
@@ -130,15 +185,155 @@ HistorySpan HistoryWindow::span() const { return static_cast<HistorySpan>(spanBo
 
 void HistoryWindow::setSpan(HistorySpan span) { spanBox_->setCurrentIndex(static_cast<int>(span)); }
 
-void HistoryWindow::setDatabasePath(const std::string& path) { databasePath = path; }
+void HistoryWindow::setDatabasePath(const std::string& path) { historyPath = path; }
+
+const std::string& HistoryWindow::databasePath() { return historyPath; }
 
 void HistoryWindow::setClock(int64_t (*nowMs)()) { nowClock = nowMs ? nowMs : systemNowMs; }
 
-void HistoryWindow::reload() { draw(loadStationChart(databasePath, station_.toStdString(), span(), nowClock())); }
+void HistoryWindow::reload()
+{
+    const QString why = notRecordingText();
+    notRecording_->setText(why);
+    notRecording_->setVisible(!why.isEmpty());
+    draw(loadStationChart(historyPath, station_.toStdString(), span(), nowClock()));
+}
+
+void HistoryWindow::zoomTo(int64_t fromMs, int64_t toMs)
+{
+    if (toMs - fromMs < shortestShownMs) {
+        const int64_t middle = fromMs + (toMs - fromMs) / 2;
+        fromMs = middle - shortestShownMs / 2;
+        toMs = middle + shortestShownMs / 2;
+    }
+    shownFrom_ = std::max(fromMs, spanFrom_);
+    shownTo_ = std::min(toMs, spanTo_);
+    zoomed_ = shownFrom_ > spanFrom_ || shownTo_ < spanTo_;
+    showSpan();
+}
+
+void HistoryWindow::resetZoom()
+{
+    zoomed_ = false;
+    shownFrom_ = spanFrom_;
+    shownTo_ = spanTo_;
+    showSpan();
+}
+
+// The time axis over the shown span: ticks at round local times, the zone named.
+void HistoryWindow::showSpan()
+{
+    view_->hideReadout();
+    timeAxis_->setRange(static_cast<qreal>(shownFrom_), static_cast<qreal>(shownTo_));
+    for (const QString& label : timeAxis_->categoriesLabels())
+        timeAxis_->remove(label);
+    timeAxis_->setStartValue(static_cast<qreal>(shownFrom_));
+    // Labels must differ; a time that recurs on another day gets an invisible mark.
+    QStringList used;
+    for (const TimeTick& t : timeTicks(shownFrom_, shownTo_, std::max(3, view_->width() / 100))) {
+        QString label = t.label;
+        while (used.contains(label))
+            label += QChar(0x200B);
+        used.append(label);
+        timeAxis_->append(label, static_cast<qreal>(t.utcMs));
+    }
+    timeAxis_->setTitleText(QStringLiteral("Time (%1)").arg(zoneText(shownTo_)));
+    view_->setAccessibleDescription(
+        QStringLiteral("Rate of station %1 from %2 to %3, over the Poor, Fair and Excellent bands")
+            .arg(station_, QDateTime::fromMSecsSinceEpoch(shownFrom_).toString(QStringLiteral("ddd d MMM HH:mm")),
+                 QDateTime::fromMSecsSinceEpoch(shownTo_).toString(QStringLiteral("ddd d MMM HH:mm"))));
+}
+
+void HistoryWindow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // As many ticks as the width holds.
+    if (spanTo_ > spanFrom_)
+        showSpan();
+}
+
+QString HistoryWindow::describe(const QPointF& p) const
+{
+    const int64_t at = static_cast<int64_t>(p.x());
+    const QString zone = QDateTime::fromMSecsSinceEpoch(at).timeZoneAbbreviation();
+    QString when;
+    if (bucketMs_ == 0) {
+        when = QDateTime::fromMSecsSinceEpoch(at).toString(QStringLiteral("ddd d MMM HH:mm:ss"));
+    } else {
+        // A bucket is drawn at its middle.
+        const QDateTime from = QDateTime::fromMSecsSinceEpoch(at - bucketMs_ / 2);
+        const QDateTime to = QDateTime::fromMSecsSinceEpoch(at + bucketMs_ / 2);
+        when = from.toString(QStringLiteral("ddd d MMM HH:mm")) + QStringLiteral("\u2013") +
+               to.toString(QStringLiteral("HH:mm"));
+    }
+    return QStringLiteral("%1 %2\n%3%4 Mbps\n%5")
+        .arg(when, zone, bucketMs_ == 0 ? QString() : QStringLiteral("Mean "), QString::asprintf("%.2f", p.y()),
+             QString::fromLatin1(linkQualityFor(p.y()).ratingText));
+}
+
+bool HistoryWindow::exportTo(const QString& path, QString* why)
+{
+    if (path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive)) {
+        view_->hideReadout();
+        if (view_->grab().save(path, "PNG"))
+            return true;
+        *why = QStringLiteral("%1 could not be written").arg(path);
+        return false;
+    }
+    history::Store store;
+    if (!store.open(historyPath.empty() ? history::defaultPath() : historyPath, history::Store::Mode::readOnly)) {
+        *why = QString::fromStdString(store.error());
+        return false;
+    }
+    history::Filter filter;
+    filter.station = station_.toStdString();
+    filter.sinceMs = shownFrom_;
+    filter.untilMs = shownTo_ + 1;
+    std::string text = "time,adapter,device,station,rate_mbps\n";
+    for (const history::Sample& s : store.samples(filter)) {
+        text += isoTime(s.timeMs) + ',' + history::macString(s.adapter) + ',' + history::macString(s.device) + ',' +
+                history::macString(s.station) + ',';
+        if (s.rateMbps)
+            text += QString::asprintf("%.3f", *s.rateMbps).toStdString();
+        text += '\n';
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text.data(), static_cast<qint64>(text.size())) < 0 ||
+        !file.commit()) {
+        *why = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+void HistoryWindow::exportAs()
+{
+    const QString csv = QStringLiteral("CSV (*.csv)"), png = QStringLiteral("PNG picture (*.png)");
+    QString filter = csv;
+    const QString name = QStringLiteral("brennic-%1-%2.csv")
+                             .arg(QString(station_).remove(QLatin1Char(':')),
+                                  QDateTime::fromMSecsSinceEpoch(shownFrom_).toString(QStringLiteral("yyyyMMdd-HHmm")));
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export History"), name,
+                                                csv + QStringLiteral(";;") + png, &filter);
+    if (path.isEmpty())
+        return;
+    if (filter == png && !path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive)) {
+        if (path.endsWith(QLatin1String(".csv")))
+            path.chop(4);
+        path += QLatin1String(".png");
+    }
+    QString why;
+    if (!exportTo(path, &why))
+        QMessageBox::warning(this, QStringLiteral("Export History"), why);
+}
 
 void HistoryWindow::draw(const StationChart& c)
 {
+    view_->hideReadout();
     chart_->removeAllSeries();
+    spanFrom_ = c.fromMs;
+    spanTo_ = c.toMs;
+    bucketMs_ = c.bucketMs;
     const qreal from = static_cast<qreal>(c.fromMs), to = static_cast<qreal>(c.toMs);
     // Round figures on the rate axis; the bands fill it from bottom to top.
     rateAxis_->setRange(std::min(0.0, c.minimum.value_or(0.0)), std::max(c.maximum.value_or(0.0), excellentAboveMbps) * 1.1);
@@ -172,6 +367,7 @@ void HistoryWindow::draw(const StationChart& c)
         line->setName(QStringLiteral("Rate"));
         line->setObjectName(QStringLiteral("rate"));
         line->setColor(QColor(20, 60, 160));
+        line->setProperty("readable", station_);
         QList<QPointF> points;
         points.reserve(static_cast<qsizetype>(run.size()));
         for (const StationChart::Point& p : run)
@@ -198,17 +394,22 @@ void HistoryWindow::draw(const StationChart& c)
     chart_->setTitle(!c.error.empty() ? QStringLiteral("The history could not be read: %1").arg(QString::fromStdString(c.error))
                      : c.runs.empty() ? QStringLiteral("No rate of this station was recorded in this span.")
                                       : QString());
-    timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(c.fromMs), QDateTime::fromMSecsSinceEpoch(c.toMs));
-    const HistorySpan s = span();
-    timeAxis_->setFormat(s == HistorySpan::hour || s == HistorySpan::day ? QStringLiteral("HH:mm")
-                         : s == HistorySpan::week                         ? QStringLiteral("ddd HH:mm")
-                                                                          : QStringLiteral("d MMM"));
-    timeAxis_->setTickCount(s == HistorySpan::hour ? 7 : s == HistorySpan::day ? 9 : 8);
+    if (zoomed_) {
+        zoomTo(shownFrom_, shownTo_);
+    } else {
+        shownFrom_ = c.fromMs;
+        shownTo_ = c.toMs;
+        showSpan();
+    }
 
     current_->setText(QStringLiteral("Now: %1").arg(rateText(c.current)));
     minimum_->setText(QStringLiteral("Minimum: %1").arg(rateText(c.minimum)));
     median_->setText(QStringLiteral("Median: %1").arg(rateText(c.median)));
     maximum_->setText(QStringLiteral("Maximum: %1").arg(rateText(c.maximum)));
+    for (QLabel* l : {current_, minimum_, median_, maximum_})
+        l->setAccessibleName(l->text());
+    figures_->setAccessibleDescription(QStringList{current_->text(), minimum_->text(), median_->text(), maximum_->text()}.join(QStringLiteral(", ")));
+    view_->setAccessibleName(QStringLiteral("Rate of station %1").arg(station_));
 }
 
 void openStationHistory(QWidget* owner, const QString& stationMac)
@@ -227,6 +428,7 @@ void openStationHistory(QWidget* owner, const QString& stationMac)
 
 void offerStationHistory(QTreeWidget* list)
 {
+    static const QKeySequence historyKeys(Qt::CTRL | Qt::Key_H);
     QObject::connect(list, &QTreeWidget::itemDoubleClicked, list, [list](QTreeWidgetItem* item) {
         openStationHistory(list->window(), item->text(0));
     });
@@ -238,8 +440,15 @@ void offerStationHistory(QTreeWidget* list)
         QMenu menu(list);
         menu.setObjectName(QStringLiteral("stationMenu"));
         const QString station = item->text(0);
-        menu.addAction(QStringLiteral("History\u2026"), list, [list, station] { openStationHistory(list->window(), station); });
+        QAction* history = menu.addAction(QStringLiteral("History\u2026"), list,
+                                          [list, station] { openStationHistory(list->window(), station); });
+        history->setShortcut(historyKeys);
         menu.exec(list->viewport()->mapToGlobal(at));
+    });
+    auto* keys = new QShortcut(historyKeys, list, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+    QObject::connect(keys, &QShortcut::activated, list, [list] {
+        if (QTreeWidgetItem* item = list->currentItem(); item && item->isSelected())
+            openStationHistory(list->window(), item->text(0));
     });
 }
 

@@ -11,11 +11,12 @@
 #include <string>
 #include <vector>
 
+class HistoryChartView;
+class QCategoryAxis;
 class QChart;
-class QChartView;
 class QComboBox;
-class QDateTimeAxis;
 class QLabel;
+class QPushButton;
 class QTreeWidget;
 class QValueAxis;
 
@@ -50,27 +51,53 @@ public:
     // Reads the history again and redraws.
     void reload();
 
+    // The span shown: the whole of span() or what zoom picked within it.
+    int64_t shownFromMs() const { return shownFrom_; }
+    int64_t shownToMs() const { return shownTo_; }
+    void zoomTo(int64_t fromMs, int64_t toMs);
+    void resetZoom();
+    // The shown span as CSV ("history --csv"'s columns) or, for a name ending
+    // in .png, as a picture. False with the reason in *why.
+    bool exportTo(const QString& path, QString* why);
+    // Asks where, then exports: what "Export…" does.
+    void exportAs();
+
     // The history database the windows read, and the clock their spans end at;
     // tests point both elsewhere. An empty path is the default place.
     static void setDatabasePath(const std::string& path);
+    static const std::string& databasePath();
     static void setClock(int64_t (*nowMs)());
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void draw(const StationChart& chart);
+    void showSpan();
+    QString describe(const QPointF& point) const;
 
     QString station_;
     QComboBox* spanBox_;
     QChart* chart_;
-    QChartView* view_;
-    QDateTimeAxis* timeAxis_;
+    HistoryChartView* view_;
+    QCategoryAxis* timeAxis_;
     QValueAxis* rateAxis_;
+    QPushButton* exportButton_;
+    QLabel* notRecording_;
+    QWidget* figures_;
+    int64_t spanFrom_ = 0, spanTo_ = 0, bucketMs_ = 0;
+    int64_t shownFrom_ = 0, shownTo_ = 0;
+    bool zoomed_ = false;
     QLabel* current_;
     QLabel* minimum_;
     QLabel* median_;
     QLabel* maximum_;
 };
 
+// The line that says history is not being recorded, and why; empty while it is.
+QString notRecordingText();
+
 // Opens the station's history window, or raises the one already open.
 void openStationHistory(QWidget* owner, const QString& stationMac);
-// Double-click and the context menu's "History…" on a station list.
+// Double-click, Ctrl+H and the context menu's "History…" on a station list.
 void offerStationHistory(QTreeWidget* stationList);

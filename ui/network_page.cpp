@@ -74,6 +74,10 @@ void NetworkPage::addRow(const StationRow& row)
     auto* item = new QTreeWidgetItem;
     item->setText(0, mac);
     item->setText(1, QString::fromStdString(row.rate));
+    // The rate shown goes nowhere when history cannot be written: the row says so.
+    const QString why = notRecordingText();
+    for (int column = 0; column < 2; ++column)
+        item->setToolTip(column, why);
     stationList_->insertTopLevelItem(at, item);
 }
 

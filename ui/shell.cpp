@@ -5,6 +5,7 @@
 #include "ui/about_page.h"
 #include "ui/advanced_page.h"
 #include "ui/common.h"
+#include "ui/degradation_notifier.h"
 #include "ui/device_page.h"
 #include "ui/looking_window.h"
 #include "ui/network_page.h"
@@ -91,6 +92,8 @@ PropertySheet::PropertySheet(QWidget* parent)
         tabs_->addTab(holder, QString::fromLatin1(tabCaptions[i]));
     }
 
+    // While brennic runs, a degraded link is a desktop notification.
+    (new DegradationNotifier(this))->startChecking();
     session::setView(&monitorView);
     session::setSlowStartHook(showLookingWindow);
     // The start page exists from the outset and starts the session.

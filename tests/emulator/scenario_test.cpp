@@ -71,6 +71,23 @@ TEST(Scenario, ShippedFaultScenarios)
         {"flood.json", 1, [](const emu::Network& n) { return n.adapter(0).device.faults.floodPerSecond > 0; }},
         {"blank-blocks.json", 1,
          [](const emu::Network& n) { return n.adapter(0).device.faults.blankEeprom && n.adapter(0).device.faults.blankRam; }},
+        // The first station falls under half of its usual rate, to Poor, from 14:00 to 15:00 only.
+        {"degrading.json", 1,
+         [](const emu::Network& n) {
+             const auto& s = n.adapter(0).stations;
+             const auto at = [&](size_t i, int hour, int minute) {
+                 return rate(emu::scheduledLinkValue(*s.at(i).schedule, 20000LL * 86400 + hour * 3600 + minute * 60));
+             };
+             bool held = true;
+             for (int minute = 0; minute < 24 * 60; minute += 5) {
+                 const bool dip = minute >= 14 * 60 && minute <= 15 * 60;
+                 held = held && (rating(at(0, minute / 60, minute % 60)) == std::string("Poor")) == dip &&
+                        (at(0, minute / 60, minute % 60) < at(0, 12, 0) / 2) == dip &&
+                        rating(at(1, minute / 60, minute % 60)) == std::string("Excellent") &&
+                        rating(at(2, minute / 60, minute % 60)) == std::string("Excellent");
+             }
+             return s.size() == 3 && held;
+         }},
     };
     for (const Case& c : cases) {
         emu::Network net;

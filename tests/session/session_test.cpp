@@ -5,6 +5,7 @@
 
 #include "emulator/sim_attach.h"
 #include "history/history.h"
+#include "session/degradation.h"
 #include "session/recording.h"
 #include "frames/frame.h"
 #include "keys/password.h"
@@ -532,3 +533,42 @@ TEST_F(SessionTest, HistoryRecordsEachReplyAndAFaultyStoreCostsOneLine)
 }
 
 }  // namespace
+
+// A station degrades when it stays under half of its week's median (once it has
+// a day of history) or under Poor for ten minutes, sample after sample.
+TEST(Degradation, HalfTheMedianOrPoorForTenMinutes)
+{
+    constexpr int64_t minute = 60000, now = 1774828800000;
+    const struct {
+        const char* what;
+        int hoursKnown;        // at 8 Mbps before the bad run
+        double badMbps;
+        int badMinutes;
+        int silentMinutes;     // no sample since
+        int goodAtMinute;      // minutes ago, one good sample within the run; 0: none
+        std::optional<double> normal;
+        bool degraded;
+    } rows[] = {
+        {"under half, ten minutes", 48, 3.0, 11, 0, 0, 8.0, true},
+        {"under half, nine minutes", 48, 3.0, 9, 0, 0, 8.0, false},
+        {"under half, no day of history", 20, 3.0, 11, 0, 0, std::nullopt, false},
+        {"Poor, no day of history", 20, 0.5, 11, 0, 0, std::nullopt, true},
+        {"above half", 48, 4.5, 30, 0, 0, 8.0, false},
+        {"not heard for five minutes", 48, 3.0, 20, 5, 0, 8.0, false},
+        {"a good sample four minutes ago", 48, 3.0, 20, 0, 4, 8.0, false},
+    };
+    for (const auto& r : rows) {
+        std::vector<history::Sample> samples;
+        const int64_t badFrom = now - r.badMinutes * minute;
+        for (int64_t t = badFrom - r.hoursKnown * 60 * minute; t <= now - r.silentMinutes * minute; t += minute / 2) {
+            const bool good = t < badFrom || (r.goodAtMinute && t == now - r.goodAtMinute * minute);
+            samples.push_back({t, 1, 2, 3, good ? 8.0 : r.badMbps});
+        }
+        const std::optional<double> normal = session::normalRate(samples, now);
+        EXPECT_EQ(normal.has_value(), r.normal.has_value()) << r.what;
+        if (normal && r.normal) {
+            EXPECT_NEAR(*normal, *r.normal, 1e-9) << r.what;
+        }
+        EXPECT_EQ(session::degradedNow(samples, now, normal), r.degraded) << r.what;
+    }
+}

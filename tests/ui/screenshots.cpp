@@ -4,6 +4,7 @@
 #include "history/history.h"
 #include "support/history_fill.h"
 #include "ui/common.h"
+#include "ui/history_chart.h"
 #include "ui/history_window.h"
 #include "ui/windows.h"
 #include "ui/device_page.h"
@@ -20,6 +21,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QGuiApplication>
+#include <QLineSeries>
 #include <QPixmap>
 #include <QScreen>
 #include <QPushButton>
@@ -159,6 +161,21 @@ int main(int argc, char** argv)
         window.show();
         QApplication::processEvents();
         save(&window, "history.png");
+        // The read-out at the lowest point of the evening's dip.
+        auto* view = window.findChild<HistoryChartView*>(QStringLiteral("historyChart"));
+        QPointF lowest(0, 1e9);
+        QAbstractSeries* line = nullptr;
+        for (QAbstractSeries* s : view->chart()->series())
+            if (s->objectName() == QLatin1String("rate"))
+                for (const QPointF& p : static_cast<QLineSeries*>(s)->points())
+                    if (p.y() < lowest.y()) {
+                        lowest = p;
+                        line = s;
+                    }
+        if (line) {
+            view->showNearest(view->mapFromScene(view->chart()->mapToScene(view->chart()->mapToPosition(lowest, line))));
+            save(&window, "history-hover.png");
+        }
     }
     for (const char* suffix : {"", "-wal", "-shm"})
         std::remove((database + suffix).c_str());

@@ -6,11 +6,15 @@
 #include "netstate/profiles.h"
 #include "platform/simclock.h"
 #include "platform/timers.h"
+#include "cli/cli.h"
+#include "session/recording.h"
 #include "session/session.h"
 #include "history/history.h"
 #include "support/history_fill.h"
 #include "support/scratch.h"
+#include "ui/degradation_notifier.h"
 #include "ui/device_page.h"
+#include "ui/history_chart.h"
 #include "ui/history_window.h"
 #include "ui/looking_window.h"
 #include "ui/network_page.h"
@@ -22,7 +26,16 @@
 #include <QAccessible>
 #include <QAreaSeries>
 #include <QChartView>
+#include <QCategoryAxis>
 #include <QComboBox>
+#include <QDBusConnectionInterface>
+#include <QProcess>
+#include <QFileDialog>
+#include <QImage>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QTimeZone>
+#include <QWheelEvent>
 #include <QGuiApplication>
 #include <QLineSeries>
 #include <QMenu>
@@ -36,6 +49,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
 #include <functional>
 
 using namespace simsystem;
@@ -66,6 +82,50 @@ QStringList unnamedControls(QAccessibleInterface* node)
     for (int i = 0; node && i < node->childCount(); ++i)
         unnamed << unnamedControls(node->child(i));
     return unnamed;
+}
+
+// The process's local zone for one test: the chart speaks local time.
+struct LocalZone {
+    explicit LocalZone(const char* zone)
+    {
+        if (const char* was = std::getenv("TZ"))
+            saved = was;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~LocalZone()
+    {
+        if (saved.empty())
+            unsetenv("TZ");
+        else
+            setenv("TZ", saved.c_str(), 1);
+        tzset();
+    }
+    std::string saved;
+};
+
+// The desktop's notification service as a private session bus sees it: every Notify recorded.
+class NotificationServer : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QStringList seen;  // "summary | body"
+public slots:
+    uint Notify(const QString& app, uint, const QString&, const QString& summary, const QString& body,
+                const QStringList&, const QVariantMap&, int)
+    {
+        seen << app + ": " + summary + " | " + body;
+        return static_cast<uint>(seen.size());
+    }
+};
+
+QStringList fileLines(const std::string& path)
+{
+    std::ifstream in(path);
+    QStringList lines;
+    for (std::string line; std::getline(in, line);)
+        lines << QString::fromStdString(line);
+    return lines;
 }
 }  // namespace
 
@@ -415,6 +475,7 @@ TEST_F(SheetTest, NetworkPageListsStationsDescendingWithRates)
 // A day of evening.json recorded by the monitor, drawn from the Network page.
 TEST_F(SheetTest, StationRowOpensItsHistoryDrawnFromTheStore)
 {
+    LocalZone zone("Asia/Kolkata");  // UTC+05:30: ticks on the UTC hour would fall on the half hour
     scratch::Directory dir("chart");
     const std::string db = dir.path() + "/history.sqlite3";
     constexpr int64_t start = 1774828800000;  // 2026-03-30 00:00 UTC
@@ -532,6 +593,120 @@ TEST_F(SheetTest, StationRowOpensItsHistoryDrawnFromTheStore)
     for (size_t i = 0; i < hour.size(); ++i)
         EXPECT_NEAR(drawnHour[static_cast<qsizetype>(i)].y(), *hour[i].rateMbps, 1e-9);
     EXPECT_EQ(w->findChild<QLabel*>("historyNow")->text(), QString::asprintf("Now: %.2f Mbps", *hour.back().rateMbps));
+
+    // Hover: the nearest point's local time with its zone, its rate and its rating.
+    auto* chartView = static_cast<HistoryChartView*>(view);
+    QAbstractSeries* rateLine = view->chart()->findChild<QLineSeries*>("rate");
+    const auto placeOf = [&](const QPointF& p) {
+        return view->mapFromScene(view->chart()->mapToScene(view->chart()->mapToPosition(p, rateLine)));
+    };
+    const QPointF hovered = drawnHour[20];
+    QTest::mouseMove(view->viewport(), placeOf(hovered) + QPoint(1, 1));
+    const QString expectedRating = hovered.y() > excellentAboveMbps ? "Excellent" : hovered.y() >= fairFromMbps ? "Fair" : "Poor";
+    EXPECT_EQ(chartView->readout(),
+              QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(hovered.x()), QTimeZone("Asia/Kolkata"))
+                      .toString("ddd d MMM HH:mm:ss") +
+                  QString::asprintf(" IST\n%.2f Mbps\nLink Quality: ", hovered.y()) + expectedRating);
+    // Ticks on round local minutes, the first with its date; the zone named under them.
+    auto* timeAxis = static_cast<QCategoryAxis*>(view->chart()->axes(Qt::Horizontal).value(0));
+    ASSERT_NE(timeAxis, nullptr);
+    EXPECT_EQ(timeAxis->titleText(), "Time (IST, UTC+05:30)");
+    EXPECT_EQ(timeAxis->categoriesLabels().value(0), "31 Mar 04:30");
+    EXPECT_GE(timeAxis->categoriesLabels().size(), 4);
+    for (const QString& label : timeAxis->categoriesLabels().mid(1))
+        EXPECT_TRUE(QRegularExpression("^\\d\\d:[0-5][05]$").match(label).hasMatch()) << label.toStdString();
+
+    // Drag across a span zooms to it; the wheel zooms around the pointer; a double-click shows it whole.
+    const QPoint dragFrom = placeOf(drawnHour[10]), dragTo = placeOf(drawnHour[70]);
+    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, dragFrom);
+    QTest::mouseMove(view->viewport(), dragTo);
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, dragTo);
+    const double msPerPixel = 3600000.0 / view->chart()->plotArea().width();
+    EXPECT_NEAR(w->shownFromMs(), drawnHour[10].x(), 2 * msPerPixel);
+    EXPECT_NEAR(w->shownToMs(), drawnHour[70].x(), 2 * msPerPixel);
+    EXPECT_EQ(timeAxis->min(), w->shownFromMs());
+    EXPECT_EQ(timeAxis->max(), w->shownToMs());
+    const int64_t zoomedWidth = w->shownToMs() - w->shownFromMs();
+    const QPoint wheelAt = placeOf(drawnHour[40]);
+    QWheelEvent wheel(wheelAt, view->viewport()->mapToGlobal(wheelAt), {}, {0, 120}, Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view->viewport(), &wheel);
+    EXPECT_NEAR(w->shownToMs() - w->shownFromMs(), 0.8 * zoomedWidth, 2 * msPerPixel);
+    EXPECT_LT(w->shownFromMs(), drawnHour[40].x());
+    EXPECT_GT(w->shownToMs(), drawnHour[40].x());
+
+    // "Export…" writes the span shown as `brennicctl history --csv` writes its rows.
+    const std::string csv = dir.path() + "/shown.csv";
+    QTimer::singleShot(0, [&] {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<QFileDialog*>(top); dialog && dialog->isVisible()) {
+                dialog->selectFile(QString::fromStdString(csv));
+                QMetaObject::invokeMethod(dialog, "accept");
+            }
+    });
+    w->findChild<QPushButton*>("historyExport")->click();
+    const QStringList exported = fileLines(csv);
+    cli::Invocation inv;
+    std::string usage;
+    ASSERT_TRUE(cli::parseArguments({"history", "--csv", "--history", db, "--station", "02:b7:1c:20:00:01", "--since", "3650d"},
+                                    &inv, &usage)) << usage;
+    const std::string all = dir.path() + "/all.csv";
+    std::FILE* out = std::fopen(all.c_str(), "w");
+    ASSERT_EQ(cli::runHistoryCommand(inv, out), 0);
+    std::fclose(out);
+    const QStringList written = fileLines(all);
+    ASSERT_GT(exported.size(), 40);
+    EXPECT_EQ(exported[0], written[0]);
+    EXPECT_EQ(exported[0], "time,adapter,device,station,rate_mbps");
+    f.sinceMs = w->shownFromMs();
+    f.untilMs = w->shownToMs() + 1;
+    EXPECT_EQ(exported.size() - 1, static_cast<qsizetype>(onlyStation(store.samples(f)).size()));
+    const qsizetype firstRow = written.indexOf(exported.value(1));
+    ASSERT_GT(firstRow, 0);
+    EXPECT_EQ(written.mid(firstRow, exported.size() - 1), exported.mid(1));
+    // And as a picture of the chart.
+    QString why;
+    ASSERT_TRUE(w->exportTo(QString::fromStdString(dir.path() + "/shown.png"), &why)) << why.toStdString();
+    EXPECT_EQ(QImage(QString::fromStdString(dir.path() + "/shown.png")).size(), view->size());
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, wheelAt);
+    EXPECT_EQ(w->shownFromMs(), start + historyfill::dayMs - 3600000);
+    EXPECT_EQ(w->shownToMs(), start + historyfill::dayMs);
+
+    // Screen readers hear the chart and the figures by name.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(view)->text(QAccessible::Name), "Rate of station 02:b7:1c:20:00:01");
+    QAccessibleInterface* figures = QAccessible::queryAccessibleInterface(w->findChild<QWidget*>("historyFigures"));
+    EXPECT_EQ(figures->text(QAccessible::Name), "Rate figures of the span");
+    EXPECT_TRUE(figures->text(QAccessible::Description).startsWith(w->findChild<QLabel*>("historyNow")->text()));
+
+    // History that cannot be written: the window and the Network page's rows say so, and why.
+    auto* notRecording = w->findChild<QLabel*>("historyNotRecording");
+    EXPECT_FALSE(notRecording->isVisibleTo(w));
+    { std::ofstream(dir.path() + "/file"); }
+    EXPECT_FALSE(session::openHistory(dir.path() + "/file/history.sqlite3"));
+    w->reload();
+    EXPECT_TRUE(notRecording->isVisibleTo(w));
+    EXPECT_TRUE(notRecording->text().startsWith("History is not being recorded: " +
+                                                QString::fromStdString(dir.path()) + "/file"))
+        << notRecording->text().toStdString();
+    networkPageWindow->fillRows({{"02:b7:1c:20:00:01", "7.90", 7.9}});
+    EXPECT_EQ(list->topLevelItem(0)->toolTip(1), notRecording->text());
+    session::closeHistory();
+    w->reload();
+    EXPECT_FALSE(notRecording->isVisibleTo(w));
+
+    // Esc and Ctrl+W close; Ctrl+H on a selected row opens it again.
+    QPointer<HistoryWindow> one(w), other(windows[0] == w ? windows[1] : windows[0]);
+    QTest::keyClick(w, Qt::Key_Escape);
+    QTest::keyClick(other, Qt::Key_W, Qt::ControlModifier);
+    QTRY_VERIFY(one.isNull() && other.isNull());
+    sheet->activateWindow();
+    list->setFocus();
+    list->setCurrentItem(list->topLevelItem(0));
+    QTest::keyClick(list, Qt::Key_H, Qt::ControlModifier);
+    windows = sheet->findChildren<HistoryWindow*>();
+    ASSERT_EQ(windows.size(), 1);
+    EXPECT_EQ(windows[0]->station(), "02:b7:1c:20:00:01");
+
     // A station the history never heard: nothing drawn, and the window says so.
     HistoryWindow unheard("02:b7:1c:20:00:04", nullptr);
     EXPECT_EQ(unheard.findChild<QChartView*>("historyChart")->chart()->series().size(), 3);  // the bands alone
@@ -540,6 +715,87 @@ TEST_F(SheetTest, StationRowOpensItsHistoryDrawnFromTheStore)
     EXPECT_EQ(unheard.findChild<QLabel*>("historyNow")->text(), "Now: *");
     HistoryWindow::setClock(nullptr);
     HistoryWindow::setDatabasePath({});
+}
+
+TEST(HistoryChart, TicksFallOnRoundLocalTimesWithTheDateWhereItChanges)
+{
+    LocalZone zone("Asia/Kolkata");
+    constexpr int64_t at = 1774829760000;  // 2026-03-30 00:16 UTC, 05:46 IST
+    constexpr int64_t hour = 3600000;
+    const struct {
+        int64_t from, to;
+        int most;
+        QStringList labels;
+    } rows[] = {
+        {at, at + hour, 7, {"30 Mar 05:50", "06:00", "06:10", "06:20", "06:30", "06:40"}},
+        {at - 6 * hour, at + 18 * hour, 9,
+         {"Mon 30 Mar", "03:00", "06:00", "09:00", "12:00", "15:00", "18:00", "21:00"}},
+        {at, at + 7 * 24 * hour, 8,
+         {"Tue 31 Mar", "Wed 1 Apr", "Thu 2 Apr", "Fri 3 Apr", "Sat 4 Apr", "Sun 5 Apr", "Mon 6 Apr"}},
+        {at, at + 2 * 24 * hour, 5, {"30 Mar 12:00", "Tue 31 Mar", "12:00", "Wed 1 Apr"}},
+    };
+    for (const auto& r : rows) {
+        QStringList labels;
+        for (const TimeTick& t : timeTicks(r.from, r.to, r.most)) {
+            labels << t.label;
+            EXPECT_EQ((t.utcMs + 5 * hour + hour / 2) % (10 * 60000), 0) << t.label.toStdString();
+        }
+        EXPECT_EQ(labels, r.labels);
+    }
+    EXPECT_EQ(zoneText(at), "IST, UTC+05:30");
+}
+
+// Two days of degrading.json: the second day's dip is a notification over a
+// private session bus, its recovery another once the quiet hour is over.
+TEST_F(SheetTest, DegradedStationIsANotificationAndSoIsItsRecovery)
+{
+    scratch::Directory dir("notify");
+    const std::string db = dir.path() + "/history.sqlite3";
+    constexpr int64_t start = 1774828800000;  // 2026-03-30 00:00 UTC
+    constexpr int64_t minute = 60000;
+    emu::Network model;
+    std::string error;
+    ASSERT_TRUE(emu::loadScenario(std::string(SIM_SCENARIO_DIR) + "/degrading.json", model, &error)) << error;
+    // From noon: a day of history by the next day's dip, and a median for it.
+    ASSERT_TRUE(historyfill::recordModel(model, db, start + 12 * 60 * minute, historyfill::dayMs + 4 * 60 * minute, &error))
+        << error;
+    load("degrading.json");
+    open();
+    ASSERT_TRUE(runUntilScanEnds());
+
+    QProcess daemon;
+    daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+    ASSERT_TRUE(daemon.waitForStarted()) << "dbus-daemon is missing";
+    ASSERT_TRUE(daemon.waitForReadyRead(10000));
+    const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+    NotificationServer server;
+    QDBusConnection serverBus = QDBusConnection::connectToBus(address, "notification-server");
+    QDBusConnection bus = QDBusConnection::connectToBus(address, "brennic");
+    const int64_t day2 = start + historyfill::dayMs;
+    // No service on the bus: nothing sent.
+    EXPECT_EQ(DegradationNotifier(nullptr, bus).check(db, day2 + (14 * 60 + 30) * minute), 0);
+    ASSERT_TRUE(serverBus.registerObject("/org/freedesktop/Notifications", &server, QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(serverBus.registerService("org.freedesktop.Notifications"));
+    QTRY_VERIFY(bus.interface()->isServiceRegistered("org.freedesktop.Notifications"));
+
+    DegradationNotifier notifier(nullptr, bus);
+    std::vector<int64_t> at;  // minutes of the day
+    for (int64_t t = day2 + 13 * 60 * minute; t <= day2 + 16 * 60 * minute; t += minute)
+        if (notifier.check(db, t) > 0)
+            at.push_back((t - day2) / minute);
+    QTRY_COMPARE(server.seen.size(), 2);
+    ASSERT_EQ(at.size(), 2u);
+    // Under half of its median from about 13:59: ten minutes of that is 14:09.
+    EXPECT_GE(at[0], 14 * 60 + 8);
+    EXPECT_LE(at[0], 14 * 60 + 10);
+    EXPECT_EQ(at[1], at[0] + 60);  // recovered at 15:02, told when the quiet hour ends
+    EXPECT_TRUE(server.seen[0].startsWith("brennic: Powerline link to 02:b7:1c:20:00:01 degraded | For 10 minutes at 0."))
+        << server.seen[0].toStdString();
+    EXPECT_TRUE(server.seen[0].contains(", its usual rate is 8.")) << server.seen[0].toStdString();
+    EXPECT_TRUE(server.seen[1].startsWith("brennic: Powerline link to 02:b7:1c:20:00:01 recovered | Back at 8."))
+        << server.seen[1].toStdString();
+    daemon.kill();
+    daemon.waitForFinished();
 }
 
 TEST_F(SheetTest, ClearingTheNetworkListBeforeItExistsDoesNothing)
@@ -695,3 +951,5 @@ TEST_F(ScanDialogTest, MinimisedDialogAndSheetComeBack)
     EXPECT_LT(passes, 300);
     EXPECT_FALSE(sheet->isMinimized());
 }
+
+#include "ui_test.moc"
