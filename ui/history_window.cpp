@@ -3,12 +3,14 @@
 #include "history/history.h"
 #include "netstate/stations.h"
 #include "session/recording.h"
+#include "session/session.h"
 #include "ui/history_chart.h"
 
 #include <QAction>
 #include <QAreaSeries>
 #include <QCategoryAxis>
 #include <QChart>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
 #include <QFileDialog>
@@ -128,7 +130,7 @@ HistoryWindow::HistoryWindow(const QString& stationMac, QWidget* parent, History
     view_->setObjectName(QStringLiteral("historyChart"));
     view_->setRenderHint(QPainter::Antialiasing);
     view_->setToolTip(QStringLiteral("Drag across a span or turn the wheel to zoom; double-click shows the whole span."));
-    view_->describe = [this](const QString&, const QPointF& p) { return describe(p); };
+    view_->describe = [this](const QString& line, const QPointF& p) { return describe(line, p); };
     view_->zoomTo = [this](qreal from, qreal to) { zoomTo(static_cast<int64_t>(from), static_cast<int64_t>(to)); };
     view_->zoomReset = [this] { resetZoom(); };
     chart_->legend()->setAlignment(Qt::AlignBottom);
@@ -163,6 +165,23 @@ HistoryWindow::HistoryWindow(const QString& stationMac, QWidget* parent, History
     figures->addStretch();
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
+    // Other stations of the table over the same span, each a line of its own.
+    auto* compare = new QHBoxLayout;
+    for (const StationRow& row : session::currentStations().stations) {
+        const QString mac = QString::fromStdString(row.mac);
+        if (mac == stationMac)
+            continue;
+        auto* box = new QCheckBox(mac, this);
+        box->setObjectName(QStringLiteral("compare"));
+        box->setAccessibleName(QStringLiteral("Compare with %1").arg(mac));
+        connect(box, &QCheckBox::toggled, this, &HistoryWindow::reload);
+        compare->addWidget(box);
+        compare_.push_back(box);
+    }
+    if (!compare_.empty())
+        compare->insertWidget(0, new QLabel(QStringLiteral("Compare with:"), this));
+    compare->addStretch();
+    layout->addLayout(compare);
     layout->addWidget(notRecording_);
     layout->addWidget(view_, 1);
     layout->addWidget(figures_);
@@ -252,7 +271,7 @@ void HistoryWindow::resizeEvent(QResizeEvent* event)
         showSpan();
 }
 
-QString HistoryWindow::describe(const QPointF& p) const
+QString HistoryWindow::describe(const QString& line, const QPointF& p) const
 {
     const int64_t at = static_cast<int64_t>(p.x());
     const QString zone = QDateTime::fromMSecsSinceEpoch(at).timeZoneAbbreviation();
@@ -266,8 +285,8 @@ QString HistoryWindow::describe(const QPointF& p) const
         when = from.toString(QStringLiteral("ddd d MMM HH:mm")) + QStringLiteral("\u2013") +
                to.toString(QStringLiteral("HH:mm"));
     }
-    return QStringLiteral("%1 %2\n%3%4 Mbps\n%5")
-        .arg(when, zone, bucketMs_ == 0 ? QString() : QStringLiteral("Mean "), QString::asprintf("%.2f", p.y()),
+    return QStringLiteral("%1%2 %3\n%4%5 Mbps\n%6")
+        .arg(line == station_ ? QString() : line + QLatin1Char('\n'), when, zone, bucketMs_ == 0 ? QString() : QStringLiteral("Mean "), QString::asprintf("%.2f", p.y()),
              QString::fromLatin1(linkQualityFor(p.y()).ratingText));
 }
 
@@ -335,8 +354,16 @@ void HistoryWindow::draw(const StationChart& c)
     spanTo_ = c.toMs;
     bucketMs_ = c.bucketMs;
     const qreal from = static_cast<qreal>(c.fromMs), to = static_cast<qreal>(c.toMs);
+    std::vector<std::pair<QString, StationChart>> others;
+    double highest = std::max(c.maximum.value_or(0.0), excellentAboveMbps);
+    for (QCheckBox* box : compare_) {
+        if (!box->isChecked())
+            continue;
+        others.emplace_back(box->text(), loadStationChart(historyPath, box->text().toStdString(), span(), c.toMs));
+        highest = std::max(highest, others.back().second.maximum.value_or(0.0));
+    }
     // Round figures on the rate axis; the bands fill it from bottom to top.
-    rateAxis_->setRange(std::min(0.0, c.minimum.value_or(0.0)), std::max(c.maximum.value_or(0.0), excellentAboveMbps) * 1.1);
+    rateAxis_->setRange(std::min(0.0, c.minimum.value_or(0.0)), highest * 1.1);
     rateAxis_->applyNiceNumbers();
     const double low = rateAxis_->min(), high = rateAxis_->max();
 
@@ -375,7 +402,22 @@ void HistoryWindow::draw(const StationChart& c)
         line->replace(points);
         series.push_back(line);
     }
+    static const QColor compareColours[] = {QColor(200, 90, 0), QColor(120, 40, 150), QColor(0, 120, 110),
+                                            QColor(150, 110, 0), QColor(180, 30, 90)};
+    for (size_t i = 0; i < others.size(); ++i) {
+        for (const auto& run : others[i].second.runs) {
+            auto* line = new QLineSeries;
+            line->setName(others[i].first);
+            line->setObjectName(QStringLiteral("compare"));
+            line->setColor(compareColours[i % std::size(compareColours)]);
+            line->setProperty("readable", others[i].first);
+            for (const StationChart::Point& p : run)
+                line->append(static_cast<qreal>(p.utcMs), p.mbps);
+            series.push_back(line);
+        }
+    }
     bool rateInLegend = false, rangeInLegend = false;
+    QStringList comparedInLegend;
     for (QAbstractSeries* s : series) {
         chart_->addSeries(s);
         s->attachAxis(timeAxis_);
@@ -388,6 +430,11 @@ void HistoryWindow::draw(const StationChart& c)
             for (QLegendMarker* m : chart_->legend()->markers(s))
                 m->setVisible(!*shown);
             *shown = true;
+        }
+        if (s->objectName() == QLatin1String("compare")) {
+            for (QLegendMarker* m : chart_->legend()->markers(s))
+                m->setVisible(!comparedInLegend.contains(s->name()));
+            comparedInLegend.append(s->name());
         }
     }
 

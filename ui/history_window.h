@@ -14,6 +14,7 @@
 class HistoryChartView;
 class QCategoryAxis;
 class QChart;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -74,7 +75,7 @@ protected:
 private:
     void draw(const StationChart& chart);
     void showSpan();
-    QString describe(const QPointF& point) const;
+    QString describe(const QString& line, const QPointF& point) const;
 
     QString station_;
     QComboBox* spanBox_;
@@ -85,6 +86,7 @@ private:
     QPushButton* exportButton_;
     QLabel* notRecording_;
     QWidget* figures_;
+    std::vector<QCheckBox*> compare_;  // the table's other stations, drawn beside this one when checked
     int64_t spanFrom_ = 0, spanTo_ = 0, bucketMs_ = 0;
     int64_t shownFrom_ = 0, shownTo_ = 0;
     bool zoomed_ = false;

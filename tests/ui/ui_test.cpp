@@ -27,6 +27,7 @@
 #include <QAreaSeries>
 #include <QChartView>
 #include <QCategoryAxis>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDBusConnectionInterface>
 #include <QProcess>
@@ -706,6 +707,23 @@ TEST_F(SheetTest, StationRowOpensItsHistoryDrawnFromTheStore)
     windows = sheet->findChildren<HistoryWindow*>();
     ASSERT_EQ(windows.size(), 1);
     EXPECT_EQ(windows[0]->station(), "02:b7:1c:20:00:01");
+    // Another station of the table beside it, over the same span: the mean of each of its buckets.
+    QCheckBox* compare = nullptr;
+    for (QCheckBox* box : windows[0]->findChildren<QCheckBox*>("compare"))
+        compare = box->text() == "02:b7:1c:20:00:02" ? box : compare;
+    ASSERT_NE(compare, nullptr);
+    compare->setChecked(true);
+    f.station = "02:b7:1c:20:00:02";
+    f.sinceMs = start;
+    f.untilMs = INT64_MAX;
+    const std::vector<history::Bucket> otherBuckets = store.buckets(f, 300000);
+    QList<QPointF> compared;
+    for (QAbstractSeries* s : windows[0]->findChild<QChartView*>("historyChart")->chart()->series())
+        if (s->objectName() == "compare")
+            compared += static_cast<QLineSeries*>(s)->points();
+    ASSERT_EQ(compared.size(), static_cast<qsizetype>(otherBuckets.size()));
+    for (size_t i = 0; i < otherBuckets.size(); ++i)
+        EXPECT_NEAR(compared[static_cast<qsizetype>(i)].y(), *otherBuckets[i].avgMbps, 1e-9);
 
     // A station the history never heard: nothing drawn, and the window says so.
     HistoryWindow unheard("02:b7:1c:20:00:04", nullptr);
