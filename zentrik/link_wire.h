@@ -28,6 +28,10 @@ enum Op : uint8_t {
                         // that the helper makes readable whenever it has put frames in a ring
 };
 
+// Every op the parser accepts. A new op is added here, and the request fuzz
+// target refuses to build until it knows what that op may ask of the helper.
+constexpr Op acceptedOps[] = {opOpen, opClose, opPromiscuous, opFilter, opSend, opWake};
+
 constexpr size_t headerSize = 8;
 constexpr size_t minFrame = 60;
 constexpr size_t maxFrame = 1514;
