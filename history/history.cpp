@@ -293,13 +293,11 @@ int64_t monotonicNs()
     return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-// How long an operation may run before its statement is stopped: far above
-// what the largest store takes, far below a hang.
-constexpr int64_t openMs = 60000;     // the schema check and a migration
-constexpr int64_t recordMs = 2000;    // one reply, inside a monitor tick
-constexpr int64_t queryMs = 60000;
-constexpr int64_t checkMs = 600000;   // reads every page
-constexpr int64_t migrateMs = 600000; // rewrites every row, once
+constexpr int64_t openMs = deadline::openMs;
+constexpr int64_t recordMs = deadline::recordMs;
+constexpr int64_t queryMs = deadline::queryMs;
+constexpr int64_t checkMs = deadline::checkMs;
+constexpr int64_t migrateMs = deadline::migrateMs;
 // Temporary data (sorts, the quick check's) stays in memory up to this; a file
 // cannot make one of these programs fill a disk.
 constexpr int64_t heapLimit = 512ll << 20;

@@ -20,6 +20,16 @@ namespace history {
 constexpr int defaultRetentionDays = 90;
 constexpr int schemaVersion = 2;
 
+// How long an operation may run before its statement is stopped: far above
+// what the largest store takes, far below a hang.
+namespace deadline {
+constexpr int64_t openMs = 60000;      // the schema check and a migration
+constexpr int64_t recordMs = 2000;     // one reply, inside a monitor tick
+constexpr int64_t queryMs = 60000;
+constexpr int64_t checkMs = 600000;    // reads every page
+constexpr int64_t migrateMs = 600000;  // rewrites every row, once
+}  // namespace deadline
+
 // UTC milliseconds since 1970.
 int64_t nowMs();
 
