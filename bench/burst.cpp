@@ -9,6 +9,9 @@
 
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -20,6 +23,24 @@ constexpr simframes::Mac stationMac = {0x02, 0xb7, 0x1c, 0x20, 0x00, 0x61};
 
 // StationReply from one remote station to the adapter.
 std::vector<uint8_t> stationReply() { return simframes::frame(hostMac, stationMac, 0x08, 0); }
+
+// True once no packet socket of this namespace holds a frame in its queue: the
+// helper has moved the burst into the ring it shares with us. Read from the
+// kernel's own table, so a helper slowed by a busy machine is waited for.
+bool socketQueuesEmpty()
+{
+    std::ifstream table("/proc/net/packet");
+    std::string line;
+    std::getline(table, line);  // sk RefCnt Type Proto Iface R Rmem User Inode
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string sk, refs, type, proto, iface, running;
+        unsigned long rmem = 0;
+        if (fields >> sk >> refs >> type >> proto >> iface >> running >> rmem && rmem != 0)
+            return false;
+    }
+    return true;
+}
 }  // namespace
 
 Result run(int frames)
@@ -44,7 +65,13 @@ Result run(int frames)
             closeAdapters();
             return r;
         }
-    // The kernel hands the frames to the socket from its backlog; let it finish.
+    // The kernel hands the frames to the helper's socket from its backlog, and
+    // the helper moves them into the shared ring: wait for both, however loaded
+    // the machine, then a little for the last batch's slots to be marked.
+    auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    do
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    while (!socketQueuesEmpty() && std::chrono::steady_clock::now() < giveUp);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     busy = 0;
     auto start = std::chrono::steady_clock::now();
