@@ -27,6 +27,7 @@ const std::vector<VerbSpec> verbs = {
     {"devices", Command::devicesList, "list, add, remove remote devices; set-all"},
     {"history", Command::history, "the rates recorded in the link history"},
     {"metrics", Command::metrics, "the newest rates as OpenMetrics text"},
+    {"check", Command::check, "a monitoring check: is a link below its normal rate"},
     {"help", Command::none, "this help, or a command's"},
 };
 const std::vector<VerbSpec> deviceVerbs = {
@@ -48,7 +49,8 @@ const std::vector<OptionSpec> options = {
     {"--adapter", "-a", Value::interface, adapterBits, onAdapter, "the adapter (interface name or MAC)"},
     {"--interval", "-i", Value::number, bit(Command::watch), "to 'watch'", "seconds from scan to scan"},
     {"--count", "-n", Value::number, bit(Command::watch), "to 'watch'", "stop after this many scans"},
-    {"--station", nullptr, Value::mac, bit(Command::history), "to 'history'", "one station"},
+    {"--station", nullptr, Value::mac, bit(Command::history) | bit(Command::check), "to 'history' or 'check'",
+     "one station"},
     {"--since", nullptr, Value::time, bit(Command::history), "to 'history'", "from (1h, 7d, 2w ago or a time)"},
     {"--until", nullptr, Value::time, bit(Command::history), "to 'history'", "until (a duration ago or a time)"},
     {"--replies", nullptr, Value::none, bit(Command::history), "to 'history'", "each reply's average and rating"},
@@ -56,6 +58,8 @@ const std::vector<OptionSpec> options = {
     {"--csv", nullptr, Value::none, bit(Command::history), "to 'history'", "comma-separated values"},
     {"--check", nullptr, Value::none, bit(Command::history), "to 'history'", "check the file for damage"},
     {"--output", "-o", Value::file, bit(Command::metrics), "to 'metrics'", "write this file atomically"},
+    {"--warning", nullptr, Value::number, bit(Command::check), "to 'check'", "warn below this fraction of normal"},
+    {"--critical", nullptr, Value::number, bit(Command::check), "to 'check'", "critical below this fraction"},
 };
 
 const OptionSpec* findOption(const std::string& name)
@@ -358,6 +362,13 @@ bool parseArguments(const std::vector<std::string>& args, Invocation* out, std::
                 *error = "'" + text + "' is not a duration such as 30s, 5m, 1h or 7d";
                 return false;
             }
+        } else if (option == "--warning" || option == "--critical") {
+            double fraction = 0;
+            if (!parseInterval(text, &fraction) || fraction <= 0 || fraction > 1) {
+                *error = option + " '" + text + "' is not a fraction of the normal rate above 0 and at most 1";
+                return false;
+            }
+            (option == "--warning" ? inv.warning : inv.critical) = fraction;
         } else if (option == "--output") {
             inv.output = text;
             if (inv.output.empty()) {
@@ -403,8 +414,17 @@ bool parseArguments(const std::vector<std::string>& args, Invocation* out, std::
         *error = "no command given";
         return false;
     }
-    if (!inv.help && inv.noHistory && (inv.command == Command::history || inv.command == Command::metrics)) {
+    if (!inv.help && inv.noHistory &&
+        (inv.command == Command::history || inv.command == Command::metrics || inv.command == Command::check)) {
         *error = "'--no-history' leaves nothing to read";
+        return false;
+    }
+    if (inv.critical > inv.warning) {
+        *error = "'--critical' is a fraction at most '--warning': a rate warns before it is critical";
+        return false;
+    }
+    if (inv.json && inv.command == Command::check) {
+        *error = "'check' prints one status line for a monitoring system; no JSON";
         return false;
     }
     if (inv.replies && inv.everyMs > 0) {
@@ -477,6 +497,17 @@ std::string helpText(Command command)
                "The newest rate of each station and each link's rating as OpenMetrics text, for\n"
                "node_exporter's textfile collector. --output replaces FILE atomically. Reads the\n"
                "history alone: no adapter, no lock, runs beside brennic.\n";
+    case Command::check:
+        return "Usage: brennicctl check [--station MAC] [--warning X] [--critical Y] [--history FILE]\n"
+               "A check for Icinga, Nagios or Checkmk, judged from the link history alone (no\n"
+               "adapter, no lock). Each station heard in the last 7 days has a normal rate: the\n"
+               "median of those days, once it has 24 h of history. A station is CRITICAL when its\n"
+               "rate has stayed below Y times its normal (default 0.5) or Poor for 10 minutes,\n"
+               "WARNING when below X times its normal (default 0.75) for as long; 0 < Y <= X <= 1.\n"
+               "One status line, with each station's newest rate and thresholds in Mbps as\n"
+               "performance data. Exit status 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN: the\n"
+               "history cannot be read, --station is not in it, no station has 24 h of\n"
+               "history yet, or bad usage.\n";
     }
     std::string text = "Usage: brennicctl [-j|--json] COMMAND [OPTIONS]\n"
                        "       brennicctl help COMMAND | --version\n"

@@ -361,6 +361,7 @@ int runSession(const Context& ctx)
         case Command::devicesSetAll: status = cmdDevicesSetAll(ctx); break;
         case Command::history:
         case Command::metrics:
+        case Command::check:
         case Command::none: break;
         }
     }
@@ -419,7 +420,8 @@ int run(int argc, char** argv)
     if (!parseArguments(args, &inv, &why)) {
         error(why);
         std::fputs("Try 'brennicctl --help'.\n", stderr);
-        return exitUsage;
+        // A monitoring system reads 2 as CRITICAL: a mistyped check is UNKNOWN.
+        return std::find(args.begin(), args.end(), "check") != args.end() ? checkUnknown : exitUsage;
     }
     if (inv.help) {
         std::fputs(helpText(inv.command).c_str(), stdout);
@@ -441,6 +443,8 @@ int run(int argc, char** argv)
         return printCompletion(inv, stdout);
     if (inv.command == Command::history || inv.command == Command::metrics)
         return runHistoryCommand(inv, stdout);
+    if (inv.command == Command::check)
+        return runCheckCommand(inv, stdout);
 
     // stdout carries the command's output alone: what the layers below print
     // there (the password rules' diagnostics) goes to stderr instead.

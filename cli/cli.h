@@ -28,6 +28,7 @@ enum class Command {
     devicesSetAll,
     history,
     metrics,
+    check,
 };
 
 // A time in UTC ms since 1970, or that long before now.
@@ -62,6 +63,9 @@ struct Invocation {
     bool csv = false;
     bool check = false;           // history: SQLite's quick check of the file, nothing printed but its verdict
     std::string output;           // metrics: this file, replaced atomically, instead of stdout
+    // check: the fractions of a station's normal rate under which it warns and is critical.
+    double warning = 0.75;
+    double critical = 0.5;
 };
 
 // The command line without the program name. False on bad usage, with the
@@ -100,7 +104,11 @@ int printCompletion(const Invocation& inv, std::FILE* out);
 
 int run(int argc, char** argv);
 
-// history and metrics: read the store alone, without adapters or the instance lock.
+// history, metrics and check: read the store alone, without adapters or the instance lock.
 int runHistoryCommand(const Invocation& inv, std::FILE* out);
+
+// check's statuses, the monitoring plugins' own: its usage errors are UNKNOWN too.
+constexpr int checkOk = 0, checkWarning = 1, checkCritical = 2, checkUnknown = 3;
+int runCheckCommand(const Invocation& inv, std::FILE* out);
 
 }  // namespace cli

@@ -92,6 +92,10 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommandAndBadUsageRefused)
         {{"history", "-j", "--since", "30d", "--every", "1h"}, true, Command::history, true, "", 10, "", ""},
         {{"--no-history", "watch", "--history=/tmp/h"}, true, Command::watch, false, "", 10, "", ""},
         {{"metrics", "--output", "/tmp/brennic.prom"}, true, Command::metrics, false, "", 10, "", ""},
+        {{"check", "--station", "02:b7:1c:20:00:03", "--warning=0.8"}, true, Command::check, false, "", 10, "", ""},
+        {{"check", "--critical", "1.5"}, false, Command::none, false, "", 10, "", "not a fraction"},
+        {{"check", "--warning", "0.4"}, false, Command::none, false, "", 10, "", "at most '--warning'"},
+        {{"check", "--every", "1h"}, false, Command::none, false, "", 10, "", "belongs to 'history'"},
         {{"history", "--since", "2y"}, false, Command::none, false, "", 10, "", "neither a duration"},
         {{"history", "--until", "2026-13-01"}, false, Command::none, false, "", 10, "", "ISO 8601"},
         {{"history", "--since", "2026-12-08T17:00+1"}, false, Command::none, false, "", 10, "", "ISO 8601"},
@@ -193,6 +197,8 @@ TEST(Completion, BashCompletesCommandsOptionsAndValues)
         {"brennicctl watch --c", "--count "},
         {"brennicctl stations --i", ""},  // --interval belongs to watch
         {"brennicctl metrics --o", "--output "},
+        {"brennicctl che", "check "},
+        {"brennicctl check --cr", "--critical "},
         {"brennicctl --o", ""},  // --output belongs after metrics
         {"brennicctl stations --adapter lo", "lo "},
         {"brennicctl --completion z", "zsh "},

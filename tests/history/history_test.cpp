@@ -454,3 +454,63 @@ TEST(Brennicctl, MetricsMatchTheGoldenFile)
 }
 
 }  // namespace
+
+// check, the monitoring plugin, over histories with a dip in the station's
+// rate: its exit status, status line and performance data.
+TEST(Brennicctl, CheckJudgesTheNewestRatesAgainstTheNormal)
+{
+    scratch::Directory dir("history-check");
+    constexpr int64_t minuteMs = 60000;
+    // s1 runs at 5 Mbps (s2 at 4) for `span`, every 10 minutes, then every
+    // minute for the last two hours, at `level` between `from` and `to` minutes ago.
+    auto build = [&](const std::string& name, int64_t span, double level, int from, int to) {
+        std::vector<history::Reply> rows;
+        const int64_t now = history::nowMs();
+        for (int64_t t = now - span; t <= now; t += t < now - 2 * hourMs ? 10 * minuteMs : minuteMs) {
+            const int64_t ago = (now - t) / minuteMs;
+            rows.push_back(reply(t, ago <= from && ago >= to ? level : 5.0, 4.0));
+        }
+        make(dir.file(name + "/history.sqlite3"), rows);
+        return dir.file(name + "/history.sqlite3");
+    };
+    struct Case {
+        std::string name;
+        std::vector<std::string> args;
+        int status;
+        std::string line;        // the status line's beginning
+        std::string s1;          // s1's performance data; empty: none
+    };
+    const std::string dip = build("dip", 2 * dayMs, 2.0, 15, 0),
+                      recovered = build("recovered", 2 * dayMs, 2.0, 60, 30),
+                      low = build("low", 2 * dayMs, 3.5, 15, 0), young = build("young", 2 * hourMs, 2.0, 0, 1);
+    const std::string thresholds = ";3.750:;2.500:;0;";
+    const std::vector<Case> cases = {
+        {"dip", {"--history", dip}, 2, "BRENNIC CRITICAL - " + s1 + " degraded: 2.00 Mbps, normal 5.00 (2 stations)",
+         "2.00" + thresholds},
+        {"recovered", {"--history", recovered}, 0, "BRENNIC OK - 2 stations, none degraded", "5.00" + thresholds},
+        {"warning", {"--history", low}, 1, "BRENNIC WARNING - " + s1 + " below 75% of normal: 3.50 Mbps", "3.50" + thresholds},
+        {"warning raised", {"--history", low, "--critical", "0.8", "--warning", "0.9"}, 2, "BRENNIC CRITICAL", "3.50;4.500:;4.000:;0;"},
+        {"other station", {"--history", dip, "--station", s2}, 0, "BRENNIC OK - 1 station, none degraded", ""},
+        {"young", {"--history", young}, 3, "BRENNIC UNKNOWN - 2 stations, none with 24 h of history yet", "5.00;;;0;"},
+        {"absent", {"--history", dir.file("none/history.sqlite3")}, 3, "BRENNIC UNKNOWN - no link history at ", ""},
+        {"unknown station", {"--history", dip, "--station", "02:b7:1c:20:00:09"}, 3, "BRENNIC UNKNOWN - station ", ""},
+        {"bad usage", {"--history", dip, "--critical", "0.9", "--warning", "0.5"}, 3, "", ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"check"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Output run = brennicctl(args, dir);
+        EXPECT_EQ(run.status, c.status) << c.name << ": " << run.out << run.err;
+        EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), c.line.empty() ? 0 : 1) << c.name;
+        EXPECT_EQ(run.out.rfind(c.line, 0), 0u) << c.name << ": " << run.out;
+        const size_t perf = run.out.find("| '" + s1 + "'=");
+        EXPECT_EQ(perf == std::string::npos, c.s1.empty()) << c.name << ": " << run.out;
+        if (perf != std::string::npos) {
+            EXPECT_EQ(run.out.substr(perf + s1.size() + 5, c.s1.size()), c.s1) << c.name << ": " << run.out;
+        }
+    }
+    spoilPages(dip, 1, 0);
+    Output damaged = brennicctl({"check", "--history", dip}, dir);
+    EXPECT_EQ(damaged.status, 3) << damaged.out;
+    EXPECT_EQ(damaged.out.rfind("BRENNIC UNKNOWN - history: " + dip + ": ", 0), 0u) << damaged.out;
+}
