@@ -1,6 +1,7 @@
 // history and metrics: the link history read alone. No adapter, no helper and
 // no instance lock, so that both run while brennic or `watch` records.
 #include "cli/cli.h"
+#include "cli/output.h"
 
 #include "history/history.h"
 
@@ -24,18 +25,6 @@ namespace {
 enum class Format { plain, json, csv };
 
 void error(const std::string& text) { std::fprintf(stderr, "brennicctl: %s\n", text.c_str()); }
-
-// ISO 8601 in UTC, to the millisecond ("2026-12-08T14:05:09.250Z").
-std::string isoTime(long long ms)
-{
-    time_t seconds = static_cast<time_t>(ms / 1000);
-    tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[40];
-    size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(text + n, sizeof text - n, ".%03lldZ", ms % 1000);
-    return text;
-}
 
 // Rates are kept to the kbit/s: three decimals say all there is.
 std::string rate(const std::optional<double>& mbps, Format format)
@@ -184,8 +173,8 @@ void printReplies(std::FILE* out, const std::vector<history::ReplyRow>& rows, Fo
                             : format == Format::csv ? "%s,%s,%s,%d,%s,%s\n"
                                                     : "%s\n{\"time\":%s,\"adapter\":%s,\"device\":%s,\"stations\":%d,"
                                                       "\"averageMbps\":%s,\"rating\":%s}";
-        std::string time = isoTime(r.timeMs), adapter = macString(r.adapter), device = macString(r.device);
-        std::string rating = word(r.rating);
+        const std::string time = isoTime(r.timeMs), adapter = macString(r.adapter), device = macString(r.device);
+        const std::string rating = word(r.rating);
         if (format == Format::json)
             std::fprintf(out, shape, comma, quoted(time).c_str(), quoted(adapter).c_str(), quoted(device).c_str(),
                          r.stations, rate(r.averageMbps, format).c_str(), quoted(rating).c_str());

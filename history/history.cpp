@@ -605,21 +605,31 @@ bool Store::configure()
            (!readOnly_ || exec("PRAGMA query_only=ON"));
 }
 
-// The file's tables and indexes are exactly those its version's migrations
-// make: a view, a trigger or a changed table is a file brennic did not write.
-bool Store::checkSchema()
+// The file's schema version, refused when a newer brennic wrote it. Its
+// statement is finished on return: one still open would hold a read snapshot,
+// and a write after it (the migration's BEGIN) would fail at once.
+bool Store::knownVersion(int* at)
 {
-    int at = 0;
     {
         Stmt s(db_, "PRAGMA user_version");
         const int rc = s.ok() ? s.step() : sqlite3_errcode(db_);
         if (rc != SQLITE_ROW)
             return failWith(rc);
-        at = static_cast<int>(s.integer(0));
+        *at = static_cast<int>(s.integer(0));
     }
-    if (at > schemaVersion)
-        return fail("written by a newer brennic (schema " + std::to_string(at) + ", this one knows " +
+    if (*at > schemaVersion)
+        return fail("written by a newer brennic (schema " + std::to_string(*at) + ", this one knows " +
                     std::to_string(schemaVersion) + ")");
+    return true;
+}
+
+// The file's tables and indexes are exactly those its version's migrations
+// make: a view, a trigger or a changed table is a file brennic did not write.
+bool Store::checkSchema()
+{
+    int at = 0;
+    if (!knownVersion(&at))
+        return false;
     if (at < 0)
         return fail("not a link history (schema " + std::to_string(at) + ")");
     SchemaRows found;
@@ -665,18 +675,8 @@ int Store::version()
 bool Store::migrate()
 {
     int at = 0;
-    {
-        // Finished before BEGIN: a statement still open would hold a read
-        // snapshot, and a write from it fails at once instead of waiting.
-        Stmt s(db_, "PRAGMA user_version");
-        const int rc = s.ok() ? s.step() : sqlite3_errcode(db_);
-        if (rc != SQLITE_ROW)
-            return failWith(rc);
-        at = static_cast<int>(s.integer(0));
-    }
-    if (at > schemaVersion)
-        return fail("written by a newer brennic (schema " + std::to_string(at) + ", this one knows " +
-                    std::to_string(schemaVersion) + ")");
+    if (!knownVersion(&at))
+        return false;
     if (at == schemaVersion)
         return true;
     if (readOnly_)

@@ -155,6 +155,7 @@ private:
     bool begin(int64_t ms);
     bool openChecked(const std::string& path);
     bool configure();
+    bool knownVersion(int* at);
     bool checkSchema();
     bool migrateRows();
     bool damagedRow();
