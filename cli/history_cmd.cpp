@@ -4,6 +4,7 @@
 #include "cli/output.h"
 
 #include "history/history.h"
+#include "platform/files.h"
 
 #include <cerrno>
 #include <deque>
@@ -12,7 +13,6 @@
 #include <fcntl.h>
 #include <net/if.h>
 #include <sys/ioctl.h>
-#include <sys/random.h>
 #include <sys/socket.h>
 #include <string>
 #include <sys/stat.h>
@@ -188,51 +188,21 @@ void printReplies(std::FILE* out, const std::vector<history::ReplyRow>& rows, Fo
 }
 
 // Replaces `path` with `text` whole: a collector reading it never sees half a
-// file. The temporary name is random and made exclusively, so that no one can
-// hold it in advance; a name taken is tried again with another.
+// file. The collector runs as another user; rates and MACs are no secret.
 bool writeAtomically(const std::string& path, const std::string& text, std::string* why)
 {
-    std::string temporary;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
-        uint64_t random = 0;
-        if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
-            *why = path + ": no random name to be had: " + std::strerror(errno);
-            return false;
-        }
-        char suffix[24];
-        std::snprintf(suffix, sizeof suffix, ".tmp.%016llx", static_cast<unsigned long long>(random));
-        temporary = path + suffix;
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd < 0 && errno != EEXIST) {
-            *why = temporary + ": " + std::strerror(errno);
-            return false;
-        }
-    }
-    if (fd < 0) {
+    const platform::Replaced r = platform::replaceFile(path, text.data(), text.size(), 0644);
+    if (r)
+        return true;
+    if (r.failed == platform::Replaced::randomName)
+        *why = path + ": no random name to be had: " + std::strerror(r.error);
+    else if (r.failed == platform::Replaced::create && r.error == EEXIST)
         *why = path + ": every temporary name tried was taken";
-        return false;
-    }
-    // The collector runs as another user; rates and MACs are no secret.
-    fchmod(fd, 0644);
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    errno = 0;
-    bool ok = done == text.size() && fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        *why = path + ": " + std::strerror(errno ? errno : EIO);
-        unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    else if (r.failed == platform::Replaced::create)
+        *why = r.temporary + ": " + std::strerror(r.error);
+    else
+        *why = path + ": " + std::strerror(r.error);
+    return false;
 }
 }  // namespace
 

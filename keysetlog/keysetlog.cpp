@@ -162,32 +162,14 @@ void writeLogFile(const KeySetLogTable& table, int first, int last)
                      refused.c_str());
         return;
     }
-    unlink(tempFileName);
-    const int fd = open(tempFileName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        reportWriteFailure(errno);
-        return;
-    }
-    int error = 0;
-    if (fchmod(fd, 0600) != 0)
-        error = errno;
-    for (int i = first; i <= last && error == 0; ++i) {
-        const char* line = table.lines[i];
-        if (!platform::writeAll(fd, line, std::strlen(line)) || !platform::writeAll(fd, lineEnd, 2))
-            error = errno != 0 ? errno : EIO;
-    }
-    if (error == 0 && fsync(fd) != 0)
-        error = errno;
-    if (close(fd) != 0 && error == 0)
-        error = errno;
-    if (error == 0 && rename(tempFileName, logFileName) != 0)
-        error = errno;
-    if (error != 0) {
-        unlink(tempFileName);
-        reportWriteFailure(error);
-    } else {
+    std::string text;
+    for (int i = first; i <= last; ++i)
+        text.append(table.lines[i]).append(lineEnd, 2);
+    const platform::Replaced r = platform::replaceFile(logFileName, text.data(), text.size(), 0600, tempFileName);
+    if (!r)
+        reportWriteFailure(r.error);
+    else
         writeError.clear();
-    }
 }
 
 struct Record {

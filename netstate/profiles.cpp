@@ -125,10 +125,8 @@ bool saveProfiles()
     std::vector<uint8_t> encoded(2 * profileImageSize);
     size_t size = encodeProfileImage(image(), profileImageSize, encoded.data());
 
-    // Write a sibling file and rename it over the old one, so that a failed or
-    // interrupted save never leaves a damaged table behind. One fixed name: a
-    // save cut short leaves at most that one file, and the next save replaces it.
-    // A file the load refused is not replaced, even where this user could:
+    // It holds passwords: private whatever the umask. One fixed temporary name:
+    // a save cut short leaves at most that one file. A file the load refused is not replaced, even where this user could:
     // the table in memory does not hold what is in it. Nor is one that would
     // be refused now.
     std::string refused = platform::refusedFile(profileFileName);
@@ -143,28 +141,15 @@ bool saveProfiles()
                      program_invocation_short_name, profileFileName, refused.c_str());
         return false;
     }
-    const std::string temp = std::string(profileFileName) + ".new";
-    unlink(temp.c_str());
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        reportSaveFailure("cannot create a temporary file");
-        return false;
+    const platform::Replaced r =
+        platform::replaceFile(profileFileName, encoded.data(), size, 0600, std::string(profileFileName) + ".new");
+    if (!r) {
+        errno = r.error;
+        reportSaveFailure(r.failed == platform::Replaced::create  ? "cannot create a temporary file"
+                          : r.failed == platform::Replaced::write ? "write failed"
+                                                                  : "rename failed");
     }
-    fchmod(fd, 0600);  // it holds passwords, whatever the umask
-    bool ok = platform::writeAll(fd, encoded.data(), size) && fsync(fd) == 0;
-    if (!ok)
-        reportSaveFailure("write failed");
-    if (close(fd) != 0 && ok) {
-        reportSaveFailure("write failed");
-        ok = false;
-    }
-    if (ok && std::rename(temp.c_str(), profileFileName) != 0) {
-        reportSaveFailure("rename failed");
-        ok = false;
-    }
-    if (!ok)
-        unlink(temp.c_str());
-    return ok;
+    return bool(r);
 }
 
 int startAdapterCount = 0;

@@ -2,9 +2,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,6 +96,63 @@ bool writeAll(int fd, const void* data, size_t size)
         size -= static_cast<size_t>(n);
     }
     return true;
+}
+
+namespace {
+// A new file for replaceFile, -1 with the step and errno in *r.
+int createTemporary(const std::string& path, unsigned mode, Replaced* r)
+{
+    if (!r->temporary.empty()) {
+        unlink(r->temporary.c_str());
+        int fd = open(r->temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd < 0)
+            *r = {Replaced::create, errno, r->temporary};
+        return fd;
+    }
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        uint64_t random = 0;
+        if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+            *r = {Replaced::randomName, errno, {}};
+            return -1;
+        }
+        char suffix[24];
+        std::snprintf(suffix, sizeof suffix, ".tmp.%016llx", static_cast<unsigned long long>(random));
+        r->temporary = path + suffix;
+        int fd = open(r->temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) {
+            if (fd < 0)
+                *r = {Replaced::create, errno, r->temporary};
+            return fd;
+        }
+    }
+    r->failed = Replaced::create;  // every name tried was taken
+    r->error = EEXIST;
+    return -1;
+}
+}  // namespace
+
+Replaced replaceFile(const std::string& path, const void* data, size_t size, unsigned mode,
+                     const std::string& temporary)
+{
+    Replaced r;
+    r.temporary = temporary;
+    int fd = createTemporary(path, mode, &r);
+    if (fd < 0)
+        return r;
+    int error = 0;
+    if (fchmod(fd, mode) != 0 || !writeAll(fd, data, size) || fsync(fd) != 0)
+        error = errno != 0 ? errno : EIO;
+    if (close(fd) != 0 && error == 0)
+        error = errno;
+    if (error != 0)
+        r.failed = Replaced::write;
+    else if (std::rename(r.temporary.c_str(), path.c_str()) != 0)
+        error = errno, r.failed = Replaced::rename;
+    if (error != 0) {
+        r.error = error;
+        unlink(r.temporary.c_str());
+    }
+    return r;
 }
 
 std::string besideProgramElse(const char* name, const char* installed)

@@ -26,4 +26,20 @@ std::string besideProgramElse(const char* name, const char* installed);
 bool readAll(int fd, void* data, size_t capacity, size_t* got);
 // False (errno tells why) when not all of `size` bytes were written.
 bool writeAll(int fd, const void* data, size_t size);
+
+// How a replaceFile went: `failed` names the step that did not, `error` its errno.
+struct Replaced {
+    enum Step { none, randomName, create, write, rename } failed = none;
+    int error = 0;
+    std::string temporary;  // the name written first
+    explicit operator bool() const { return failed == none; }
+};
+// Replaces `path` whole with `size` bytes of `data`, so that a reader never sees
+// half a file and a failed write leaves the old one: they go to a new file
+// beside it, of `mode` whatever the umask, flushed, then renamed over it (a link
+// at `path` is replaced, never written through). `temporary` empty: a random
+// name, made exclusively, so no one can hold it in advance. Else that fixed
+// name: a write cut short leaves at most that one file, and the next removes it.
+Replaced replaceFile(const std::string& path, const void* data, size_t size, unsigned mode,
+                     const std::string& temporary = {});
 }  // namespace platform
