@@ -5,8 +5,8 @@
 // completed only when the link asks for an overlapped result. No threads.
 #include "zentrik/zentrik.h"
 
+#include "helper/link_wire.h"
 #include "zentrik/link_path.h"
-#include "zentrik/link_wire.h"
 
 #include <algorithm>
 #include <array>
