@@ -5,8 +5,6 @@
 
 namespace zlinux {
 
-constexpr uint32_t errorInvalidParameter = 87;
-
 // What W32N_GetLastError() reports: set by every call that fails.
 extern uint32_t lastError;
 

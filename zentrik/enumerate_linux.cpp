@@ -16,7 +16,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-using zlinux::errorInvalidParameter;
 using zlinux::lastError;
 
 namespace {

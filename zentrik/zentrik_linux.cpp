@@ -17,7 +17,6 @@
 #include <net/if.h>
 #include <unistd.h>
 
-using zlinux::errorInvalidParameter;
 using zlinux::lastError;
 
 uint32_t zlinux::lastError = 0;
@@ -179,13 +178,9 @@ int W32N_MakeNdisRequest(int32_t handle, uint8_t* record, OVERLAPPED*, int)
     OpenAdapter* a = byHandle(handle);
     if (!a || !record)
         return 0;
-    uint32_t type = getU32(record, ndisrec::requestType);
-    uint32_t oid = getU32(record, ndisrec::oid);
-    uint32_t length = getU32(record, ndisrec::bufferLength);
-    uint8_t* buffer = ndisBuffer(record);
-
-    if (type == ndisrec::query && oid == ndisrec::oidCurrentAddress && length >= 6) {
-        int error = zlinux::hardwareAddress(a->name, buffer);
+    NdisRequest request = decodeNdisRequest(record);
+    if (request.kind == NdisRequest::queryCurrentAddress) {
+        int error = zlinux::hardwareAddress(a->name, request.buffer);
         if (error != 0) {
             lastError = static_cast<uint32_t>(error);
             return 0;
@@ -193,8 +188,8 @@ int W32N_MakeNdisRequest(int32_t handle, uint8_t* record, OVERLAPPED*, int)
         putU32(record, ndisrec::bytesDone, 6);
         return 1;
     }
-    if (type == ndisrec::set && oid == ndisrec::oidPacketFilter && length >= 4) {
-        bool wanted = (getU32(buffer, 0) & ndisrec::filterPromiscuous) != 0;
+    if (request.kind == NdisRequest::setPacketFilter) {
+        bool wanted = request.promiscuous;
         // Memberships count; keep at most one so a single drop undoes it.
         if (wanted != a->promiscuous) {
             uint8_t on = wanted ? 1 : 0;
