@@ -205,6 +205,7 @@ int W32N_MakeNdisRequest(int32_t handle, uint8_t* record, OVERLAPPED*, int)
         putU32(record, ndisrec::bytesDone, 4);
         return 1;
     }
+    lastError = errorInvalidParameter;
     return 0;
 }
 
