@@ -1,6 +1,6 @@
 // libFuzzer target for brennic-link's request parser: any bytes, and what it
 // accepts stays within what the helper may do.
-#include "zentrik/link_wire.h"
+#include "helper/link_wire.h"
 
 #include <cstddef>
 #include <cstdint>

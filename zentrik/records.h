@@ -63,3 +63,25 @@ inline bool setNdisBuffer(uint8_t* record, const void* buffer)
     putU32(record, ndisrec::buffer, static_cast<uint32_t>(static_cast<int32_t>(distance)));
     return true;
 }
+
+// An NDIS request as both drivers read it. They carry out these two and
+// refuse anything else with errorInvalidParameter.
+struct NdisRequest {
+    enum Kind { unsupported, queryCurrentAddress, setPacketFilter };
+    Kind kind = unsupported;
+    uint8_t* buffer = nullptr;  // the address's 6 bytes, or the filter's 4
+    bool promiscuous = false;   // setPacketFilter: the filter's promiscuous bit
+};
+
+inline NdisRequest decodeNdisRequest(uint8_t* record)
+{
+    uint32_t type = getU32(record, ndisrec::requestType);
+    uint32_t oid = getU32(record, ndisrec::oid);
+    uint32_t length = getU32(record, ndisrec::bufferLength);
+    uint8_t* buffer = ndisBuffer(record);
+    if (type == ndisrec::query && oid == ndisrec::oidCurrentAddress && length >= 6)
+        return {NdisRequest::queryCurrentAddress, buffer, false};
+    if (type == ndisrec::set && oid == ndisrec::oidPacketFilter && length >= 4)
+        return {NdisRequest::setPacketFilter, buffer, (getU32(buffer, 0) & ndisrec::filterPromiscuous) != 0};
+    return {};
+}

@@ -17,6 +17,8 @@ void adapterItemRelease(int32_t item);                                 // 54
 uint32_t adapterItemName(int32_t item, char* buffer, uint32_t* size);  // 57
 
 constexpr uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
+// What W32N_GetLastError() reports after a request or argument the driver does not take.
+constexpr uint32_t errorInvalidParameter = 87;
 
 // -1 when the adapter cannot be opened; the reason goes to standard error.
 int32_t W32N_OpenAdapterA(const char* name);

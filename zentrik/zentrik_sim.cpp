@@ -132,7 +132,7 @@ void adapterItemRelease(int32_t) {}
 uint32_t adapterItemName(int32_t item, char* buffer, uint32_t* size)
 {
     if (item < 0 || item >= static_cast<int32_t>(adapters.size()))
-        return 87;
+        return errorInvalidParameter;
     const SimAdapter& a = adapters[static_cast<size_t>(item)];
     uint32_t needed = static_cast<uint32_t>(a.name.size() + 1);
     if (!buffer) {
@@ -190,24 +190,22 @@ int W32N_MakeNdisRequest(int32_t handle, uint8_t* record, OVERLAPPED*, int)
     SimAdapter* a = byHandle(handle);
     if (!a)
         return 0;
-    uint32_t type = getU32(record, ndisrec::requestType);
-    uint32_t oid = getU32(record, ndisrec::oid);
-    uint32_t length = getU32(record, ndisrec::bufferLength);
-    uint8_t* buffer = ndisBuffer(record);
-    if (type == ndisrec::query && oid == ndisrec::oidCurrentAddress && length >= 6) {
+    NdisRequest request = decodeNdisRequest(record);
+    if (request.kind == NdisRequest::queryCurrentAddress) {
         if (a->failMacQuery) {
             lastError = 31;
             return 0;
         }
-        std::memcpy(buffer, a->mac, 6);
+        std::memcpy(request.buffer, a->mac, 6);
         putU32(record, ndisrec::bytesDone, 6);
         return 1;
     }
-    if (type == ndisrec::set && oid == ndisrec::oidPacketFilter && length >= 4) {
-        a->promiscuous = (getU32(buffer, 0) & ndisrec::filterPromiscuous) != 0;
+    if (request.kind == NdisRequest::setPacketFilter) {
+        a->promiscuous = request.promiscuous;
         putU32(record, ndisrec::bytesDone, 4);
         return 1;
     }
+    lastError = errorInvalidParameter;
     return 0;
 }
 

@@ -6,7 +6,7 @@
 #include "support/netns.h"
 #include "support/netns_test.h"
 #include "support/tap.h"
-#include "zentrik/link_wire.h"
+#include "helper/link_wire.h"
 #include "zentrik/zentrik.h"
 
 #include <gtest/gtest.h>

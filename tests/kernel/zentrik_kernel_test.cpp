@@ -2,9 +2,9 @@
 #include "support/helper_copy.h"
 #include "support/scratch.h"
 #include "kernel_fixture.h"
+#include "helper/link_wire.h"
 #include "link/link.h"
 #include "zentrik/link_build_path.h"
-#include "zentrik/link_wire.h"
 #include "zentrik/zentrik.h"
 
 #include <gtest/gtest.h>

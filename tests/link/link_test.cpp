@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 #include "platform/simclock.h"
 #include "zentrik/sim.h"
+#include "zentrik/zentrik.h"
 
 #include <gtest/gtest.h>
 
@@ -148,6 +149,33 @@ TEST_F(LinkTest, AdapterWhoseAddressCannotBeReadIsLeftOut)
     EXPECT_EQ(zsim::openHandleCount(), 0);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(adapters[i].ownMac[5], 0) << i;
+}
+
+// The driver refuses an NDIS request it does not carry out, and says why.
+TEST_F(LinkTest, UnsupportedNdisRequestIsAnInvalidParameter)
+{
+    add("eth0", 1);
+    ASSERT_EQ(openAdapters(), 1);
+    alignas(8) uint8_t record[ndisrec::size] = {};
+    alignas(8) uint8_t buffer[6] = {};
+    ASSERT_TRUE(setNdisBuffer(record, buffer));
+    struct Case {
+        uint32_t type, oid, length;
+    } cases[] = {
+        {ndisrec::query, ndisrec::oidCurrentAddress, 5},  // no room for the address
+        {ndisrec::set, ndisrec::oidCurrentAddress, 6},
+        {ndisrec::query, ndisrec::oidPacketFilter, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.oid);
+        ASSERT_EQ(W32N_OpenAdapterA("absent"), -1);  // leaves another error behind
+        putU32(record, ndisrec::requestType, c.type);
+        putU32(record, ndisrec::oid, c.oid);
+        putU32(record, ndisrec::bufferLength, c.length);
+        EXPECT_EQ(W32N_MakeNdisRequest(adapters[0].handle, record, nullptr, 1), 0);
+        EXPECT_EQ(W32N_GetLastError(), errorInvalidParameter);
+        EXPECT_EQ(getU32(record, ndisrec::bytesDone), 0u);
+    }
 }
 
 TEST_F(LinkTest, EmptyOrFailedEnumeration)

@@ -1,4 +1,4 @@
-#include "zentrik/link_helper.h"
+#include "helper/link_helper.h"
 
 #include <cstdio>
 #include <string>

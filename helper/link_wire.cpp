@@ -1,4 +1,4 @@
-#include "zentrik/link_wire.h"
+#include "helper/link_wire.h"
 
 #include <cstring>
 

@@ -2,9 +2,9 @@
 // opens the adapters its caller names, lets only management frames through,
 // and carries them both ways over the socketpair it was started with. It takes
 // no paths, no options and no environment from anyone.
-#include "zentrik/link_helper.h"
+#include "helper/link_helper.h"
 
-#include "zentrik/link_wire.h"
+#include "helper/link_wire.h"
 
 #include <algorithm>
 #include <array>
