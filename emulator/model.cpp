@@ -2,6 +2,7 @@
 
 #include "frames/frame.h"
 #include "keys/password.h"
+#include "frames/mac.h"
 
 #include <algorithm>
 #include <cmath>
@@ -356,13 +357,6 @@ std::vector<Reply> Network::flood(int adapterIndex, uint32_t spanMs, uint32_t* s
     return out;
 }
 
-std::string formatMac(const uint8_t* mac)
-{
-    char text[18];
-    std::snprintf(text, sizeof text, "%.2x:%.2x:%.2x:%.2x:%.2x:%.2x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
-    return text;
-}
-
 namespace {
 std::string hex(const uint8_t* bytes, size_t count)
 {
@@ -382,7 +376,7 @@ std::string describeFrame(const uint8_t* f, size_t length)
     char buffer[160];
     if (!v.has(offEthertype, 2))
         return "runt frame, " + std::to_string(length) + " bytes";
-    std::string addresses = formatMac(f + offSource) + " > " + formatMac(f + offDestination);
+    std::string addresses = frames::Mac::of(f + offSource).text() + " > " + frames::Mac::of(f + offDestination).text();
     if (!v.isManagement()) {
         std::snprintf(buffer, sizeof buffer, "ethertype 0x%.2x%.2x", f[offEthertype], f[offEthertype + 1]);
         return std::string(buffer) + " " + addresses + " len=" + std::to_string(length);

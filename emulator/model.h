@@ -144,7 +144,6 @@ private:
 
 // One readable line for plcsim -v: message name, addresses and key fields.
 std::string describeFrame(const uint8_t* frame, size_t length);
-std::string formatMac(const uint8_t* mac);
 
 // Scenario files (JSON). On failure the error names the file, the field and why,
 // and the network is left empty.

@@ -13,6 +13,7 @@
 #include "support/netns_test.h"
 #include "support/saved_files.h"
 #include "support/scratch.h"
+#include "frames/mac.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -404,7 +405,7 @@ protected:
         std::vector<const emu::RemoteStation*> reached;
         for (const emu::RemoteStation& s : expected.adapter(0).stations)
             if (expected.reaches(0, s))
-                out.push_back({{"mac", emu::formatMac(s.mac.data())}, {"rateMbps", rateFromLinkValue(s.linkValue)}});
+                out.push_back({{"mac", frames::Mac::of(s.mac.data()).text()}, {"rateMbps", rateFromLinkValue(s.linkValue)}});
         std::sort(out.begin(), out.end(), [](const Json& a, const Json& b) { return a["mac"] < b["mac"]; });
         return out;
     }
@@ -464,14 +465,14 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     ASSERT_EQ(listed["adapters"].size(), 1u) << listed;
     const Json& a0 = listed["adapters"][0];
     EXPECT_EQ(a0["name"], adapterName);
-    EXPECT_EQ(a0["mac"], emu::formatMac(home.hostMac.data()));
-    EXPECT_EQ(a0["device"]["mac"], emu::formatMac(home.device.mac.data()));
+    EXPECT_EQ(a0["mac"], frames::Mac::of(home.hostMac.data()).text());
+    EXPECT_EQ(a0["device"]["mac"], frames::Mac::of(home.device.mac.data()).text());
     EXPECT_EQ(a0["device"]["type"], home.device.deviceType);
     EXPECT_EQ(a0["device"]["typeName"], session::deviceTypeName(home.device.deviceType));
     Child plain = brennicctl({"adapters"});
     EXPECT_EQ(plain.status, cli::exitOk) << plain.err;
     EXPECT_EQ(plain.out, "ADAPTER  MAC                DEVICE             TYPE\n" + adapterName + "     " +
-                             emu::formatMac(home.hostMac.data()) + "  " + emu::formatMac(home.device.mac.data()) +
+                             frames::Mac::of(home.hostMac.data()).text() + "  " + frames::Mac::of(home.device.mac.data()).text() +
                              "  " + session::deviceTypeName(home.device.deviceType) + "\n");
     // Output that cannot be written (a full disk) is a failure, not a success.
     Child full = brennicctl({"adapters"}, "", {}, 1, "/dev/full");
@@ -494,7 +495,7 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     EXPECT_EQ(add.status, cli::exitOk) << add.err;
     Json added = parsed(add);
     EXPECT_EQ(added["added"], true);
-    EXPECT_EQ(added["mac"], emu::formatMac(station(neighbour).mac.data()));
+    EXPECT_EQ(added["mac"], frames::Mac::of(station(neighbour).mac.data()).text());
     ASSERT_EQ(added["devices"].size(), 1u) << added;
     EXPECT_EQ(added["devices"][0]["password"], neighbour);
     EXPECT_EQ(added["devices"][0]["status"], "OK");
@@ -527,7 +528,7 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     ASSERT_EQ(std::count(counted.out.begin(), counted.out.end(), '\n'), 2) << counted.out;
     for (size_t at = 0; at < counted.out.size(); at = counted.out.find('\n', at) + 1) {
         Json doc = Json::parse(counted.out.substr(at, counted.out.find('\n', at) - at));
-        EXPECT_EQ(doc["adapterMac"], emu::formatMac(home.hostMac.data()));
+        EXPECT_EQ(doc["adapterMac"], frames::Mac::of(home.hostMac.data()).text());
         EXPECT_TRUE(std::regex_match(doc["time"].get<std::string>(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)"))) << doc;
     }
 
@@ -721,8 +722,8 @@ TEST_F(Brennicctl, WatchRecordsTheHistoryThatHistoryAndMetricsReadBack)
     ASSERT_GE(samples.size(), 2 * want.size()) << json.out;
     EXPECT_EQ(samples.size() % want.size(), 0u) << json.out;
     for (const Json& s : samples) {
-        EXPECT_EQ(s["adapter"], emu::formatMac(home.hostMac.data()));
-        EXPECT_EQ(s["device"], emu::formatMac(home.device.mac.data()));
+        EXPECT_EQ(s["adapter"], frames::Mac::of(home.hostMac.data()).text());
+        EXPECT_EQ(s["device"], frames::Mac::of(home.device.mac.data()).text());
         EXPECT_EQ(s["time"].get<std::string>().size(), std::string("2026-12-08T12:00:00.000Z").size()) << s;
         auto it = std::find_if(want.begin(), want.end(), [&](const Json& w) { return w["mac"] == s["station"]; });
         ASSERT_NE(it, want.end()) << s;
@@ -782,7 +783,7 @@ TEST_F(Brennicctl, WatchRecordsTheHistoryThatHistoryAndMetricsReadBack)
     char line[256];
     std::snprintf(line, sizeof line,
                   "brennic_station_rate_bytes_per_second{adapter=\"%s\",device=\"%s\",station=\"%s\"} %.17g\n",
-                  emu::formatMac(home.hostMac.data()).c_str(), emu::formatMac(home.device.mac.data()).c_str(),
+                  frames::Mac::of(home.hostMac.data()).text().c_str(), frames::Mac::of(home.device.mac.data()).text().c_str(),
                   station.c_str(), std::round(want[2]["rateMbps"].get<double>() * 1000) * 125);
     EXPECT_NE(text.find(line), std::string::npos) << line << text;
     EXPECT_EQ(text.substr(text.size() - 6), "# EOF\n");

@@ -19,6 +19,7 @@
 #include "netstate/stations.h"
 #include "support/system_state.h"
 #include "platform/timers.h"
+#include "frames/mac.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -163,7 +164,7 @@ protected:
         QStringList out;
         for (const emu::RemoteStation& s : expected.adapter(a).stations)
             if (expected.reaches(a, s))
-                out << QString::fromStdString(emu::formatMac(s.mac.data())) + " " +
+                out << QString::fromStdString(frames::Mac::of(s.mac.data()).text()) + " " +
                            QString::asprintf("%.2f", rateFromLinkValue(s.linkValue));
         out.sort();
         return out;
@@ -186,7 +187,7 @@ protected:
         QStringList out;
         for (int a = 0; a < expected.adapterCount(); ++a) {
             const emu::LocalDevice& d = expected.adapter(a).device;
-            out << deviceTypeName(d.deviceType) + " " + QString::fromStdString(emu::formatMac(d.mac.data()));
+            out << deviceTypeName(d.deviceType) + " " + QString::fromStdString(frames::Mac::of(d.mac.data()).text());
         }
         out.sort();
         return out;
@@ -195,7 +196,7 @@ protected:
     QString connectedText(int a) const
     {
         return QString::fromLatin1(connectedPrefix) +
-               QString::fromStdString(emu::formatMac(expected.adapter(a).device.mac.data()));
+               QString::fromStdString(frames::Mac::of(expected.adapter(a).device.mac.data()).text());
     }
 
     testsupport::PlcsimProcess plcsim;
@@ -311,7 +312,7 @@ TEST_F(EndToEnd, TwoAdaptersListedAndEachScanned)
     QTreeWidgetItem* second = device->deviceList()->topLevelItem(1);
     ASSERT_NE(second, nullptr);
     device->deviceList()->setCurrentItem(second);
-    EXPECT_EQ(second->text(1), QString::fromStdString(emu::formatMac(expected.adapter(1).device.mac.data())));
+    EXPECT_EQ(second->text(1), QString::fromStdString(frames::Mac::of(expected.adapter(1).device.mac.data()).text()));
     device->setStatusText(QString());
     click(device, "connectButton");
     EXPECT_EQ(device->stateText()->text(), connectedText(1));

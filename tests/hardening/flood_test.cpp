@@ -16,6 +16,7 @@
 #include "platform/simclock.h"
 #include "netstate/stations.h"
 #include "platform/timers.h"
+#include "frames/mac.h"
 
 #include <gtest/gtest.h>
 
@@ -187,7 +188,7 @@ TEST_F(FloodTest, MonitorKeepsScheduleMemoryAndStationsUnderFlood)
             continue;
         char rate[32];
         std::snprintf(rate, sizeof rate, "%.2f", rateFromLinkValue(s.linkValue));
-        expected.push_back({emu::formatMac(s.mac.data()), rate});
+        expected.push_back({frames::Mac::of(s.mac.data()).text(), rate});
     }
     ASSERT_EQ(expected.size(), 3u);
     EXPECT_EQ(sortedRows(flooded.view.rows), sortedRows(expected));

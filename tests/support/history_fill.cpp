@@ -10,6 +10,7 @@
 #include "session/recording.h"
 #include "support/system_state.h"
 #include "zentrik/sim.h"
+#include "frames/mac.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -40,15 +41,15 @@ bool recordModel(emu::Network& network, const std::string& database, int64_t sta
             const emu::EmulatedAdapter& adapter = network.adapter(a);
             history::Reply reply;
             reply.timeMs = now;
-            reply.adapter = emu::formatMac(adapter.hostMac.data());
-            reply.device = emu::formatMac(adapter.device.mac.data());
+            reply.adapter = frames::Mac::of(adapter.hostMac.data()).text();
+            reply.device = frames::Mac::of(adapter.device.mac.data()).text();
             double sum = 0.0;
             for (const emu::RemoteStation& s : adapter.stations) {
                 if (s.silent || s.networkKey != adapter.device.key1 ||
                     reply.stations.size() == emu::maxStationsListed)
                     continue;
                 const double rate = rateFromLinkValue(network.linkValue(s));
-                reply.stations.push_back({emu::formatMac(s.mac.data()), rate});
+                reply.stations.push_back({frames::Mac::of(s.mac.data()).text(), rate});
                 sum += rate;
             }
             const double average = reply.stations.empty() ? 0.0 : sum / static_cast<double>(reply.stations.size());
