@@ -1,10 +1,11 @@
 #pragma once
 // The link history, all of it: the store and its rows, the chart's series, the
-// metrics text, and the clock and MACs as text.
+// metrics text, and the clock, times and MACs as text.
 #include "history/metrics.h"
 #include "history/rows.h"
 #include "history/series.h"
 #include "history/store.h"
+#include "history/time_text.h"
 
 #include <cstdint>
 #include <string>

@@ -31,7 +31,6 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <ctime>
 
 namespace {
 
@@ -82,19 +81,6 @@ QAreaSeries* band(const char* name, double low, double high, double sample, qrea
     area->setColor(bandColour(sample));
     area->setBorderColor(Qt::transparent);
     return area;
-}
-
-// As `brennicctl history --csv` writes its times: ISO 8601 in UTC to the
-// millisecond. Its writer is the command line's own; a test holds the two alike.
-std::string isoTime(int64_t ms)
-{
-    const time_t seconds = static_cast<time_t>(ms / 1000);
-    tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[40];
-    const size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms % 1000));
-    return text;
 }
 
 // The shortest span zoom goes down to: a few samples.
@@ -310,7 +296,7 @@ bool HistoryWindow::exportTo(const QString& path, QString* why)
     filter.untilMs = shownTo_ + 1;
     std::string text = "time,adapter,device,station,rate_mbps\n";
     for (const history::Sample& s : store.samples(filter)) {
-        text += isoTime(s.timeMs) + ',' + history::macString(s.adapter) + ',' + history::macString(s.device) + ',' +
+        text += history::isoTime(s.timeMs) + ',' + history::macString(s.adapter) + ',' + history::macString(s.device) + ',' +
                 history::macString(s.station) + ',';
         if (s.rateMbps)
             text += QString::asprintf("%.3f", *s.rateMbps).toStdString();
