@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <deque>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <net/if.h>
 #include <sys/ioctl.h>
@@ -75,7 +74,7 @@ public:
     {
         if (ms != timeMs_ || time_.empty()) {
             timeMs_ = ms;
-            time_ = isoTime(ms);
+            time_ = history::isoTime(ms);
         }
         return time_;
     }
@@ -173,7 +172,7 @@ void printReplies(std::FILE* out, const std::vector<history::ReplyRow>& rows, Fo
                             : format == Format::csv ? "%s,%s,%s,%d,%s,%s\n"
                                                     : "%s\n{\"time\":%s,\"adapter\":%s,\"device\":%s,\"stations\":%d,"
                                                       "\"averageMbps\":%s,\"rating\":%s}";
-        const std::string time = isoTime(r.timeMs), adapter = macString(r.adapter), device = macString(r.device);
+        const std::string time = history::isoTime(r.timeMs), adapter = macString(r.adapter), device = macString(r.device);
         const std::string rating = word(r.rating);
         if (format == Format::json)
             std::fprintf(out, shape, comma, quoted(time).c_str(), quoted(adapter).c_str(), quoted(device).c_str(),

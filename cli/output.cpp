@@ -1,7 +1,6 @@
 #include "cli/output.h"
 
 #include <algorithm>
-#include <ctime>
 
 namespace cli {
 
@@ -57,17 +56,6 @@ void printAdapters(std::FILE* out, const std::vector<session::AdapterInfo>& adap
     table.print(out);
 }
 
-std::string isoTime(long long ms)
-{
-    time_t seconds = static_cast<time_t>(ms / 1000);
-    tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[40];
-    size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(text + n, sizeof text - n, ".%03lldZ", ms % 1000);
-    return text;
-}
-
 Json scanJson(const session::AdapterInfo& adapter, const session::ScanResult& scan, long long timeMs)
 {
     Json stations = Json::array();
@@ -77,7 +65,7 @@ Json scanJson(const session::AdapterInfo& adapter, const session::ScanResult& sc
             rate = s.rateMbps;
         stations.push_back(Json{{"mac", s.mac}, {"rateMbps", rate}});
     }
-    return Json{{"time", isoTime(timeMs)},
+    return Json{{"time", history::isoTime(timeMs)},
                 {"adapter", adapter.name},
                 {"adapterMac", adapter.mac},
                 {"stations", stations},

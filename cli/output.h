@@ -1,6 +1,7 @@
 #pragma once
 // What brennicctl prints: one JSON document (keys in lower camel case, MACs
 // "aa:bb:cc:dd:ee:ff", rates in Mbps or null) or aligned plain columns.
+#include "history/time_text.h"
 #include "session/session.h"
 
 #include <nlohmann/json.hpp>
@@ -33,8 +34,9 @@ std::string qualityWord(const LinkQuality& quality);
 Json adaptersJson(const std::vector<session::AdapterInfo>& adapters);
 void printAdapters(std::FILE* out, const std::vector<session::AdapterInfo>& adapters);
 
-// ISO 8601 in UTC, to the millisecond ("2026-12-08T14:05:09.250Z").
-std::string isoTime(long long ms);
+// ISO 8601 in UTC, to the millisecond ("2026-12-08T14:05:09.250Z"): the
+// history's own text of a time, for every command that prints one.
+using history::isoTime;
 
 // The adapter by interface name and by MAC; `timeMs` when the scan ended.
 Json scanJson(const session::AdapterInfo& adapter, const session::ScanResult& scan, long long timeMs);

@@ -1,34 +1,16 @@
 #pragma once
-// Link history: every link-statistics reply that updates the rates, kept in an
-// SQLite file as one row per reply, its stations' samples packed in it. A record, never
-// a dependency: every failure is a false return (a query: failed()) and one
-// line in error(). The file is trusted for nothing: whose it is, its schema and
-// how long a statement may take are checked, not assumed.
-#include <atomic>
-#include <cstdint>
-#include <functional>
-#include <memory>
-#include <optional>
-#include <string>
-#include <thread>
-#include <vector>
+// The link history, all of it: the store and its rows, the chart's series, the
+// metrics text, and the clock, times and MACs as text.
+#include "history/metrics.h"
+#include "history/rows.h"
+#include "history/series.h"
+#include "history/store.h"
+#include "history/time_text.h"
 
-struct sqlite3;
+#include <cstdint>
+#include <string>
 
 namespace history {
-
-constexpr int defaultRetentionDays = 90;
-constexpr int schemaVersion = 2;
-
-// How long an operation may run before its statement is stopped: far above
-// what the largest store takes, far below a hang.
-namespace deadline {
-constexpr int64_t openMs = 60000;      // the schema check and a migration
-constexpr int64_t recordMs = 2000;     // one reply, inside a monitor tick
-constexpr int64_t queryMs = 60000;
-constexpr int64_t checkMs = 600000;    // reads every page
-constexpr int64_t migrateMs = 600000;  // rewrites every row, once
-}  // namespace deadline
 
 // UTC milliseconds since 1970.
 int64_t nowMs();
@@ -36,193 +18,8 @@ int64_t nowMs();
 // ${XDG_STATE_HOME:-~/.local/state}/brennic/history.sqlite3; empty when neither is set.
 std::string defaultPath();
 
-// MACs are "aa:bb:cc:dd:ee:ff" throughout; rates are Mbps, nullopt for no estimate.
-struct StationRate {
-    std::string station;
-    std::optional<double> rateMbps;
-};
-
-// One link-statistics reply as the monitor saw it.
-struct Reply {
-    int64_t timeMs = 0;
-    std::string adapter;  // the adapter's own MAC
-    std::string device;   // the local powerline device behind it
-    std::vector<StationRate> stations;
-    std::optional<double> averageMbps;
-    std::string rating;   // "Link Quality: Poor", "... Fair" or "... Excellent"
-};
-
-// What a query looks at; empty strings match everything.
-struct Filter {
-    std::string station;
-    std::string adapter;
-    std::string device;
-    int64_t sinceMs = 0;                 // inclusive
-    int64_t untilMs = INT64_MAX;         // exclusive
-};
-
-// Rows carry MACs as 48-bit numbers (macString() gives the text): a month is a
-// million rows, and three strings each would cost more than the query.
-
-// One station's rate at one reply.
-struct Sample {
-    int64_t timeMs = 0;
-    uint64_t adapter = 0, device = 0, station = 0;
-    std::optional<double> rateMbps;
-};
-
-// The samples of one station within [startMs, startMs + every): rated ones only count.
-struct Bucket {
-    int64_t startMs = 0;
-    uint64_t adapter = 0, device = 0, station = 0;
-    int count = 0;                       // samples with a rate
-    int total = 0;                       // samples, null rates included
-    std::optional<double> minMbps, avgMbps, maxMbps;
-};
-
-// One reply's average and rating.
-struct ReplyRow {
-    int64_t timeMs = 0;
-    uint64_t adapter = 0, device = 0;
-    int stations = 0;  // samples recorded with it
-    std::optional<double> averageMbps;
-    std::string rating;
-};
-
-// A link's newest reply and the newest sample of each station it has listed.
-struct Latest {
-    ReplyRow reply;
-    std::vector<Sample> stations;  // by station MAC
-};
-
-class Store {
-public:
-    enum class Mode { readWrite, readOnly };
-
-    Store();
-    ~Store();
-    Store(const Store&) = delete;
-    Store& operator=(const Store&) = delete;
-
-    // Opens (readWrite: creates the folder 0700 and the file 0600). The folder and
-    // the file are neither links nor another user's nor writable by group or
-    // others; the schema is exactly the one the migrations make (no view, no
-    // trigger); WAL, busy timeout, schema created or migrated. False: see error().
-    bool open(const std::string& path, Mode mode = Mode::readWrite);
-    void close();
-    bool isOpen() const { return db_ != nullptr; }
-    const std::string& path() const { return path_; }
-    // The reason of the last failure, one line without a newline.
-    const std::string& error() const { return error_; }
-
-    // Samples older than this are pruned a bounded batch at a time while recording.
-    void setRetentionDays(int days) { retentionDays_ = days > 0 ? days : defaultRetentionDays; }
-    int retentionDays() const { return retentionDays_; }
-
-    // One transaction: the reply row, its samples and, now and then, a bounded prune.
-    bool record(const Reply& reply);
-    // Deletes at most `maxReplies` of the replies older than the retention; returns how many.
-    int prune(int64_t nowMs, int maxReplies);
-
-    // Every query below clears failed() first and sets it, with error(), when the
-    // store could not answer: an empty result is then an error, not "nothing".
-    bool failed() const { return failed_; }
-    // The last failure came from a damaged file (the library found it corrupt).
-    bool damaged() const { return damaged_; }
-
-    // SQLite's quick check: true when it finds nothing; else false, error() the first finding.
-    bool quickCheck();
-
-    // Samples matching the filter, oldest first.
-    std::vector<Sample> samples(const Filter& filter);
-    // Per-station min/avg/max over intervals of `everyMs` aligned to the epoch, oldest first.
-    std::vector<Bucket> buckets(const Filter& filter, int64_t everyMs);
-    // Reply rows matching the filter (station ignored), oldest first.
-    std::vector<ReplyRow> replies(const Filter& filter);
-    // Per link (adapter, device) its newest reply and each station's newest sample, for the metrics.
-    std::vector<Latest> latest();
-
-    // The file's user_version (0 when not open).
-    int version();
-
-private:
-    bool fail(const std::string& what);
-    // Fails with the library's reason for `rc` (a query: also sets failed()).
-    bool failWith(int rc);
-    bool failQuery(int rc);
-    // Starts the clock of an operation: every statement of it stops at `ms`.
-    void arm(int64_t ms);
-    bool begin(int64_t ms);
-    bool openChecked(const std::string& path);
-    bool configure();
-    bool knownVersion(int* at);
-    bool checkSchema();
-    bool migrateRows();
-    bool damagedRow();
-    struct Statements;
-    std::unique_ptr<Statements> statements_;
-    bool exec(const char* sql);
-    bool migrate();
-    bool journalWal();
-    void startCheckpoint();
-    int64_t macId(uint64_t mac);
-    bool lookupMac(const std::string& text, int64_t* id, bool* none);
-    uint64_t macOf(int64_t id);
-    bool loadMacs();
-    // A sample as stored: ids of the macs table, the rate in kbit/s.
-    struct RawSample {
-        int64_t t, id, adapter, device, station;
-        std::optional<int64_t> kbps;
-    };
-    // Every sample the filter matches, oldest first; false when none can.
-    bool forEachSample(const Filter& filter, const std::function<void(const RawSample&)>& visit);
-
-    sqlite3* db_ = nullptr;
-    std::string path_;
-    std::string error_;
-    int retentionDays_ = defaultRetentionDays;
-    int recordsSincePrune_ = 0;
-    int recordsSinceCheckpoint_ = 0;
-    std::thread checkpointer_;
-    std::atomic<bool> checkpointing_{false};
-    bool readOnly_ = false;
-    bool failed_ = false;
-    bool damaged_ = false;
-    int64_t deadlineNs_ = 0;  // CLOCK_MONOTONIC
-    std::vector<uint64_t> macs_;  // MAC by id (0: none), the small table held in memory
-};
-
-// The start of the interval of `everyMs` (> 0) holding `timeMs`: intervals are
-// aligned to the epoch (UTC), times before it included. The one rule of the
-// command line's --every and the chart's buckets.
-constexpr int64_t bucketStart(int64_t timeMs, int64_t everyMs)
-{
-    return timeMs - ((timeMs % everyMs) + everyMs) % everyMs;
-}
-
-// A station's rates as the chart draws them: runs of points without a gap,
-// each point a sample or, with buckets, the mean, lowest and highest of one
-// (bucketStart(), drawn at its middle), and the figures over every rated sample.
-struct Series {
-    struct Point {
-        int64_t utcMs;
-        double mbps;             // the sample, or the mean of the samples in a bucket
-        double lowest, highest;  // within the bucket; the sample itself without one
-    };
-    std::vector<std::vector<Point>> runs;
-    std::optional<double> current;  // the newest sample, if rated
-    std::optional<double> minimum, median, maximum;
-};
-// `samples` of one station, oldest first. Without buckets (0) a silence longer
-// than `gapMs` or a sample without a rate ends a run; with them, a bucket
-// without a rated sample does.
-Series seriesOf(const std::vector<Sample>& samples, int64_t bucketMs, int64_t gapMs);
-
 // "aa:bb:cc:dd:ee:ff" (either case) to its 48-bit value; false when it is not one.
 bool parseMac(const std::string& text, uint64_t* mac);
 std::string macString(uint64_t mac);
-
-// OpenMetrics text of the newest sample of each station, ending in "# EOF".
-std::string metricsText(const std::vector<Latest>& latest);
 
 }  // namespace history

@@ -1,3 +1,5 @@
+#include "history/metrics.h"
+
 #include "history/history.h"
 
 #include <cstdio>

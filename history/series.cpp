@@ -1,4 +1,4 @@
-#include "history/history.h"
+#include "history/series.h"
 
 #include <algorithm>
 

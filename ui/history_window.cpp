@@ -31,7 +31,6 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <ctime>
 
 namespace {
 
@@ -82,19 +81,6 @@ QAreaSeries* band(const char* name, double low, double high, double sample, qrea
     area->setColor(bandColour(sample));
     area->setBorderColor(Qt::transparent);
     return area;
-}
-
-// As `brennicctl history --csv` writes its times: ISO 8601 in UTC to the
-// millisecond. Its writer is the command line's own; a test holds the two alike.
-std::string isoTime(int64_t ms)
-{
-    const time_t seconds = static_cast<time_t>(ms / 1000);
-    tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[40];
-    const size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms % 1000));
-    return text;
 }
 
 // The shortest span zoom goes down to: a few samples.
@@ -310,7 +296,7 @@ bool HistoryWindow::exportTo(const QString& path, QString* why)
     filter.untilMs = shownTo_ + 1;
     std::string text = "time,adapter,device,station,rate_mbps\n";
     for (const history::Sample& s : store.samples(filter)) {
-        text += isoTime(s.timeMs) + ',' + history::macString(s.adapter) + ',' + history::macString(s.device) + ',' +
+        text += history::isoTime(s.timeMs) + ',' + history::macString(s.adapter) + ',' + history::macString(s.device) + ',' +
                 history::macString(s.station) + ',';
         if (s.rateMbps)
             text += QString::asprintf("%.3f", *s.rateMbps).toStdString();
@@ -497,78 +483,4 @@ void offerStationHistory(QTreeWidget* list)
         if (QTreeWidgetItem* item = list->currentItem(); item && item->isSelected())
             openStationHistory(list->window(), item->text(0));
     });
-}
-
-namespace {
-
-int64_t spanMs(HistorySpan span)
-{
-    constexpr int64_t hour = 3600000;
-    switch (span) {
-    case HistorySpan::hour:
-        return hour;
-    case HistorySpan::day:
-        return 24 * hour;
-    case HistorySpan::week:
-        return 7 * 24 * hour;
-    case HistorySpan::month:
-        break;
-    }
-    return 30 * 24 * hour;
-}
-
-// Long spans are drawn as the mean of each bucket: a few hundred points
-// whatever the span, where a month holds some 86,000 samples of a station.
-int64_t bucketFor(HistorySpan span)
-{
-    constexpr int64_t minute = 60000;
-    switch (span) {
-    case HistorySpan::hour:
-        return 0;
-    case HistorySpan::day:
-        return 5 * minute;
-    case HistorySpan::week:
-        return 30 * minute;
-    case HistorySpan::month:
-        break;
-    }
-    return 120 * minute;
-}
-
-// Samples come twice a minute while anything records; a longer silence is a gap.
-constexpr int64_t sampleGapMs = 150000;
-
-}  // namespace
-
-StationChart loadStationChart(const std::string& path, const std::string& stationMac, HistorySpan span, int64_t nowMs)
-{
-    StationChart c;
-    c.toMs = nowMs;
-    c.fromMs = nowMs - spanMs(span);
-    c.bucketMs = bucketFor(span);
-    history::Store store;
-    if (!store.open(path.empty() ? history::defaultPath() : path, history::Store::Mode::readOnly)) {
-        // A store not made yet is no error: nothing was recorded.
-        if (store.error().find("No such file") == std::string::npos &&
-            store.error().find("holds no history yet") == std::string::npos)
-            c.error = store.error();
-        return c;
-    }
-    history::Filter filter;
-    filter.station = stationMac;
-    filter.sinceMs = c.fromMs;
-    filter.untilMs = nowMs + 1;
-    // One pass over the span's samples gives the figures and the buckets both.
-    const std::vector<history::Sample> samples = store.samples(filter);
-    if (store.failed())
-        c.error = store.error();
-    if (samples.empty())
-        return c;
-    history::Series series = history::seriesOf(samples, c.bucketMs, sampleGapMs);
-    c.runs = std::move(series.runs);
-    c.current = series.current;
-    c.minimum = series.minimum;
-    c.median = series.median;
-    c.maximum = series.maximum;
-    return c;
 }
