@@ -1,7 +1,7 @@
 #include "bench/blank_flood.h"
 
+#include "link/flags.h"
 #include "link/link.h"
-#include "link/session.h"
 #include "netstate/monitor.h"
 #include "netstate/profiles.h"
 #include "support/sim_frames.h"

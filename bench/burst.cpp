@@ -3,7 +3,7 @@
 #include "link/link.h"
 #include "netstate/monitor.h"
 #include "netstate/profiles.h"
-#include "link/session.h"
+#include "link/flags.h"
 #include "support/sim_frames.h"
 #include "support/tap.h"
 

@@ -2,7 +2,7 @@
 // none has a frame. Simulated driver, so this is the system's own cost.
 #include "link/link.h"
 #include "netstate/monitor.h"
-#include "link/session.h"
+#include "link/flags.h"
 #include "zentrik/sim.h"
 #include "platform/simclock.h"
 

@@ -27,7 +27,7 @@
 // Qt (STARTUP_BENCH_FIRST_STAGE) starts as brennic starts and loads a module
 // (STARTUP_BENCH_SHEET) with the pages and the measuring of the sheet.
 // Built as one program, it loads Qt at exec, as brennic did before.
-#include "link/session.h"
+#include "link/flags.h"
 #include "platform/timers.h"
 #include "session/session.h"
 

@@ -4,7 +4,7 @@
 #include "cli/secret.h"
 #include "history/history.h"
 #include "keysetlog/keysetlog.h"
-#include "link/session.h"
+#include "link/flags.h"
 #include "netstate/monitor.h"
 #include "netstate/profiles.h"
 #include "platform/instance.h"

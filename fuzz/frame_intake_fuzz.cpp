@@ -15,7 +15,7 @@
 #include "link/link.h"
 #include "netstate/monitor.h"
 #include "netstate/profiles.h"
-#include "link/session.h"
+#include "link/flags.h"
 #include "zentrik/sim.h"
 #include "platform/simclock.h"
 #include "netstate/stations.h"

@@ -12,8 +12,8 @@
 // 2 force Ethertype 0x887B, 3 to 7 the delay in steps of 16 ms.
 #include "frames/frame.h"
 #include "fuzz/fuzz_support.h"
+#include "link/flags.h"
 #include "link/link.h"
-#include "link/session.h"
 #include "mme/exchange.h"
 #include "mme/intake.h"
 #include "platform/simclock.h"

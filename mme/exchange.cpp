@@ -6,7 +6,7 @@
 #include "link/link.h"
 #include "platform/platform.h"
 #include "mme/requests.h"
-#include "link/session.h"
+#include "link/flags.h"
 
 #include <cstring>
 

@@ -7,7 +7,7 @@
 #include "link/link.h"
 #include "netstate/profiles.h"
 #include "mme/requests.h"
-#include "link/session.h"
+#include "link/flags.h"
 
 using namespace mme;
 

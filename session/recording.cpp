@@ -1,7 +1,7 @@
 #include "session/recording.h"
 
+#include "link/flags.h"
 #include "link/link.h"
-#include "link/session.h"
 #include "netstate/monitor.h"
 #include "netstate/profiles.h"
 #include "netstate/stations.h"

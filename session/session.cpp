@@ -1,8 +1,8 @@
 #include "session/session.h"
 
 #include "keys/password.h"
+#include "link/flags.h"
 #include "link/link.h"
-#include "link/session.h"
 #include "mme/exchange.h"
 #include "mme/intake.h"
 #include "netstate/profiles.h"

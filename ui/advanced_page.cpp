@@ -1,7 +1,7 @@
 #include "ui/advanced_page.h"
 
 #include "keys/password.h"
-#include "link/session.h"
+#include "link/flags.h"
 #include "netstate/profiles.h"
 #include "ui/common.h"
 #include "ui/security_page.h"

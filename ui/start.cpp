@@ -1,6 +1,6 @@
 #include "ui/start.h"
 
-#include "link/session.h"
+#include "link/flags.h"
 #include "platform/files.h"
 #include "platform/instance.h"
 #include "session/recording.h"

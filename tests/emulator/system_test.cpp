@@ -5,7 +5,7 @@
 #include "mme/intake.h"
 #include "link/link.h"
 #include "mme/requests.h"
-#include "link/session.h"
+#include "link/flags.h"
 #include "zentrik/sim.h"
 #include "emulator/sim_attach.h"
 #include "platform/simclock.h"

@@ -10,7 +10,7 @@
 #include "emulator/model.h"
 #include "netstate/monitor.h"
 #include "netstate/profiles.h"
-#include "link/session.h"
+#include "link/flags.h"
 #include "zentrik/sim.h"
 #include "emulator/sim_attach.h"
 #include "platform/simclock.h"

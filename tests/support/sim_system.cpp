@@ -2,8 +2,8 @@
 
 #include "emulator/sim_attach.h"
 #include "keys/password.h"
+#include "link/flags.h"
 #include "link/link.h"
-#include "link/session.h"
 #include "mme/exchange.h"
 #include "mme/intake.h"
 #include "platform/simclock.h"

@@ -1,7 +1,7 @@
 #include "support/sim_sheet.h"
 
+#include "link/flags.h"
 #include "link/link.h"
-#include "link/session.h"
 #include "netstate/monitor.h"
 #include "netstate/profiles.h"
 #include "platform/simclock.h"

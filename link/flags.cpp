@@ -1,4 +1,4 @@
-#include "link/session.h"
+#include "link/flags.h"
 
 #include "link/link.h"
 

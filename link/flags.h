@@ -1,5 +1,5 @@
 #pragma once
-// Process-wide session flags, shared by every subsystem above the link.
+// Process-wide link flags, shared by every subsystem above the link.
 // selectedAdapter picks both the adapter entry and its profile.
 extern int selectedAdapter;  // 0 to 15
 
