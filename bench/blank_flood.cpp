@@ -67,7 +67,7 @@ Result run(int perSecond, int seconds)
     selectedAdapter = 0;  // no local device: the tick drains, dispatches and counts
     monitorTicks = 0;
     monitorSecond = 0;
-    busy = 0;
+    busy.catchUpAndSet(false);
 
     // Frames are written on a schedule of their own, caught up in bursts when
     // the writer falls behind, so the rate holds on average.

@@ -23,7 +23,7 @@ void openIdle(int count)
     }
     openAdapters();
     selectedAdapter = 0;
-    busy = 0;
+    busy.catchUpAndSet(false);
     // No device: the tick drains and counts but sends nothing.
     for (int a = 0; a < adapterCount; ++a)
         adapters[a].devicePresent = 0;

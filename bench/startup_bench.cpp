@@ -96,7 +96,7 @@ namespace {
 // The session's start alone, as brennic makes it, against a device that never answers.
 int measureProbing()
 {
-    busy = 1;
+    busy.catchUpAndSet(true);
     int64_t cpu0 = nowNs(CLOCK_PROCESS_CPUTIME_ID), wall0 = nowNs();
     session::StartResult start = session::start();
     int64_t wall = nowNs() - wall0;
@@ -213,7 +213,7 @@ int measure()
     static char* argv[] = {name, nullptr};
     return runBrennic(1, argv, loadSheet);
 #else
-    busy = 1;
+    busy.catchUpAndSet(true);
     // As brennic does, where the session can be begun before Qt loads.
     if (session::beginStartEarly)
         session::beginStartEarly();

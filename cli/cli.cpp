@@ -4,7 +4,6 @@
 #include "cli/secret.h"
 #include "history/history.h"
 #include "keysetlog/keysetlog.h"
-#include "link/flags.h"
 #include "netstate/monitor.h"
 #include "netstate/profiles.h"
 #include "platform/instance.h"
@@ -458,7 +457,7 @@ int run(int argc, char** argv)
     dup2(STDERR_FILENO, STDOUT_FILENO);
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
-    busy = 1;
+    session::holdMonitorUntilStart();
     // brennic and brennicctl share "wizard.data", "plc.log" and the adapters: one at a time.
     const platform::InstanceLock lock = platform::acquireInstanceLock("brennic");
     if (lock != platform::InstanceLock::taken) {

@@ -80,7 +80,7 @@ void resetState(uint8_t control)
     }
     std::memset(referenceBlock, 0, sizeof referenceBlock);
     selectedAdapter = control & 1;
-    busy = 0;
+    busy.catchUpAndSet(false);
     progressActive = 1;
     monitorTicks = 0;
     monitorSecond = (control >> 4) * 4;

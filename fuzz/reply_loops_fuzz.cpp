@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     check(openAdapters() == 1);
     selectedAdapter = 0;
-    busy = 0;
+    busy.catchUpAndSet(false);
     std::memset(referenceBlock, 0, sizeof referenceBlock);
     AdapterEntry& e = adapters[0];
     e.devicePresent = 1;

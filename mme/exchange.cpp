@@ -94,7 +94,7 @@ void busyWaitMs(uint32_t ms)
 bool setKey(int a, const uint8_t* source, const uint8_t* destination, uint8_t keySelect, const uint8_t* key,
             uint8_t controlValue, bool withControl, bool provisional)
 {
-    busy = 1;
+    busy.catchUpAndSet(true);
     uint8_t flags = referenceBlock[blockControlFlags] | controlFlagsAlways;
     uint8_t mark = referenceBlock[blockControlMark];
     if (provisional)
@@ -132,7 +132,7 @@ bool setKey(int a, const uint8_t* source, const uint8_t* destination, uint8_t ke
     lastKeyConfirmed = -1;
     if (adapters[a].paramsSeen && keySelect != 0 && toBroadcast)
         lastKeyConfirmed = confirmKey(a, source) ? 1 : 0;
-    busy = 0;
+    busy.catchUpAndSet(false);
     return sent;
 }
 

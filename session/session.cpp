@@ -27,20 +27,6 @@ const char* const deviceTypeNames[deviceTypeNameCount] = {
 };
 
 namespace {
-// While it lives the monitor tick stays idle; every exit of a workflow ends it.
-class BusyGuard {
-public:
-    BusyGuard() { busy = 1; }
-    ~BusyGuard() { busy = after_; }
-    BusyGuard(const BusyGuard&) = delete;
-    BusyGuard& operator=(const BusyGuard&) = delete;
-    // A session that did not start leaves the monitor idle.
-    void stayBusy() { after_ = 1; }
-
-private:
-    int after_ = 0;
-};
-
 // Passes what the monitor draws on and notes the end of each scan.
 class ScanWatch : public MonitorView {
 public:
@@ -268,7 +254,7 @@ void recordAdapterIdentities()
 // The one start sequence, at program start and at Refresh.
 StartResult startSequence(bool atProgramStart)
 {
-    BusyGuard guard;
+    MonitorHold hold;
     StartResult result;
     int started = 0;
     if (atProgramStart && early.running) {
@@ -282,9 +268,9 @@ StartResult startSequence(bool atProgramStart)
         setProbeWaitHook(nullptr);
     }
     if (!started) {
-        // A failed Refresh leaves busy as it found it; the page's box then ends the program.
+        // A failed Refresh lets the monitor run again; the page's box then ends the program.
         if (atProgramStart)
-            guard.stayBusy();
+            hold.keepIdle();
         result.box = Box::invalidConfiguration;
         result.noAdapter = startAdapterCount == 0;
         return result;
@@ -405,6 +391,12 @@ std::string deviceTypeName(int deviceType)
     return "Unknown device (type " + std::to_string(deviceType) + ")";
 }
 
+MonitorHold::MonitorHold() { busy.catchUpAndSet(true); }
+
+MonitorHold::~MonitorHold() { busy.catchUpAndSet(idleAfter_); }
+
+void holdMonitorUntilStart() { busy.catchUpAndSet(true); }
+
 void setSlowStartHook(SlowStartHook hook) { slowStartHook = hook; }
 
 void beginStartEarly()
@@ -440,7 +432,7 @@ StartResult start() { return startSequence(true); }
 StartResult refresh()
 {
     {
-        BusyGuard guard;
+        MonitorHold hold;
         closeAdapters();
     }
     return startSequence(false);
@@ -544,7 +536,7 @@ PasswordResult setLocal(std::string_view text)
         return result;
     }
     {
-        BusyGuard guard;
+        MonitorHold hold;
         int a = selectedAdapter;
         NetworkProfile& profile = profiles[a];
         std::memcpy(profile.networkPassword, password, sizeof password);
@@ -585,7 +577,7 @@ SetAllResult setAll(std::string_view networkPassword)
         return result;
     }
     {
-        BusyGuard guard;
+        MonitorHold hold;
         setAllChecked(password, result);
     }
     startScan();
@@ -623,7 +615,7 @@ AddResult add(std::string_view devicePasswordText, std::string_view networkPassw
     }
 
     {
-        BusyGuard guard;
+        MonitorHold hold;
         uint8_t deviceKey[keyLength];
         std::memcpy(deviceKey, deriveKey(password), keyLength);
         uint8_t temporaryKey[keyLength];
@@ -651,7 +643,7 @@ AddResult add(std::string_view devicePasswordText, std::string_view networkPassw
 RemoveResult remove(const std::vector<std::string>& passwords)
 {
     RemoveResult result;
-    BusyGuard guard;
+    MonitorHold hold;
     NetworkProfile& profile = profiles[selectedAdapter];
     for (const std::string& text : passwords) {
         if (text.size() >= passwordFieldSize)
@@ -672,7 +664,7 @@ RemoveResult remove(const std::vector<std::string>& passwords)
 RemoveResult removeEntries(const std::vector<int>& entries)
 {
     RemoveResult result;
-    BusyGuard guard;
+    MonitorHold hold;
     NetworkProfile& profile = profiles[selectedAdapter];
     for (int index : entries) {
         if (index < 0 || index >= devicePasswordsPerProfile || profile.devicePasswords[index].password[0] == 0)

@@ -106,13 +106,33 @@ void beginStartEarly();
 // Waits for an early start that will not be taken up, and closes what it opened.
 void abandonEarlyStart();
 // Closes the adapters and starts again (the Device page's Refresh); the monitor
-// keeps running, and busy is clear afterwards whether or not it started.
+// keeps running, and is let run afterwards whether or not it started.
 StartResult refresh();
 // Called once within start() when finding the devices has taken longer than
 // half a second, so that the caller can say it is still looking.
 using SlowStartHook = void (*)();
 void setSlowStartHook(SlowStartHook hook);  // nullptr: nothing is called
 constexpr uint32_t slowStartMs = 500;
+
+// While it lives the monitor tick stays idle; every workflow holds it so.
+// Each change of the monitor's idle flag first runs its catch-up of the ticks
+// it slept through. Holds do not nest: the end of one lets the monitor run
+// whatever held it before, as the end of each key exchange below does.
+class MonitorHold {
+public:
+    MonitorHold();
+    ~MonitorHold();
+    MonitorHold(const MonitorHold&) = delete;
+    MonitorHold& operator=(const MonitorHold&) = delete;
+    // Its end leaves the monitor idle (a start that failed).
+    void keepIdle() { idleAfter_ = true; }
+
+private:
+    bool idleAfter_ = false;
+};
+// Holds the monitor idle from here until a session starts: start() and
+// refresh() let it run once they have, a failed start() leaves it idle.
+void holdMonitorUntilStart();
 
 // The adapters of the running session.
 std::vector<AdapterInfo> adapterList();

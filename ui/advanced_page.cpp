@@ -1,7 +1,6 @@
 #include "ui/advanced_page.h"
 
 #include "keys/password.h"
-#include "link/flags.h"
 #include "netstate/profiles.h"
 #include "ui/common.h"
 #include "ui/security_page.h"
@@ -34,15 +33,14 @@ public:
     }
 };
 
-// Each operation of the page holds busy until its box is closed, so the
-// monitor stays idle under the box as it did during the exchange.
+// Each operation of the page holds the monitor until its box is closed, so
+// the monitor stays idle under the box as it did during the exchange.
 void showBox(QWidget* owner, const session::Outcome& outcome)
 {
     if (outcome.box == session::Box::none)
         return;
-    busy = 1;
+    session::MonitorHold hold;
     showOutcomeBox(owner, outcome);
-    busy = 0;
 }
 
 constexpr int rowTextSize = 30;  // a row's text is read through 30 bytes

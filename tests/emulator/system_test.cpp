@@ -46,7 +46,7 @@ protected:
         std::memset(adapters, 0, sizeof adapters);
         std::memset(referenceBlock, 0, sizeof referenceBlock);
         selectedAdapter = 0;
-        busy = 0;
+        busy.catchUpAndSet(false);
         std::remove("plc.log");
         std::string error;
         ASSERT_TRUE(emu::loadScenario(std::string(SCENARIO_DIR) + "/" + GetParam(), net, &error)) << error;

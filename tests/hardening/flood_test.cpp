@@ -102,7 +102,7 @@ protected:
         platform::clearTimers();
         std::remove(profileFileName);
         std::memset(adapters, 0, sizeof adapters);
-        busy = 1;
+        busy.catchUpAndSet(true);
         sessionOpen = 0;
         selectedAdapter = 0;
         progressActive = 0;
@@ -119,7 +119,7 @@ protected:
         ASSERT_EQ(startSession(), 1);
         std::memcpy(profiles[0].adapterMac, adapters[0].ownMac, 6);
         setMonitorView(&run.view);
-        busy = 0;
+        busy.catchUpAndSet(false);
         ASSERT_NE(SetTimer(monitorIntervalMs, monitorTick), 0u);
         beginNetworkScan();
         progressActive = 1;

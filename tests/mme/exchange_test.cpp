@@ -245,7 +245,7 @@ TEST_F(ExchangeTest, FailedSendStillUpdatesTheReference)
 {
     zsim::setSendMode(0, zsim::SendMode::fails);
     adapters[0].paramsSeen = 0;
-    busy = 1;
+    busy.catchUpAndSet(true);
     EXPECT_FALSE(setKey(0, hostMac0.data(), broadcast.data(), 1, key1, 0x01, true, false));
     EXPECT_EQ(referenceBlock[14], 1);
     EXPECT_EQ(0, std::memcmp(referenceBlock + 15, key1, 8));

@@ -82,7 +82,7 @@ TEST_F(SessionTest, StartScanSetPasswordAndBringARemoteOnto)
     // What the Device page does next.
     std::memcpy(profiles[0].adapterMac, adapters[0].ownMac, 6);
     selectedAdapter = 0;
-    busy = 0;
+    busy.catchUpAndSet(false);
     setMonitorView(&view);
     ASSERT_NE(SetTimer(monitorIntervalMs, monitorTick), 0u);
 

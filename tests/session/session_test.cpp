@@ -157,7 +157,7 @@ TEST_F(SessionTest, StartWithoutADeviceOrAdapterCallsForTheBox)
             ++slowStarts;
             toldOn = std::this_thread::get_id();
         });
-        busy = 0;
+        busy.catchUpAndSet(false);
         size_t sentBefore = zsim::sentFrames().size();
         if (early)
             session::beginStartEarly();

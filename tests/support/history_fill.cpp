@@ -83,7 +83,7 @@ bool runMonitor(const std::string& scenario, const std::string& database, int64_
     zsim::reset();
     simclock::reset();
     testsupport::resetSystemState();
-    busy = 0;
+    busy.catchUpAndSet(false);
     emu::addSimAdapters(network);
     // The daily curves run on local time, as plcsim's do.
     const time_t start = static_cast<time_t>(startUtcMs / 1000);

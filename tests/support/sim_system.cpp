@@ -87,7 +87,7 @@ void SimSystemTest::SetUp()
     zsim::reset();
     simclock::reset();
     resetSystemState();
-    busy = 0;
+    busy.catchUpAndSet(false);
     std::remove(profileFileName);
     std::remove("plc.log");
 }
