@@ -124,7 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             check(std::memcmp(found, adapters[0].deviceMac, 6) != 0);
         break;
     default:
-        setKey(0, e.ownMac, mme::broadcastMac, 1, key1, 0x01, true, false);
+        setKey(0, {.source = e.ownMac, .destination = mme::broadcastMac, .keySelect = 1, .key = key1,
+                   .controlValue = 0x01, .withControl = true});
         // The key is the system's picture now, confirmed or not.
         check(std::memcmp(referenceBlock + mme::blockKey, key1, 8) == 0);
         break;

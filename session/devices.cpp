@@ -63,7 +63,8 @@ void setAllChecked(const char* password, SetAllResult& result)
     std::memcpy(profile.networkPassword, password, passwordFieldSize);
     uint8_t networkKey[keyLength];
     std::memcpy(networkKey, deriveKey(profile.networkPassword), keyLength);
-    setKey(a, adapters[a].ownMac, mme::broadcastMac, 1, networkKey, 0x01, false, false);
+    setKey(a, {.source = adapters[a].ownMac, .destination = mme::broadcastMac, .keySelect = 1, .key = networkKey,
+               .controlValue = 0x01});
 
     bool reached[devicePasswordsPerProfile] = {};
     for (int i = 0; i < devicePasswordsPerProfile; ++i) {
