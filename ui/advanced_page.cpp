@@ -1,7 +1,5 @@
 #include "ui/advanced_page.h"
 
-#include "keys/password.h"
-#include "netstate/profiles.h"
 #include "ui/common.h"
 #include "ui/security_page.h"
 #include "ui/wait_cursor.h"
@@ -161,7 +159,7 @@ void AdvancedPage::add()
     }
     showBox(this, result);
     // A text too long for the field's rules is left as typed.
-    bool tooLong = device.size() > passwordMaxLength;
+    bool tooLong = device.size() > session::passwordMaxLength;
     if (result.box != session::Box::invalidNetworkPassword && !(result.box == session::Box::invalidDevicePassword && tooLong))
         devicePasswordEdit_->selectAll();
 }
