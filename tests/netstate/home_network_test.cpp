@@ -24,7 +24,7 @@ Key derived(const char* password)
     return k;
 }
 
-class SessionTest : public NetstateFixture {
+class HomeNetworkTest : public NetstateFixture {
 protected:
     emu::Network net;
     RecordingView view;
@@ -70,7 +70,7 @@ protected:
     }
 };
 
-TEST_F(SessionTest, StartScanSetPasswordAndBringARemoteOnto)
+TEST_F(HomeNetworkTest, StartScanSetPasswordAndBringARemoteOnto)
 {
     ASSERT_EQ(startSession(), 1);
     ASSERT_EQ(adapterCount, 1);
