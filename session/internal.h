@@ -24,5 +24,6 @@ void startScan();
 // Each file's share of resetSessionState.
 void resetStartState();
 void resetScanState();
+void resetRecordingState();  // the history closed, its clock the system's
 
 }  // namespace session

@@ -51,6 +51,7 @@ void resetSessionState()
 {
     resetStartState();
     resetScanState();
+    resetRecordingState();
 }
 
 }  // namespace session

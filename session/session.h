@@ -16,7 +16,8 @@ namespace session {
 Outcome save();
 using ::profileFileName;  // "wizard.data", in the folder the program runs in
 
-// Puts the session's process-wide state back as a fresh process has it.
+// Puts the session's process-wide state back as a fresh process has it: the
+// history closed and its clock the system's again.
 void resetSessionState();
 
 }  // namespace session

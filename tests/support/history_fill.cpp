@@ -108,8 +108,6 @@ bool runMonitor(const std::string& scenario, const std::string& database, int64_
         simclock::advance(monitorIntervalMs);
         platform::runDueTimers();
     }
-    session::closeHistory();
-    session::setHistoryClock(nullptr);
     emu::detachFromSimDriver();
     testsupport::resetSystemState();
     zsim::reset();
