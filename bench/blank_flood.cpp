@@ -1,7 +1,7 @@
 #include "bench/blank_flood.h"
 
+#include "link/flags.h"
 #include "link/link.h"
-#include "link/session.h"
 #include "netstate/monitor.h"
 #include "netstate/profiles.h"
 #include "support/sim_frames.h"
@@ -67,7 +67,7 @@ Result run(int perSecond, int seconds)
     selectedAdapter = 0;  // no local device: the tick drains, dispatches and counts
     monitorTicks = 0;
     monitorSecond = 0;
-    busy = 0;
+    busy.catchUpAndSet(false);
 
     // Frames are written on a schedule of their own, caught up in bursts when
     // the writer falls behind, so the rate holds on average.

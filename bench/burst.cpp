@@ -3,7 +3,7 @@
 #include "link/link.h"
 #include "netstate/monitor.h"
 #include "netstate/profiles.h"
-#include "link/session.h"
+#include "link/flags.h"
 #include "support/sim_frames.h"
 #include "support/tap.h"
 
@@ -57,7 +57,7 @@ Result run(int frames)
         return r;
     }
     selectedAdapter = 0;  // no local device: the tick only drains and dispatches
-    busy = 1;
+    busy.catchUpAndSet(true);
     std::vector<uint8_t> frame = stationReply();
     for (int i = 0; i < frames; ++i)
         if (!tap.write(frame)) {
@@ -73,7 +73,7 @@ Result run(int frames)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     while (!socketQueuesEmpty() && std::chrono::steady_clock::now() < giveUp);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    busy = 0;
+    busy.catchUpAndSet(false);
     auto start = std::chrono::steady_clock::now();
     monitorTick();
     auto end = std::chrono::steady_clock::now();

@@ -2,7 +2,7 @@
 // none has a frame. Simulated driver, so this is the system's own cost.
 #include "link/link.h"
 #include "netstate/monitor.h"
-#include "link/session.h"
+#include "link/flags.h"
 #include "zentrik/sim.h"
 #include "platform/simclock.h"
 
@@ -23,7 +23,7 @@ void openIdle(int count)
     }
     openAdapters();
     selectedAdapter = 0;
-    busy = 0;
+    busy.catchUpAndSet(false);
     // No device: the tick drains and counts but sends nothing.
     for (int a = 0; a < adapterCount; ++a)
         adapters[a].devicePresent = 0;

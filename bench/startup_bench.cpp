@@ -27,7 +27,7 @@
 // Qt (STARTUP_BENCH_FIRST_STAGE) starts as brennic starts and loads a module
 // (STARTUP_BENCH_SHEET) with the pages and the measuring of the sheet.
 // Built as one program, it loads Qt at exec, as brennic did before.
-#include "link/session.h"
+#include "link/flags.h"
 #include "platform/timers.h"
 #include "session/session.h"
 
@@ -96,7 +96,7 @@ namespace {
 // The session's start alone, as brennic makes it, against a device that never answers.
 int measureProbing()
 {
-    busy = 1;
+    busy.catchUpAndSet(true);
     int64_t cpu0 = nowNs(CLOCK_PROCESS_CPUTIME_ID), wall0 = nowNs();
     session::StartResult start = session::start();
     int64_t wall = nowNs() - wall0;
@@ -213,7 +213,7 @@ int measure()
     static char* argv[] = {name, nullptr};
     return runBrennic(1, argv, loadSheet);
 #else
-    busy = 1;
+    busy.catchUpAndSet(true);
     // As brennic does, where the session can be begun before Qt loads.
     if (session::beginStartEarly)
         session::beginStartEarly();

@@ -3,12 +3,7 @@
 #include "cli/output.h"
 #include "cli/secret.h"
 #include "history/history.h"
-#include "keysetlog/keysetlog.h"
-#include "link/session.h"
-#include "netstate/monitor.h"
-#include "netstate/profiles.h"
 #include "platform/instance.h"
-#include "platform/platform.h"
 #include "session/recording.h"
 #include "session/session.h"
 
@@ -17,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -30,7 +26,7 @@ namespace cli {
 namespace {
 
 // The scan timer ends every scan at 10 s; this only guards against a monitor that stopped.
-constexpr DWORD scanGuardMs = scanTimeoutMs + 5000;
+constexpr uint32_t scanGuardMs = session::scanTimeoutMs + 5000;
 
 volatile std::sig_atomic_t interrupted = 0;
 
@@ -73,12 +69,12 @@ std::string selectedName() { return selectedAdapter().name; }
 bool awaitScan(const Context& ctx)
 {
     int before = session::scansFinished();
-    DWORD began = GetTickCount();
-    DWORD shown = ~DWORD{0};
+    uint32_t began = session::nowMs();
+    uint32_t shown = ~uint32_t{0};
     while (session::scansFinished() == before) {
         if (interrupted || session::linkLost())
             break;
-        DWORD elapsed = GetTickCount() - began;
+        uint32_t elapsed = session::nowMs() - began;
         if (elapsed > scanGuardMs)
             break;
         if (ctx.progress && elapsed / 1000 != shown) {
@@ -152,13 +148,14 @@ int cmdWatch(const Context& ctx)
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-    const auto intervalMs = static_cast<DWORD>(ctx.inv.intervalSeconds * 1000);
-    DWORD began = GetTickCount();
+    const auto intervalMs = static_cast<uint32_t>(ctx.inv.intervalSeconds * 1000);
+    uint32_t began = session::nowMs();
     for (long long scans = 0; !interrupted && (ctx.inv.count == 0 || scans < ctx.inv.count); ++scans) {
         if (scans > 0) {
-            for (DWORD elapsed = 0; !interrupted && !session::linkLost() && (elapsed = GetTickCount() - began) < intervalMs;)
+            for (uint32_t elapsed = 0;
+                 !interrupted && !session::linkLost() && (elapsed = session::nowMs() - began) < intervalMs;)
                 session::serviceWithin(intervalMs - elapsed);
-            began = GetTickCount();
+            began = session::nowMs();
             session::beginScan();
         }
         if (!awaitScan(ctx)) {
@@ -200,7 +197,7 @@ int passwordResult(const Context& ctx, const session::PasswordResult& r)
     // Nothing to confirm against is no failure: the key went out.
     if (!r.sent || (r.asked && !r.confirmed)) {
         // The record of it may not have been written: then say why, not where to look.
-        const std::string logError = keySetLogError();
+        const std::string logError = session::keySetLogError();
         error(!r.sent              ? "the new key could not be sent"
               : logError.empty() ? "the device did not confirm the new key (see plc.log)"
                                  : "the device did not confirm the new key; it is not recorded: " + logError);
@@ -458,7 +455,7 @@ int run(int argc, char** argv)
     dup2(STDERR_FILENO, STDOUT_FILENO);
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
-    busy = 1;
+    session::holdMonitorUntilStart();
     // brennic and brennicctl share "wizard.data", "plc.log" and the adapters: one at a time.
     const platform::InstanceLock lock = platform::acquireInstanceLock("brennic");
     if (lock != platform::InstanceLock::taken) {
@@ -487,7 +484,7 @@ int run(int argc, char** argv)
         std::fclose(out);
         return exitError;
     }
-    ctx.profile = stateDir + (stateDir == "/" ? "" : "/") + profileFileName;
+    ctx.profile = stateDir + (stateDir == "/" ? "" : "/") + session::profileFileName;
     if (inv.verbose)
         std::fprintf(stderr, "brennicctl: profile %s\n", ctx.profile.c_str());
     ctx.inv = inv;

@@ -15,7 +15,7 @@
 #include "link/link.h"
 #include "netstate/monitor.h"
 #include "netstate/profiles.h"
-#include "link/session.h"
+#include "link/flags.h"
 #include "zentrik/sim.h"
 #include "platform/simclock.h"
 #include "netstate/stations.h"
@@ -80,7 +80,7 @@ void resetState(uint8_t control)
     }
     std::memset(referenceBlock, 0, sizeof referenceBlock);
     selectedAdapter = control & 1;
-    busy = 0;
+    busy.catchUpAndSet(false);
     progressActive = 1;
     monitorTicks = 0;
     monitorSecond = (control >> 4) * 4;

@@ -3,7 +3,7 @@
 // the room it is given.
 #include "fuzz/fuzz_support.h"
 #include "netstate/profiles.h"
-#include "link/session.h"
+#include "link/flags.h"
 #include "netstate/stations.h"
 
 #include <cstddef>

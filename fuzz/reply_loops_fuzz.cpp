@@ -12,8 +12,8 @@
 // 2 force Ethertype 0x887B, 3 to 7 the delay in steps of 16 ms.
 #include "frames/frame.h"
 #include "fuzz/fuzz_support.h"
+#include "link/flags.h"
 #include "link/link.h"
-#include "link/session.h"
 #include "mme/exchange.h"
 #include "mme/intake.h"
 #include "platform/simclock.h"
@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     check(openAdapters() == 1);
     selectedAdapter = 0;
-    busy = 0;
+    busy.catchUpAndSet(false);
     std::memset(referenceBlock, 0, sizeof referenceBlock);
     AdapterEntry& e = adapters[0];
     e.devicePresent = 1;
@@ -124,7 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             check(std::memcmp(found, adapters[0].deviceMac, 6) != 0);
         break;
     default:
-        setKey(0, e.ownMac, mme::broadcastMac, 1, key1, 0x01, true, false);
+        setKey(0, {.source = e.ownMac, .destination = mme::broadcastMac, .keySelect = 1, .key = key1,
+                   .controlValue = 0x01, .withControl = true});
         // The key is the system's picture now, confirmed or not.
         check(std::memcmp(referenceBlock + mme::blockKey, key1, 8) == 0);
         break;

@@ -6,7 +6,7 @@
 #include "link/link.h"
 #include "platform/platform.h"
 #include "mme/requests.h"
-#include "link/session.h"
+#include "link/flags.h"
 
 #include <cstring>
 
@@ -77,8 +77,10 @@ bool awaitStationReply(Accept accept)
 void offerKeys(int a, const uint8_t* key0, const uint8_t* key1, const uint8_t* key1Destination)
 {
     const uint8_t* own = adapters[a].ownMac;
-    setKey(a, own, broadcastMac, 0, key0, 0x00, true, true);
-    setKey(a, own, key1Destination, 1, key1, 0x01, false, true);
+    setKey(a, {.source = own, .destination = broadcastMac, .keySelect = 0, .key = key0, .controlValue = 0x00,
+               .withControl = true, .provisional = true});
+    setKey(a, {.source = own, .destination = key1Destination, .keySelect = 1, .key = key1, .controlValue = 0x01,
+               .provisional = true});
     sendControlFrame(a, own, broadcastMac, referenceBlock[blockControlFlags] | controlFlagsAlways,
                      referenceBlock[blockControlMark] | controlMarkProvisional, 0x01);
 }
@@ -91,48 +93,47 @@ void busyWaitMs(uint32_t ms)
     }
 }
 
-bool setKey(int a, const uint8_t* source, const uint8_t* destination, uint8_t keySelect, const uint8_t* key,
-            uint8_t controlValue, bool withControl, bool provisional)
+bool setKey(int a, const KeyFrame& frame)
 {
-    busy = 1;
+    busy.catchUpAndSet(true);
     uint8_t flags = referenceBlock[blockControlFlags] | controlFlagsAlways;
     uint8_t mark = referenceBlock[blockControlMark];
-    if (provisional)
+    if (frame.provisional)
         mark |= controlMarkProvisional;
 
     uint8_t f[setKeyFrameLength] = {};
-    std::memcpy(f + offDestination, destination, macSize);
-    std::memcpy(f + offSource, source, macSize);
+    std::memcpy(f + offDestination, frame.destination, macSize);
+    std::memcpy(f + offSource, frame.source, macSize);
     f[offEthertype] = ethertypeHigh;
     f[offEthertype + 1] = ethertypeLow;
-    f[offEntryCount] = withControl ? 2 : 1;
+    f[offEntryCount] = frame.withControl ? 2 : 1;
     f[offEntryType] = typeSetKey;
     f[offEntryLength] = setKeyEntryLength;
-    f[offKeySelect] = keySelect;
-    std::memcpy(f + offKey, key, keySize);
-    if (withControl) {
+    f[offKeySelect] = frame.keySelect;
+    std::memcpy(f + offKey, frame.key, keySize);
+    if (frame.withControl) {
         f[offControlEntry] = typeControl;
         f[offControlEntry + 1] = controlEntryLength;
         f[offControlFlags] = flags;
         f[offControlMark] = mark;
-        f[offControlValue] = controlValue;
+        f[offControlValue] = frame.controlValue;
     }
     bool sent = sendFrame(a, f, setKeyFrameLength) != 0;
 
-    if (!provisional) {
+    if (!frame.provisional) {
         referenceBlock[blockControlFlags] = flags;
         referenceBlock[blockControlMark] = mark;
-        referenceBlock[blockControlValue] = controlValue;
+        referenceBlock[blockControlValue] = frame.controlValue;
     }
-    bool toBroadcast = isBroadcast(destination);
-    if (keySelect != 0 && toBroadcast) {
-        referenceBlock[blockKeySelect] = keySelect;
-        std::memcpy(referenceBlock + blockKey, key, keySize);
+    bool toBroadcast = isBroadcast(frame.destination);
+    if (frame.keySelect != 0 && toBroadcast) {
+        referenceBlock[blockKeySelect] = frame.keySelect;
+        std::memcpy(referenceBlock + blockKey, frame.key, keySize);
     }
     lastKeyConfirmed = -1;
-    if (adapters[a].paramsSeen && keySelect != 0 && toBroadcast)
-        lastKeyConfirmed = confirmKey(a, source) ? 1 : 0;
-    busy = 0;
+    if (adapters[a].paramsSeen && frame.keySelect != 0 && toBroadcast)
+        lastKeyConfirmed = confirmKey(a, frame.source) ? 1 : 0;
+    busy.catchUpAndSet(false);
     return sent;
 }
 
@@ -169,8 +170,10 @@ bool findRemoteDevice(const uint8_t* key0, const uint8_t* key1, uint8_t* respond
 bool setLocalKeys(const uint8_t* key0, const uint8_t* key1)
 {
     int a = selectedAdapter;
-    setKey(a, adapters[a].ownMac, broadcastMac, 0, key0, 0x01, true, true);
-    setKey(a, adapters[a].ownMac, broadcastMac, 1, key1, 0x01, true, false);
+    setKey(a, {.source = adapters[a].ownMac, .destination = broadcastMac, .keySelect = 0, .key = key0,
+               .controlValue = 0x01, .withControl = true, .provisional = true});
+    setKey(a, {.source = adapters[a].ownMac, .destination = broadcastMac, .keySelect = 1, .key = key1,
+               .controlValue = 0x01, .withControl = true});
     return true;
 }
 

@@ -11,8 +11,20 @@ extern uint8_t referenceBlock[mme::paramBlockSize];
 // did not, -1 none was asked for (no parameter block seen, or not a broadcast key).
 extern int lastKeyConfirmed;
 
-bool setKey(int a, const uint8_t* source, const uint8_t* destination, uint8_t keySelect, const uint8_t* key,
-            uint8_t controlValue, bool withControl, bool provisional);
+// One SetKey frame, its fields named at each call.
+struct KeyFrame {
+    const uint8_t* source = nullptr;       // the adapter's own MAC
+    const uint8_t* destination = nullptr;  // the broadcast address reaches the local device
+    uint8_t keySelect = 0;                 // 0: key0, the device's own key; 1: key1, the network key
+    const uint8_t* key = nullptr;          // 8 bytes
+    uint8_t controlValue = 0;
+    bool withControl = false;              // a control entry follows the key
+    // Marked provisional; the reference block keeps its control bytes.
+    bool provisional = false;
+};
+// Sends the frame from adapter `a`; a network key to the broadcast address is
+// then confirmed against the device's block (see lastKeyConfirmed).
+bool setKey(int a, const KeyFrame& frame);
 bool setRemoteKey(const uint8_t* key0, const uint8_t* key1, const uint8_t* remoteMac);
 bool findRemoteDevice(const uint8_t* key0, const uint8_t* key1, uint8_t* responderMac);
 bool setLocalKeys(const uint8_t* key0, const uint8_t* key1);

@@ -7,7 +7,7 @@
 #include "link/link.h"
 #include "netstate/profiles.h"
 #include "mme/requests.h"
-#include "link/session.h"
+#include "link/flags.h"
 
 using namespace mme;
 
@@ -227,7 +227,7 @@ void startMonitor()
     loopWokeAt = origin;
     marksDone = 0;
     monitorRunning = true;
-    BusyFlag::beforeChange = monitorCatchUp;
+    MonitorIdleFlag::catchUp = monitorCatchUp;
     SetDueTimer(monitorSchedule());
 }
 
@@ -335,6 +335,6 @@ void stopMonitor()
     planned = heldTick = false;
     marksDone = 0;
     origin = 0;
-    if (BusyFlag::beforeChange == monitorCatchUp)
-        BusyFlag::beforeChange = nullptr;
+    if (MonitorIdleFlag::catchUp == monitorCatchUp)
+        MonitorIdleFlag::catchUp = nullptr;
 }

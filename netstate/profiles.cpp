@@ -4,7 +4,7 @@
 #include "keysetlog/keysetlog.h"
 #include "link/link.h"
 #include "netstate/monitor.h"
-#include "link/session.h"
+#include "link/flags.h"
 #include "platform/files.h"
 
 #include <cerrno>

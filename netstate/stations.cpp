@@ -2,7 +2,7 @@
 
 #include "link/link.h"
 #include "netstate/profiles.h"
-#include "link/session.h"
+#include "link/flags.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,10 +1,11 @@
 #include "session/recording.h"
 
+#include "link/flags.h"
 #include "link/link.h"
-#include "link/session.h"
 #include "netstate/monitor.h"
 #include "netstate/profiles.h"
 #include "netstate/stations.h"
+#include "session/internal.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -82,5 +83,12 @@ bool historyOpen() { return store.isOpen(); }
 const std::string& historyProblem() { return problem; }
 
 void setHistoryClock(HistoryClock c) { clock = c; }
+
+void resetRecordingState()
+{
+    closeHistory();
+    clock = nullptr;
+    failing = false;
+}
 
 }  // namespace session

@@ -1,8 +1,5 @@
 #include "ui/advanced_page.h"
 
-#include "keys/password.h"
-#include "link/session.h"
-#include "netstate/profiles.h"
 #include "ui/common.h"
 #include "ui/security_page.h"
 #include "ui/wait_cursor.h"
@@ -34,15 +31,14 @@ public:
     }
 };
 
-// Each operation of the page holds busy until its box is closed, so the
-// monitor stays idle under the box as it did during the exchange.
+// Each operation of the page holds the monitor until its box is closed, so
+// the monitor stays idle under the box as it did during the exchange.
 void showBox(QWidget* owner, const session::Outcome& outcome)
 {
     if (outcome.box == session::Box::none)
         return;
-    busy = 1;
+    session::MonitorHold hold;
     showOutcomeBox(owner, outcome);
-    busy = 0;
 }
 
 constexpr int rowTextSize = 30;  // a row's text is read through 30 bytes
@@ -163,7 +159,7 @@ void AdvancedPage::add()
     }
     showBox(this, result);
     // A text too long for the field's rules is left as typed.
-    bool tooLong = device.size() > passwordMaxLength;
+    bool tooLong = device.size() > session::passwordMaxLength;
     if (result.box != session::Box::invalidNetworkPassword && !(result.box == session::Box::invalidDevicePassword && tooLong))
         devicePasswordEdit_->selectAll();
 }

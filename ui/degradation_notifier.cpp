@@ -34,7 +34,7 @@ int DegradationNotifier::check(const std::string& databasePath, int64_t nowMs)
     if (!store.open(databasePath.empty() ? history::defaultPath() : databasePath, history::Store::Mode::readOnly))
         return sent;
     const session::DegradationRule rule;
-    for (const StationRow& row : session::currentStations().stations) {
+    for (const session::StationRow& row : session::currentStations().stations) {
         Station& seen = stations_[row.mac];
         if (nowMs - seen.normalAtMs >= quietMs || nowMs < seen.normalAtMs) {
             seen.normal = session::normalRate(session::stationSamples(store, row.mac, nowMs - rule.normalMs, nowMs), nowMs);

@@ -1,6 +1,5 @@
 #include "ui/device_page.h"
 
-#include "link/link.h"
 #include "ui/common.h"
 #include "ui/looking_window.h"
 #include "ui/shell.h"
@@ -114,8 +113,10 @@ void DevicePage::setStatusText(const QString& text)
 
 void DevicePage::setStateText()
 {
-    int a = session::selected();
-    std::string mac = macText(adapters[a].deviceMac);
+    std::string mac;
+    for (const session::AdapterInfo& info : session::adapterList())
+        if (info.index == session::selected())
+            mac = info.deviceMac;
     stateText_->setText(QString::fromLatin1(connectedPrefix) + QString::fromStdString(mac));
 }
 
@@ -164,7 +165,7 @@ void DevicePage::resetBar()
     bar_.setColour(QColor());
 }
 
-void DevicePage::showLinkQuality(const LinkQuality& quality)
+void DevicePage::showLinkQuality(const session::LinkQuality& quality)
 {
     bar_.setPos(quality.barPosition);
     bar_.setColour(QColor(quality.barColour.red, quality.barColour.green, quality.barColour.blue));

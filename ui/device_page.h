@@ -1,7 +1,6 @@
 #pragma once
 // The start page: starts the session, lists the local powerline devices,
 // switches between them and shows the scan's progress and link quality.
-#include "netstate/stations.h"
 #include "session/session.h"
 #include "ui/step_bar.h"
 
@@ -48,7 +47,7 @@ public:
     void setStatusText(const QString& text);
 
     void stepBar() { bar_.stepIt(); }
-    void showLinkQuality(const LinkQuality& quality);
+    void showLinkQuality(const session::LinkQuality& quality);
     // The state text says so until Refresh starts a new session.
     void showLinkLost();
     // The state text and the rows, from the adapter table.

@@ -1,7 +1,6 @@
 #include "ui/history_window.h"
 
 #include "history/history.h"
-#include "netstate/stations.h"
 #include "session/recording.h"
 #include "session/session.h"
 #include "ui/history_chart.h"
@@ -153,7 +152,7 @@ HistoryWindow::HistoryWindow(const QString& stationMac, QWidget* parent, History
     layout->addLayout(top);
     // Other stations of the table over the same span, each a line of its own.
     auto* compare = new QHBoxLayout;
-    for (const StationRow& row : session::currentStations().stations) {
+    for (const session::StationRow& row : session::currentStations().stations) {
         const QString mac = QString::fromStdString(row.mac);
         if (mac == stationMac)
             continue;

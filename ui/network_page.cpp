@@ -1,6 +1,5 @@
 #include "ui/network_page.h"
 
-#include "netstate/monitor.h"
 #include "session/session.h"
 #include "ui/common.h"
 #include "ui/history_window.h"
@@ -53,7 +52,7 @@ NetworkPage::NetworkPage(QWidget* parent)
     connect(scanButton_, &QPushButton::clicked, this, &NetworkPage::scanNetwork);
     offerStationHistory(stationList_);
 
-    for (const StationRow& row : session::currentStations().stations)
+    for (const session::StationRow& row : session::currentStations().stations)
         addRow(row);
 }
 
@@ -63,7 +62,7 @@ NetworkPage::~NetworkPage()
         networkPageWindow = nullptr;
 }
 
-void NetworkPage::addRow(const StationRow& row)
+void NetworkPage::addRow(const session::StationRow& row)
 {
     QString mac = QString::fromStdString(row.mac);
     int at = 0;
@@ -81,10 +80,10 @@ void NetworkPage::addRow(const StationRow& row)
     stationList_->insertTopLevelItem(at, item);
 }
 
-void NetworkPage::fillRows(const std::vector<StationRow>& rows)
+void NetworkPage::fillRows(const std::vector<session::StationRow>& rows)
 {
     clearRows();
-    for (const StationRow& row : rows)
+    for (const session::StationRow& row : rows)
         addRow(row);
 }
 
@@ -123,7 +122,7 @@ ScanDialog::ScanDialog(QWidget* owner)
 
     bar_.setPos(0);
     bar_.setStep(1);
-    progressActive = 1;
+    session::showScanProgress();
     allowMoveOnly(this);
 }
 

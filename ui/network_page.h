@@ -1,8 +1,8 @@
 #pragma once
 // The remote stations of the selected adapter's network with their rates,
 // and the modal dialog that a user-started scan holds up until it ends.
+#include "session/network.h"
 #include "ui/step_bar.h"
-#include "netstate/stations.h"
 
 #include <QDialog>
 #include <QWidget>
@@ -23,13 +23,13 @@ public:
 
     QTreeWidget* stationList() const { return stationList_; }
     // Rows in descending order of their MAC text, as the list sorts itself.
-    void fillRows(const std::vector<StationRow>& rows);
+    void fillRows(const std::vector<session::StationRow>& rows);
     void clearRows();
 
     void scanNetwork();
 
 private:
-    void addRow(const StationRow& row);
+    void addRow(const session::StationRow& row);
 
     QTreeWidget* stationList_;
     QPushButton* scanButton_;

@@ -1,6 +1,5 @@
 #include "ui/security_page.h"
 
-#include "keys/password.h"
 #include "ui/common.h"
 #include "ui/text_fit.h"
 #include "ui/wait_cursor.h"
@@ -78,7 +77,7 @@ bool SecurityPage::setLocal()
 
 bool SecurityPage::restoreDefault()
 {
-    passwordEdit_->setText(QString::fromLatin1(defaultNetworkPassword));
+    passwordEdit_->setText(QString::fromLatin1(session::defaultNetworkPassword));
     session::PasswordResult result;
     {
         WaitCursor wait;

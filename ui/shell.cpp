@@ -1,6 +1,5 @@
 #include "ui/shell.h"
 
-#include "link/session.h"
 #include "session/session.h"
 #include "ui/about_page.h"
 #include "ui/advanced_page.h"

@@ -1,6 +1,5 @@
 #include "ui/start.h"
 
-#include "link/session.h"
 #include "platform/files.h"
 #include "platform/instance.h"
 #include "session/recording.h"
@@ -23,7 +22,7 @@ int runBrennic(int argc, char** argv, SheetMain sheet)
                      BRENNIC_LINK_INSTALLED_PATH);
         return 1;
     }
-    busy = 1;
+    session::holdMonitorUntilStart();
     // Silent while the user's own copy runs; the service's lock has said why.
     if (platform::acquireInstanceLock("brennic") != platform::InstanceLock::taken)
         return 0;

@@ -8,8 +8,8 @@
 // window module, which links Qt.
 using SheetMain = int (*)(int argc, char** argv);
 
-// busy, the single-instance rule, the session's early start and the link
-// history, then `sheet`; 0 at once when another copy runs.
+// The monitor held until the start, the single-instance rule, the session's
+// early start and the link history, then `sheet`; 0 at once when another copy runs.
 int runBrennic(int argc, char** argv, SheetMain sheet);
 
 // Loads the window module `name` (beside the program, else `installed`) and

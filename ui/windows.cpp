@@ -37,13 +37,13 @@ void UiMonitorView::stepProgressBars()
 
 bool UiMonitorView::barsShown() const { return devicePageWindow || scanDialogWindow; }
 
-void UiMonitorView::showLinkQuality(const LinkQuality& quality)
+void UiMonitorView::showLinkQuality(const session::LinkQuality& quality)
 {
     if (devicePageWindow)
         devicePageWindow->showLinkQuality(quality);
 }
 
-void UiMonitorView::fillStationList(const std::vector<StationRow>& rows)
+void UiMonitorView::fillStationList(const std::vector<session::StationRow>& rows)
 {
     if (networkPageWindow)
         networkPageWindow->fillRows(rows);

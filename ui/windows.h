@@ -1,7 +1,7 @@
 #pragma once
 // The windows of the sheet that other windows and the monitor draw into: null
 // until a page has been shown for the first time, and again once it is gone.
-#include "netstate/monitor.h"
+#include "session/network.h"
 
 class DevicePage;
 class NetworkPage;
@@ -22,11 +22,11 @@ void fillDevicePasswordList();
 
 // What the monitor draws, handed to whichever of the Device page, the Network
 // page and the scan dialog exist at the time.
-class UiMonitorView : public MonitorView {
+class UiMonitorView : public session::MonitorView {
 public:
     void stepProgressBars() override;
-    void showLinkQuality(const LinkQuality& quality) override;
-    void fillStationList(const std::vector<StationRow>& rows) override;
+    void showLinkQuality(const session::LinkQuality& quality) override;
+    void fillStationList(const std::vector<session::StationRow>& rows) override;
     void endScanDialog() override;
     void showLinkLost() override;
     bool barsShown() const override;

@@ -14,7 +14,7 @@
 #include "netstate/profiles.h"
 #include "ui/qt_timers.h"
 #include "ui/security_page.h"
-#include "link/session.h"
+#include "link/flags.h"
 #include "ui/shell.h"
 #include "netstate/stations.h"
 #include "support/system_state.h"

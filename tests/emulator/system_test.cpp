@@ -5,7 +5,7 @@
 #include "mme/intake.h"
 #include "link/link.h"
 #include "mme/requests.h"
-#include "link/session.h"
+#include "link/flags.h"
 #include "zentrik/sim.h"
 #include "emulator/sim_attach.h"
 #include "platform/simclock.h"
@@ -46,7 +46,7 @@ protected:
         std::memset(adapters, 0, sizeof adapters);
         std::memset(referenceBlock, 0, sizeof referenceBlock);
         selectedAdapter = 0;
-        busy = 0;
+        busy.catchUpAndSet(false);
         std::remove("plc.log");
         std::string error;
         ASSERT_TRUE(emu::loadScenario(std::string(SCENARIO_DIR) + "/" + GetParam(), net, &error)) << error;
@@ -91,7 +91,8 @@ TEST_P(SystemTest, DiscoveryThenSetLocalAddAndSetAll)
     refreshReference();
 
     emu::Key network = emu::keyFromPassword("NEW-NETWORK");
-    setKey(0, adapters[0].ownMac, mme::broadcastMac, 1, network.data(), 0x01, true, false);  // Set Local
+    setKey(0, {.source = adapters[0].ownMac, .destination = mme::broadcastMac, .keySelect = 1, .key = network.data(),
+               .controlValue = 0x01, .withControl = true});  // Set Local
     size_t afterSetLocal = count(keySetLog(), "**SETNEK**");
 
     emu::Key label = emu::keyFromPassword("KQ7R-2M4X-PL9D");
@@ -105,7 +106,8 @@ TEST_P(SystemTest, DiscoveryThenSetLocalAddAndSetAll)
     ASSERT_NE(station, nullptr);
     EXPECT_EQ(station->devicePassword, "KQ7R-2M4X-PL9D");
 
-    setKey(0, adapters[0].ownMac, mme::broadcastMac, 1, network.data(), 0x01, false, false);  // Set All
+    setKey(0, {.source = adapters[0].ownMac, .destination = mme::broadcastMac, .keySelect = 1, .key = network.data(),
+               .controlValue = 0x01});  // Set All
     EXPECT_TRUE(setRemoteKey(label.data(), network.data(), found));
     uint8_t restore[8];
     std::memcpy(restore, referenceBlock + mme::blockRestoreKey, 8);

@@ -10,7 +10,7 @@
 #include "emulator/model.h"
 #include "netstate/monitor.h"
 #include "netstate/profiles.h"
-#include "link/session.h"
+#include "link/flags.h"
 #include "zentrik/sim.h"
 #include "emulator/sim_attach.h"
 #include "platform/simclock.h"
@@ -103,7 +103,7 @@ protected:
         platform::clearTimers();
         std::remove(profileFileName);
         std::memset(adapters, 0, sizeof adapters);
-        busy = 1;
+        busy.catchUpAndSet(true);
         sessionOpen = 0;
         selectedAdapter = 0;
         progressActive = 0;
@@ -120,7 +120,7 @@ protected:
         ASSERT_EQ(startSession(), 1);
         std::memcpy(profiles[0].adapterMac, adapters[0].ownMac, 6);
         setMonitorView(&run.view);
-        busy = 0;
+        busy.catchUpAndSet(false);
         ASSERT_NE(SetTimer(monitorIntervalMs, monitorTick), 0u);
         beginNetworkScan();
         progressActive = 1;

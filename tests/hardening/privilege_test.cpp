@@ -15,7 +15,7 @@
 #include "support/netns_test.h"
 #include "netstate/profiles.h"
 #include "support/scratch.h"
-#include "link/session.h"
+#include "link/flags.h"
 #include "ui/shell.h"
 #include "support/tap.h"
 

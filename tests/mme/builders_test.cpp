@@ -162,7 +162,8 @@ TEST_F(BuilderTest, SetKeyFrameOneAndTwoEntryForms)
         0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF,  // key, byte 0 first
         0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // offsets 26 to 31 zero: no ControlEntry
     };
-    EXPECT_TRUE(setKey(0, hostMac0.data(), remoteMac.data(), 1, key, 0x01, false, false));
+    EXPECT_TRUE(setKey(0, {.source = hostMac0.data(), .destination = remoteMac.data(), .keySelect = 1, .key = key,
+                           .controlValue = 0x01}));
     EXPECT_EQ(only(), onWire(oneEntry));
 
     const Bytes twoEntries = {
@@ -179,7 +180,8 @@ TEST_F(BuilderTest, SetKeyFrameOneAndTwoEntryForms)
         0x00,                                // controlValue
         0x00,                                // offset 31
     };
-    EXPECT_TRUE(setKey(0, hostMac0.data(), broadcast.data(), 0, key, 0x00, true, true));
+    EXPECT_TRUE(setKey(0, {.source = hostMac0.data(), .destination = broadcast.data(), .keySelect = 0, .key = key,
+                           .controlValue = 0x00, .withControl = true, .provisional = true}));
     EXPECT_EQ(only(), onWire(twoEntries));
 }
 

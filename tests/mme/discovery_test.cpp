@@ -263,7 +263,7 @@ TEST_F(DiscoveryTest, NothingLeavesAnAdapterWhoseAddressIsUnknown)
 
     // The first adapter's query fails: the second one works under its own address.
     resetSystemState();
-    busy = 0;
+    busy.catchUpAndSet(false);
     zsim::clearSent();
     zsim::setMacQueryFails(1, false);
     zsim::setMacQueryFails(0, true);

@@ -95,8 +95,9 @@ TEST_F(ExchangeTest, ControlBytesComeFromAndGoToTheReferenceBlock)
         std::memcpy(referenceBlock, before.data(), 50);
         zsim::clearSent();
 
-        EXPECT_TRUE(setKey(0, hostMac0.data(), c.destination.data(), c.keySelect, key1, 0x01, c.withControl,
-                           c.provisional));
+        EXPECT_TRUE(setKey(0, {.source = hostMac0.data(), .destination = c.destination.data(),
+                               .keySelect = c.keySelect, .key = key1, .controlValue = 0x01,
+                               .withControl = c.withControl, .provisional = c.provisional}));
         ASSERT_EQ(zsim::sentFrames().size(), 1u);
         const Bytes& f = zsim::sentFrames()[0].bytes;
         EXPECT_EQ(f[14], c.withControl ? 2 : 1);
@@ -140,7 +141,8 @@ TEST_F(ExchangeTest, NoConfirmationWithoutAllThreeConditions)
         zsim::clearSent();
         uint32_t start = simclock::now();
         lastKeyConfirmed = 1;  // an earlier key's answer is not this one's
-        EXPECT_TRUE(setKey(0, hostMac0.data(), c.destination.data(), c.keySelect, key1, 1, true, false));
+        EXPECT_TRUE(setKey(0, {.source = hostMac0.data(), .destination = c.destination.data(),
+                               .keySelect = c.keySelect, .key = key1, .controlValue = 1, .withControl = true}));
         EXPECT_EQ(lastKeyConfirmed, -1);
         EXPECT_LT(simclock::now() - start, 2u);
         EXPECT_EQ(zsim::sentFrames().size(), 1u);
@@ -207,7 +209,8 @@ TEST_F(ExchangeTest, Confirmation)
         uint64_t slept = simclock::sleptMs();
         const int rewrites = logRewrites;
 
-        EXPECT_TRUE(setKey(0, source.data(), broadcast.data(), 1, key1, 0x01, true, false));
+        EXPECT_TRUE(setKey(0, {.source = source.data(), .destination = broadcast.data(), .keySelect = 1, .key = key1,
+                               .controlValue = 0x01, .withControl = true}));
         EXPECT_EQ(simclock::sleptMs(), slept);  // the confirmation spins, it never sleeps
         // However many records, "plc.log" is written once.
         EXPECT_EQ(logRewrites - rewrites, k.records.empty() ? 0 : 1);
@@ -245,8 +248,9 @@ TEST_F(ExchangeTest, FailedSendStillUpdatesTheReference)
 {
     zsim::setSendMode(0, zsim::SendMode::fails);
     adapters[0].paramsSeen = 0;
-    busy = 1;
-    EXPECT_FALSE(setKey(0, hostMac0.data(), broadcast.data(), 1, key1, 0x01, true, false));
+    busy.catchUpAndSet(true);
+    EXPECT_FALSE(setKey(0, {.source = hostMac0.data(), .destination = broadcast.data(), .keySelect = 1, .key = key1,
+                            .controlValue = 0x01, .withControl = true}));
     EXPECT_EQ(referenceBlock[14], 1);
     EXPECT_EQ(0, std::memcmp(referenceBlock + 15, key1, 8));
     EXPECT_EQ(referenceBlock[23], 0x40);
@@ -524,7 +528,8 @@ TEST_F(ExchangeTest, ConfirmationAgainstTheEmulator)
         // The monitor would have taken the device's block as the reference.
         std::memcpy(referenceBlock, net.adapter(0).device.eeprom.data(), 50);
 
-        EXPECT_TRUE(setKey(0, hostMac0.data(), broadcast.data(), 1, key1, 0x01, true, false));
+        EXPECT_TRUE(setKey(0, {.source = hostMac0.data(), .destination = broadcast.data(), .keySelect = 1,
+                               .key = key1, .controlValue = 0x01, .withControl = true}));
         EXPECT_EQ(0, std::memcmp(net.adapter(0).device.key1.data(), key1, 8));
         std::vector<std::string> events = logEvents();
         if (neverConfirms) {

@@ -2,8 +2,8 @@
 // Replies as a device sends them, for the management-message tests on the
 // shared simulated system.
 #include "frames/frame.h"
+#include "link/flags.h"
 #include "link/link.h"
-#include "link/session.h"
 #include "mme/exchange.h"
 #include "mme/intake.h"
 #include "platform/platform.h"

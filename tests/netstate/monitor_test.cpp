@@ -276,7 +276,7 @@ TEST_F(MonitorTest, BusyFreezesTheTick)
     monitorSecond = 5;
     monitorTicks = 4;
     progressActive = 1;
-    busy = 1;
+    busy.catchUpAndSet(true);
     deliver(stationReply(station(3)));
     deliver(paramReply(2, block(0x21)));
     runTicks(30);  // three seconds
@@ -287,7 +287,7 @@ TEST_F(MonitorTest, BusyFreezesTheTick)
     EXPECT_EQ(referenceBlock[0], 0);
     EXPECT_TRUE(out.empty());
 
-    busy = 0;
+    busy.catchUpAndSet(false);
     runTicks(1);
     EXPECT_EQ(monitorTicks, 5);
     EXPECT_EQ(view.steps, 1);
@@ -511,19 +511,26 @@ TEST_F(MonitorTest, WakingWhenDueIsTheHundredMillisecondSchedule)
                 for (int i = 0; i < 700; ++i)
                     deliver(stationReply(station(10 + i % 40)));
                 break;
-            case 12340: busy = 1; break;
+            case 12340: busy.catchUpAndSet(true); break;
             case 13000: deliver(paramReply(1, block(0x44))); break;
-            case 14560: busy = 0; break;
+            case 14560: busy.catchUpAndSet(false); break;
             case 20050: progressActive = 1; beginNetworkScan(); break;
-            case 22222: busy = 1; break;
-            case 22444: busy = 0; break;
-            case 30340: busy = 1; break;
-            case 32560: busy = 0; break;
-            case 50010: busy = 1; break;
-            case 50050: busy = 0; break;
+            case 22222: busy.catchUpAndSet(true); break;
+            case 22444: busy.catchUpAndSet(false); break;
+            case 30340: busy.catchUpAndSet(true); break;
+            case 32560: busy.catchUpAndSet(false); break;
+            case 50010: busy.catchUpAndSet(true); break;
+            case 50050: busy.catchUpAndSet(false); break;
             case 40000: deliver(stationReply(station(5))); break;  // on a mark
             // Held by a workflow that sets busy now and then: the marks are lost, one tick follows.
-            case 43210: busy = 1; Sleep(700); busy = 0; Sleep(1400); busy = 1; busy = 0; break;
+            case 43210:
+                busy.catchUpAndSet(true);
+                Sleep(700);
+                busy.catchUpAndSet(false);
+                Sleep(1400);
+                busy.catchUpAndSet(true);
+                busy.catchUpAndSet(false);
+                break;
             }
             r.wakes += platform::runDueTimers();
             if (t % 100 == 0 || t % 100 == 63) {

@@ -1,8 +1,8 @@
 #pragma once
 // Frames as a device sends them, for the network-state tests on the shared
 // simulated system.
+#include "link/flags.h"
 #include "link/link.h"
-#include "link/session.h"
 #include "mme/exchange.h"
 #include "mme/intake.h"
 #include "netstate/monitor.h"

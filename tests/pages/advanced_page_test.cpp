@@ -9,7 +9,7 @@
 #include "link/link.h"
 #include "netstate/monitor.h"
 #include "netstate/profiles.h"
-#include "link/session.h"
+#include "link/flags.h"
 
 #include <QGuiApplication>
 #include <QLineEdit>

@@ -6,7 +6,7 @@
 #include "frames/frame.h"
 #include "link/link.h"
 #include "netstate/monitor.h"
-#include "link/session.h"
+#include "link/flags.h"
 
 #include <QLineEdit>
 #include <QPushButton>

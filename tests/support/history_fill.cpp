@@ -84,7 +84,7 @@ bool runMonitor(const std::string& scenario, const std::string& database, int64_
     zsim::reset();
     simclock::reset();
     testsupport::resetSystemState();
-    busy = 0;
+    busy.catchUpAndSet(false);
     emu::addSimAdapters(network);
     // The daily curves run on local time, as plcsim's do.
     const time_t start = static_cast<time_t>(startUtcMs / 1000);
@@ -109,8 +109,6 @@ bool runMonitor(const std::string& scenario, const std::string& database, int64_
         simclock::advance(monitorIntervalMs);
         platform::runDueTimers();
     }
-    session::closeHistory();
-    session::setHistoryClock(nullptr);
     emu::detachFromSimDriver();
     testsupport::resetSystemState();
     zsim::reset();

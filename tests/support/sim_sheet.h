@@ -3,7 +3,7 @@
 // whole process, boxes and program ends recorded instead of shown or taken, and
 // the sheet or a page that a test opens. Timers stay in the platform's table and
 // fire only when a test steps the virtual clock.
-#include "link/session.h"
+#include "link/flags.h"
 #include "support/sim_system.h"
 #include "ui/common.h"
 #include "ui/shell.h"

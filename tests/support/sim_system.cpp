@@ -2,8 +2,8 @@
 
 #include "emulator/sim_attach.h"
 #include "keys/password.h"
+#include "link/flags.h"
 #include "link/link.h"
-#include "link/session.h"
 #include "mme/exchange.h"
 #include "mme/intake.h"
 #include "platform/simclock.h"
@@ -87,7 +87,7 @@ void SimSystemTest::SetUp()
     zsim::reset();
     simclock::reset();
     resetSystemState();
-    busy = 0;
+    busy.catchUpAndSet(false);
     std::remove(profileFileName);
     std::remove("plc.log");
 }

@@ -3,7 +3,7 @@
 // them, so that every test starts from program start whatever ran before it.
 // Each library resets what it owns.
 #include "keysetlog/keysetlog.h"
-#include "link/session.h"
+#include "link/flags.h"
 #include "mme/exchange.h"
 #include "netstate/monitor.h"
 #include "platform/timers.h"

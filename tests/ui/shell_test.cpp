@@ -1,7 +1,7 @@
 #include "support/sim_sheet.h"
 
+#include "link/flags.h"
 #include "link/link.h"
-#include "link/session.h"
 #include "netstate/monitor.h"
 #include "netstate/profiles.h"
 #include "platform/simclock.h"
@@ -297,7 +297,7 @@ TEST(SingleInstance, SecondCopyEndsAtOnceAndTheNextStartRuns)
     scratch::ChildResult second = scratch::runChild([] {
         char name[] = "brennic";
         char* argv[] = {name, nullptr};
-        busy = 0;
+        busy.catchUpAndSet(false);
         int rc = runBrennic(1, argv, brennicSheetMain);
         return rc == 0 && busy == 1 ? 0 : 3;
     });
@@ -308,7 +308,7 @@ TEST(SingleInstance, SecondCopyEndsAtOnceAndTheNextStartRuns)
     int windowsBefore = QApplication::topLevelWidgets().size();
     char name[] = "brennic";
     char* argv[] = {name, nullptr};
-    busy = 0;
+    busy.catchUpAndSet(false);
     EXPECT_EQ(runBrennic(1, argv, brennicSheetMain), 0);
     EXPECT_EQ(busy, 1);
     EXPECT_EQ(QApplication::topLevelWidgets().size(), windowsBefore);

@@ -1,7 +1,7 @@
 #include "support/sim_sheet.h"
 
+#include "link/flags.h"
 #include "link/link.h"
-#include "link/session.h"
 #include "netstate/monitor.h"
 #include "netstate/profiles.h"
 #include "platform/simclock.h"
@@ -325,7 +325,7 @@ TEST_F(SheetTest, UnusableHardwareReportsAndEnds)
         network.clear();
         boxes.clear();
         exitCodes.clear();
-        busy = 1;
+        busy.catchUpAndSet(true);
         load(c.scenario);
         // When each probe went out, and whether the looking window was up then.
         std::vector<std::pair<uint32_t, bool>> probes;
@@ -392,7 +392,7 @@ TEST_F(SheetTest, BoxesOpenCentredOnTheScreenOrOnTheSheet)
     sheet.reset();
     zsim::reset();
     network.clear();
-    busy = 1;
+    busy.catchUpAndSet(true);
     load("home.json");
     open();
     sheet->move(20, 30);

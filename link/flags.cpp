@@ -1,11 +1,11 @@
-#include "link/session.h"
+#include "link/flags.h"
 
 #include "link/link.h"
 
 #include <cstring>
 
 int selectedAdapter = 0;
-BusyFlag busy{1};  // until the first session has started
+MonitorIdleFlag busy{true};  // until the first session has started
 int sessionOpen = 0;
 
 void resetLinkState()
@@ -15,6 +15,6 @@ void resetLinkState()
     currentAdapterHandle = -1;
     currentSendSlot = 0;
     selectedAdapter = 0;
-    busy = 1;
+    busy.catchUpAndSet(true);
     sessionOpen = 0;
 }

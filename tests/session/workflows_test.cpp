@@ -9,8 +9,8 @@
 #include "session/recording.h"
 #include "frames/frame.h"
 #include "keys/password.h"
+#include "link/flags.h"
 #include "link/link.h"
-#include "link/session.h"
 #include "mme/exchange.h"
 #include "netstate/profiles.h"
 #include "platform/simclock.h"
@@ -157,7 +157,7 @@ TEST_F(SessionTest, StartWithoutADeviceOrAdapterCallsForTheBox)
             ++slowStarts;
             toldOn = std::this_thread::get_id();
         });
-        busy = 0;
+        busy.catchUpAndSet(false);
         size_t sentBefore = zsim::sentFrames().size();
         if (early)
             session::beginStartEarly();

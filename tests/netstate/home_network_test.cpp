@@ -24,7 +24,7 @@ Key derived(const char* password)
     return k;
 }
 
-class SessionTest : public NetstateFixture {
+class HomeNetworkTest : public NetstateFixture {
 protected:
     emu::Network net;
     RecordingView view;
@@ -70,7 +70,7 @@ protected:
     }
 };
 
-TEST_F(SessionTest, StartScanSetPasswordAndBringARemoteOnto)
+TEST_F(HomeNetworkTest, StartScanSetPasswordAndBringARemoteOnto)
 {
     ASSERT_EQ(startSession(), 1);
     ASSERT_EQ(adapterCount, 1);
@@ -82,7 +82,7 @@ TEST_F(SessionTest, StartScanSetPasswordAndBringARemoteOnto)
     // What the Device page does next.
     std::memcpy(profiles[0].adapterMac, adapters[0].ownMac, 6);
     selectedAdapter = 0;
-    busy = 0;
+    busy.catchUpAndSet(false);
     setMonitorView(&view);
     ASSERT_NE(SetTimer(monitorIntervalMs, monitorTick), 0u);
 
@@ -105,7 +105,8 @@ TEST_F(SessionTest, StartScanSetPasswordAndBringARemoteOnto)
     ASSERT_TRUE(checkPassword(networkPassword));
     std::strcpy(profiles[0].networkPassword, networkPassword);
     Key networkKey = derived(networkPassword);
-    ASSERT_TRUE(setKey(0, adapters[0].ownMac, broadcast.data(), 1, networkKey.data(), 0x01, true, false));
+    ASSERT_TRUE(setKey(0, {.source = adapters[0].ownMac, .destination = broadcast.data(), .keySelect = 1,
+                           .key = networkKey.data(), .controlValue = 0x01, .withControl = true}));
     EXPECT_EQ(busy, 0);
     EXPECT_EQ(net.adapter(0).device.key1, networkKey);
     EXPECT_TRUE(readFile("plc.log").empty());
@@ -127,7 +128,8 @@ TEST_F(SessionTest, StartScanSetPasswordAndBringARemoteOnto)
     std::memcpy(profiles[0].devicePasswords[slot].remoteMac, found.data(), 6);
 
     // Set All: the network key to the local device, then to A, then both local keys back.
-    ASSERT_TRUE(setKey(0, adapters[0].ownMac, broadcast.data(), 1, networkKey.data(), 0x01, false, false));
+    ASSERT_TRUE(setKey(0, {.source = adapters[0].ownMac, .destination = broadcast.data(), .keySelect = 1,
+                           .key = networkKey.data(), .controlValue = 0x01}));
     ASSERT_TRUE(setRemoteKey(deviceKeyA.data(), networkKey.data(), macA.data()));
     profiles[0].devicePasswords[slot].networkKeySet = 1;
     EXPECT_EQ(net.adapter(0).stations[0].networkKey, networkKey);
