@@ -342,8 +342,7 @@ bool parseArguments(const std::vector<std::string>& args, Invocation* out, std::
             inv.check = true;
         } else if (option == "--station") {
             inv.station = text;
-            uint64_t mac = 0;
-            if (!history::parseMac(text, &mac)) {
+            if (!history::Mac::parse(text)) {
                 *error = "station '" + text + "' is not a MAC address (aa:bb:cc:dd:ee:ff)";
                 return false;
             }

@@ -64,8 +64,7 @@ int runCheckCommand(const Invocation& inv, std::FILE* out)
                 stations.push_back(s.station);
     std::sort(stations.begin(), stations.end());
     if (!inv.station.empty()) {
-        uint64_t mac = 0;
-        history::parseMac(inv.station, &mac);
+        const uint64_t mac = history::Mac::parse(inv.station).value_or(history::Mac()).number();
         if (std::find(stations.begin(), stations.end(), mac) == stations.end())
             return report(out, checkUnknown, "station " + inv.station + " is not in the history");
         stations = {mac};
@@ -75,7 +74,7 @@ int runCheckCommand(const Invocation& inv, std::FILE* out)
     int heard = 0, judged = 0;
     std::string findings, perf;
     for (uint64_t mac : stations) {
-        const std::string name = history::macString(mac);
+        const std::string name = history::Mac(mac).text();
         const std::vector<history::Sample> samples =
             session::stationSamples(store, name, now - critical.normalMs, now);
         if (store.failed())
@@ -98,7 +97,7 @@ int runCheckCommand(const Invocation& inv, std::FILE* out)
         if (!finding.empty())
             findings += (findings.empty() ? "" : ", ") + name + finding + ": " +
                         (current ? mbps(*current) + " Mbps" : "no rate") +
-                        (normal ? ", normal " + mbps(*normal) : ", Poor");
+                        (normal ? ", normal " + mbps(*normal) : std::string(", ") + history::rating::words[history::rating::poor]);
         perf += " '" + name + "'=" + (current ? mbps(*current) : "U") + ";" + threshold(normal, inv.warning) + ";" +
                 threshold(normal, inv.critical) + ";0;";
     }

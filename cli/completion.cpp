@@ -254,7 +254,7 @@ int printCompletion(const Invocation& inv, std::FILE* out)
                 macs.insert(s.station);
     }
     for (uint64_t mac : macs)
-        std::fprintf(out, "%s\n", history::macString(mac).c_str());
+        std::fprintf(out, "%s\n", history::Mac(mac).text().c_str());
     return exitOk;
 }
 

@@ -54,7 +54,7 @@ bool interfaceMac(const std::string& name, std::string* mac)
     uint64_t value = 0;
     for (int i = 0; i < 6; ++i)
         value = value << 8 | static_cast<uint8_t>(request.ifr_hwaddr.sa_data[i]);
-    *mac = history::macString(value);
+    *mac = history::Mac(value).text();
     return true;
 }
 
@@ -67,7 +67,7 @@ public:
         for (const auto& [v, text] : macs_)
             if (v == value)
                 return text;
-        macs_.emplace_back(value, history::macString(value));
+        macs_.emplace_back(value, history::Mac(value).text());
         return macs_.back().second;
     }
     const std::string& time(long long ms)
@@ -156,8 +156,7 @@ void printReplies(std::FILE* out, const std::vector<history::ReplyRow>& rows, Fo
     auto macString = [&](uint64_t mac) -> const std::string& { return texts.mac(mac); };
     // "Link Quality: Fair" is stored; the word says it.
     auto word = [](const std::string& rating) {
-        size_t colon = rating.find(": ");
-        return colon == std::string::npos ? rating : rating.substr(colon + 2);
+        return std::string(history::rating::words[history::rating::codeOf(rating)]);
     };
     if (format == Format::plain)
         std::fprintf(out, "%-24s  %-17s  %-17s  %8s  %8s  %s\n", "TIME", "ADAPTER", "DEVICE", "STATIONS", "AVERAGE",
@@ -258,18 +257,16 @@ int runHistoryCommand(const Invocation& inv, std::FILE* out)
     history::Filter filter;
     filter.station = inv.station;
     if (!inv.adapter.empty()) {
-        uint64_t mac = 0;
-        if (history::parseMac(inv.adapter, &mac)) {
-            filter.adapter = history::macString(mac);
+        if (const std::optional<history::Mac> mac = history::Mac::parse(inv.adapter)) {
+            filter.adapter = mac->text();
         } else if (!interfaceMac(inv.adapter, &filter.adapter)) {
             error("no network interface '" + inv.adapter + "'");
             return exitUsage;
         }
     }
     if (!inv.station.empty()) {
-        uint64_t mac = 0;
+        const uint64_t mac = history::Mac::parse(inv.station).value_or(history::Mac()).number();
         bool known = false;
-        history::parseMac(inv.station, &mac);
         const std::vector<history::Latest> links = store.latest();
         if (store.failed())
             return failed();

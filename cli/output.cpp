@@ -1,5 +1,7 @@
 #include "cli/output.h"
 
+#include "history/rows.h"
+
 #include <algorithm>
 
 namespace cli {
@@ -31,9 +33,7 @@ std::string documentText(const Json& doc, bool oneLine)
 
 std::string qualityWord(const LinkQuality& quality)
 {
-    std::string text = quality.ratingText ? quality.ratingText : "";
-    size_t colon = text.find(": ");
-    return colon == std::string::npos ? text : text.substr(colon + 2);
+    return history::rating::words[history::rating::codeOf(quality.ratingText ? quality.ratingText : "")];
 }
 
 Json adaptersJson(const std::vector<session::AdapterInfo>& adapters)

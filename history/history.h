@@ -18,8 +18,4 @@ int64_t nowMs();
 // ${XDG_STATE_HOME:-~/.local/state}/brennic/history.sqlite3; empty when neither is set.
 std::string defaultPath();
 
-// "aa:bb:cc:dd:ee:ff" (either case) to its 48-bit value; false when it is not one.
-bool parseMac(const std::string& text, uint64_t* mac);
-std::string macString(uint64_t mac);
-
 }  // namespace history

@@ -36,9 +36,9 @@ void head(std::string& out, const Family& f, const char* unit)
 std::string labels(uint64_t adapter, uint64_t device, const uint64_t* station, const char* rating = nullptr)
 {
     // MACs are hex and colons, rating words letters: nothing to escape.
-    std::string text = "{adapter=\"" + macString(adapter) + "\",device=\"" + macString(device) + "\"";
+    std::string text = "{adapter=\"" + Mac(adapter).text() + "\",device=\"" + Mac(device).text() + "\"";
     if (station)
-        text += ",station=\"" + macString(*station) + "\"";
+        text += ",station=\"" + Mac(*station).text() + "\"";
     if (rating)
         text += std::string(",rating=\"") + rating + "\"";
     return text + "}";
@@ -81,12 +81,10 @@ std::string metricsText(const std::vector<Latest>& links)
             out += linkAverage.name + labels(link.reply.adapter, link.reply.device, nullptr) + " " +
                    number(bytesPerSecond(*link.reply.averageMbps)) + "\n";
     head(out, linkQuality, nullptr);
-    static const char* const words[] = {"poor", "fair", "excellent"};
-    static const char* const texts[] = {"Link Quality: Poor", "Link Quality: Fair", "Link Quality: Excellent"};
     for (const Latest& link : links)
-        for (int i = 0; i < 3; ++i)
-            out += linkQuality.name + labels(link.reply.adapter, link.reply.device, nullptr, words[i]) + " " +
-                   (link.reply.rating == texts[i] ? "1" : "0") + "\n";
+        for (int i = rating::poor; i <= rating::excellent; ++i)
+            out += linkQuality.name + labels(link.reply.adapter, link.reply.device, nullptr, rating::labels[i]) + " " +
+                   (link.reply.rating == rating::texts[i] ? "1" : "0") + "\n";
     head(out, linkTime, "seconds");
     for (const Latest& link : links)
         out += linkTime.name + labels(link.reply.adapter, link.reply.device, nullptr) + " " + seconds(link.reply.timeMs) + "\n";

@@ -101,13 +101,13 @@ bool Store::lookupMac(const std::string& text, int64_t* id, bool* none)
 {
     *none = text.empty();
     *id = -1;
-    uint64_t mac = 0;
-    if (*none || !parseMac(text, &mac))
+    const std::optional<Mac> mac = Mac::parse(text);
+    if (*none || !mac)
         return true;
     Stmt find(db_, "SELECT id FROM macs WHERE mac=?");
     if (!find.ok())
         return failQuery(sqlite3_errcode(db_));
-    const int rc = find.bind(1, static_cast<int64_t>(mac)).step();
+    const int rc = find.bind(1, static_cast<int64_t>(mac->number())).step();
     if (rc == SQLITE_ROW)
         *id = find.integer(0);
     return rc == SQLITE_ROW || rc == SQLITE_DONE || failQuery(rc);
@@ -119,25 +119,25 @@ bool Store::record(const Reply& reply)
         return fail("not open");
     if (readOnly_)
         return fail("opened read-only");
-    uint64_t adapter = 0, device = 0;
-    if (!parseMac(reply.adapter, &adapter) || !parseMac(reply.device, &device))
+    const std::optional<Mac> adapter = Mac::parse(reply.adapter), device = Mac::parse(reply.device);
+    if (!adapter || !device)
         return fail("a reply without its adapter or device");
     damaged_ = false;
     arm(deadline::recordMs);
     if (!exec("BEGIN IMMEDIATE"))
         return false;
-    const int64_t adapterId = macId(adapter), deviceId = macId(device);
+    const int64_t adapterId = macId(adapter->number()), deviceId = macId(device->number());
     bool ok = adapterId != 0 && deviceId != 0;
     bool said = !ok;  // macId() has said why
     std::string packed;
     std::vector<int64_t> listed;
     for (const StationRate& station : reply.stations) {
-        uint64_t mac = 0;
         if (!ok || listed.size() == maxStations)
             break;
-        if (!parseMac(station.station, &mac))
+        const std::optional<Mac> mac = Mac::parse(station.station);
+        if (!mac)
             continue;
-        const int64_t id = macId(mac);
+        const int64_t id = macId(mac->number());
         ok = id != 0;
         said = !ok;
         packStation(packed, id, toKbps(station.rateMbps));

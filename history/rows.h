@@ -1,12 +1,19 @@
 #pragma once
 // What the link history records and answers: replies, samples, buckets and
 // each link's latest.
+#include "frames/mac.h"
+#include "netstate/rating.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace history {
+
+// The MAC type and the ratings of the layers below, for the history's callers above them.
+using frames::Mac;
+namespace rating = ::rating;
 
 // MACs are "aa:bb:cc:dd:ee:ff" throughout; rates are Mbps, nullopt for no estimate.
 struct StationRate {
@@ -33,7 +40,7 @@ struct Filter {
     int64_t untilMs = INT64_MAX;         // exclusive
 };
 
-// Rows carry MACs as 48-bit numbers (macString() gives the text): a month is a
+// Rows carry MACs as 48-bit numbers (Mac(number).text() gives the text): a month is a
 // million rows, and three strings each would cost more than the query.
 
 // One station's rate at one reply.

@@ -3,6 +3,7 @@
 // statement wrapper, a reply row's ids and packed stations, and the
 // statements every record runs.
 #include "history/history.h"
+#include "netstate/rating.h"
 
 #include <sqlite3.h>
 
@@ -19,17 +20,12 @@ namespace history {
 inline constexpr int64_t idsPerMs = 16;
 inline constexpr int64_t maxMacId = 1000000;
 
-inline const char* const ratingTexts[] = {"", "Link Quality: Poor", "Link Quality: Fair", "Link Quality: Excellent"};
+inline int ratingCode(const std::string& text) { return rating::codeOf(text); }
 
-inline int ratingCode(const std::string& text)
+inline const char* ratingText(int64_t code)
 {
-    for (int i = 1; i < 4; ++i)
-        if (text == ratingTexts[i])
-            return i;
-    return 0;
+    return code >= rating::poor && code <= rating::excellent ? rating::texts[code] : "";
 }
-
-inline const char* ratingText(int64_t code) { return code >= 1 && code <= 3 ? ratingTexts[code] : ""; }
 
 // A reply's stations, one after another: the station's id in the macs table,
 // then 0 for no estimate, 1 and the magnitude for a negative rate, else the

@@ -3,6 +3,8 @@
 #include "link/link.h"
 #include "netstate/profiles.h"
 #include "link/flags.h"
+#include "frames/mac.h"
+#include "netstate/rating.h"
 
 #include <cmath>
 #include <cstdio>
@@ -126,17 +128,10 @@ LinkQuality linkQualityFor(double average)
     int position = p < -1e9 ? 0 : p > 1e9 ? 1000000000 : static_cast<int>(p);
 
     if (average < fairFromMbps)
-        return {average, position, {230, 0, 0}, "Link Quality: Poor"};
+        return {average, position, {230, 0, 0}, rating::texts[rating::poor]};
     if (average <= excellentAboveMbps)
-        return {average, position, {230, 230, 0}, "Link Quality: Fair"};
-    return {average, position, {0, 230, 0}, "Link Quality: Excellent"};
-}
-
-std::string macText(const uint8_t* mac)
-{
-    char text[18];
-    std::snprintf(text, sizeof text, "%.2x:%.2x:%.2x:%.2x:%.2x:%.2x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
-    return text;
+        return {average, position, {230, 230, 0}, rating::texts[rating::fair]};
+    return {average, position, {0, 230, 0}, rating::texts[rating::excellent]};
 }
 
 std::vector<StationRow> stationRows()
@@ -149,7 +144,7 @@ std::vector<StationRow> stationRows()
         char rate[64] = "*";
         if (s[i].rateMbps != 0.0)
             std::snprintf(rate, sizeof rate, "%.2f", s[i].rateMbps);
-        rows.push_back({macText(s[i].mac), rate, s[i].rateMbps});
+        rows.push_back({frames::Mac::of(s[i].mac).text(), rate, s[i].rateMbps});
     }
     return rows;
 }

@@ -41,4 +41,3 @@ struct StationRow {
 // One row per in-use entry, in table order.
 std::vector<StationRow> stationRows();
 
-std::string macText(const uint8_t* mac);

@@ -7,6 +7,7 @@
 #include "netstate/stations.h"
 #include "session/internal.h"
 #include "session/loop.h"
+#include "frames/mac.h"
 
 #include <cstring>
 
@@ -48,7 +49,7 @@ void fillStatuses(SetAllResult& result, const bool* reached)
         DeviceStatus status;
         status.index = i;
         status.password.assign(entry.password, fieldLength(entry.password, passwordMaxLength));
-        status.mac = macText(entry.remoteMac);
+        status.mac = frames::Mac::of(entry.remoteMac).text();
         status.keySet = entry.networkKeySet != 0;
         status.ok = reached && reached[i];
         result.devices.push_back(std::move(status));
@@ -163,7 +164,7 @@ AddResult add(std::string_view devicePasswordText, std::string_view networkPassw
         std::memcpy(entry.remoteMac, responder, sizeof responder);
         result.added = true;
         result.index = slot;
-        result.mac = macText(responder);
+        result.mac = frames::Mac::of(responder).text();
         // Saved by the Set All that follows.
         setAllChecked(networkPassword, result);
     }

@@ -6,6 +6,7 @@
 #include "netstate/profiles.h"
 #include "netstate/stations.h"
 #include "session/internal.h"
+#include "frames/mac.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -33,8 +34,8 @@ void recordReply()
     const AdapterEntry& e = adapters[selectedAdapter];
     history::Reply reply;
     reply.timeMs = clock ? clock() : history::nowMs();
-    reply.adapter = macText(e.ownMac);
-    reply.device = macText(e.deviceMac);
+    reply.adapter = frames::Mac::of(e.ownMac).text();
+    reply.device = frames::Mac::of(e.deviceMac).text();
     for (const StationRow& row : stationRows())
         reply.stations.push_back({row.mac, row.rateMbps != 0.0 ? std::optional<double>(row.rateMbps) : std::nullopt});
     const double average = averageRate();

@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "session/internal.h"
 #include "session/loop.h"
+#include "frames/mac.h"
 
 #include <condition_variable>
 #include <cstring>
@@ -91,12 +92,12 @@ AdapterInfo describe(int a)
     AdapterInfo info;
     info.index = a;
     info.name = std::string(e.name, strnlen(e.name, sizeof e.name));
-    info.mac = macText(e.ownMac);
+    info.mac = frames::Mac::of(e.ownMac).text();
     info.devicePresent = e.devicePresent != 0;
     info.listed = profiles[a].localDevicePresent != 0;
     if (info.devicePresent) {
         info.deviceType = e.deviceType;
-        info.deviceMac = macText(e.deviceMac);
+        info.deviceMac = frames::Mac::of(e.deviceMac).text();
         info.typeName = deviceTypeName(e.deviceType);
     }
     return info;

@@ -295,8 +295,8 @@ bool HistoryWindow::exportTo(const QString& path, QString* why)
     filter.untilMs = shownTo_ + 1;
     std::string text = "time,adapter,device,station,rate_mbps\n";
     for (const history::Sample& s : store.samples(filter)) {
-        text += history::isoTime(s.timeMs) + ',' + history::macString(s.adapter) + ',' + history::macString(s.device) + ',' +
-                history::macString(s.station) + ',';
+        text += history::isoTime(s.timeMs) + ',' + history::Mac(s.adapter).text() + ',' + history::Mac(s.device).text() + ',' +
+                history::Mac(s.station).text() + ',';
         if (s.rateMbps)
             text += QString::asprintf("%.3f", *s.rateMbps).toStdString();
         text += '\n';
@@ -353,9 +353,9 @@ void HistoryWindow::draw(const StationChart& c)
     const double low = rateAxis_->min(), high = rateAxis_->max();
 
     std::vector<QAbstractSeries*> series = {
-        band("Poor", low, fairFromMbps, 0.0, from, to),
-        band("Fair", fairFromMbps, excellentAboveMbps, fairFromMbps, from, to),
-        band("Excellent", excellentAboveMbps, high, excellentAboveMbps * 2, from, to),
+        band(history::rating::words[history::rating::poor], low, fairFromMbps, 0.0, from, to),
+        band(history::rating::words[history::rating::fair], fairFromMbps, excellentAboveMbps, fairFromMbps, from, to),
+        band(history::rating::words[history::rating::excellent], excellentAboveMbps, high, excellentAboveMbps * 2, from, to),
     };
     // Means hide how low a bucket went: its lowest to highest sample shows behind them.
     for (const auto& run : c.runs) {

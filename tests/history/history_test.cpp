@@ -246,14 +246,14 @@ TEST(Store, MigratesAStoreOfSchemaOneKeepingEverySample)
     char line[200];
     for (const history::ReplyRow& r : store.replies({})) {
         std::snprintf(line, sizeof line, "R %lld %s %s %d %s %s\n", static_cast<long long>(r.timeMs),
-                      history::macString(r.adapter).c_str(), history::macString(r.device).c_str(), r.stations,
+                      history::Mac(r.adapter).text().c_str(), history::Mac(r.device).text().c_str(), r.stations,
                       r.averageMbps ? std::to_string(*r.averageMbps).c_str() : "*", r.rating.c_str());
         answers += line;
     }
     for (const history::Sample& x : store.samples({})) {
         std::snprintf(line, sizeof line, "S %lld %s %s %s %s\n", static_cast<long long>(x.timeMs),
-                      history::macString(x.adapter).c_str(), history::macString(x.device).c_str(),
-                      history::macString(x.station).c_str(), x.rateMbps ? std::to_string(*x.rateMbps).c_str() : "*");
+                      history::Mac(x.adapter).text().c_str(), history::Mac(x.device).text().c_str(),
+                      history::Mac(x.station).text().c_str(), x.rateMbps ? std::to_string(*x.rateMbps).c_str() : "*");
         answers += line;
     }
     answers += history::metricsText(store.latest());
@@ -286,7 +286,7 @@ TEST(Store, PrunesAtTheRetentionsEdgeAndTheLatestFollows)
     ASSERT_EQ(latest.size(), 1u);
     EXPECT_EQ(latest[0].reply.timeMs, t0 + dayMs + 1);
     ASSERT_EQ(latest[0].stations.size(), 1u);
-    EXPECT_EQ(history::macString(latest[0].stations[0].station), s1);
+    EXPECT_EQ(history::Mac(latest[0].stations[0].station).text(), s1);
     EXPECT_EQ(*latest[0].stations[0].rateMbps, 4.0);
     EXPECT_FALSE(store.failed());
 }

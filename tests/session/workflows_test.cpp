@@ -16,6 +16,7 @@
 #include "platform/simclock.h"
 #include "support/scratch.h"
 #include "support/sim_system.h"
+#include "frames/mac.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -210,8 +211,8 @@ TEST_F(SessionTest, SetLocalAndRestoreDefault)
     NetworkProfile saved = savedProfile(0);
     EXPECT_EQ(saved.localDevicePresent, 1);
     EXPECT_EQ(saved.localDeviceType, 1);
-    EXPECT_EQ(macText(saved.localDeviceMac), "02:b7:1c:10:1d:01");
-    EXPECT_EQ(macText(saved.adapterMac), "02:b7:1c:00:00:01");
+    EXPECT_EQ(frames::Mac::of(saved.localDeviceMac).text(), "02:b7:1c:10:1d:01");
+    EXPECT_EQ(frames::Mac::of(saved.adapterMac).text(), "02:b7:1c:00:00:01");
     // The background scan finds nobody on the new network.
     EXPECT_TRUE(session::scanRunning());
     ASSERT_TRUE(serviceUntilScanEnds());
@@ -435,8 +436,8 @@ TEST_F(SessionTest, HistoryRecordsEachReplyAndAFaultyStoreCostsOneLine)
     ASSERT_EQ(replies.size(), 2u);
     for (const history::ReplyRow& r : replies) {
         EXPECT_GT(r.timeMs, epochMs);
-        EXPECT_EQ(history::macString(r.adapter), "02:b7:1c:00:00:01");
-        EXPECT_EQ(history::macString(r.device), "02:b7:1c:10:1d:01");
+        EXPECT_EQ(history::Mac(r.adapter).text(), "02:b7:1c:00:00:01");
+        EXPECT_EQ(history::Mac(r.device).text(), "02:b7:1c:10:1d:01");
         EXPECT_EQ(r.stations, 3);
         EXPECT_EQ(r.rating, "Link Quality: Excellent");
     }

@@ -158,8 +158,8 @@ TEST_F(SheetTest, OneDeviceIsListedSelectedAndConnected)
     const NetworkProfile& p = profiles[0];
     EXPECT_EQ(p.localDevicePresent, 1);
     EXPECT_EQ(p.localDeviceType, 1);
-    EXPECT_EQ(macText(p.localDeviceMac), localMac);
-    EXPECT_EQ(macText(p.adapterMac), "02:b7:1c:00:00:01");
+    EXPECT_EQ(frames::Mac::of(p.localDeviceMac).text(), localMac);
+    EXPECT_EQ(frames::Mac::of(p.adapterMac).text(), "02:b7:1c:00:00:01");
     EXPECT_TRUE(boxes.empty());
     EXPECT_TRUE(exitCodes.empty());
 }
@@ -519,8 +519,7 @@ TEST_F(SheetTest, StationRowOpensItsHistoryDrawnFromTheStore)
     history::Store store;
     ASSERT_TRUE(store.open(db, history::Store::Mode::readOnly));
     history::Filter f;
-    uint64_t station = 0;
-    ASSERT_TRUE(history::parseMac("02:b7:1c:20:00:01", &station));
+    const uint64_t station = history::Mac::parse("02:b7:1c:20:00:01").value().number();
     const auto onlyStation = [station](auto rows) {
         std::erase_if(rows, [station](const auto& r) { return r.station != station; });
         return rows;
@@ -971,3 +970,4 @@ TEST_F(ScanDialogTest, MinimisedDialogAndSheetComeBack)
 }
 
 #include "ui_test.moc"
+#include "frames/mac.h"
