@@ -136,20 +136,20 @@ TEST(Store, RefusesWhatItCannotTrustAndSaysWhy)
     };
     const Case cases[] = {
         {"a newer schema", [](auto& p, auto&) { return sql(p, "PRAGMA user_version=7"); }, false, false,
-         "newer brennic (schema 7, this one knows 2)"},
+         "newer brennic (schema 7, this one knows 3)"},
         {"a planted recursive view",
          [](auto& p, auto&) {
              return sql(p, "DROP TABLE latest; CREATE VIEW latest AS WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
                            "SELECT i+1 FROM n) SELECT i AS adapter, i AS device, i AS station, i AS item FROM n");
          },
-         false, false, "holds the view 'latest' that schema 2 does not have"},
+         false, false, "holds the view 'latest' that schema 3 does not have"},
         {"a planted trigger",
          [](auto& p, auto&) {
              return sql(p, "CREATE TRIGGER t AFTER INSERT ON log BEGIN SELECT 1; END");
          },
          false, false, "holds the trigger 't'"},
         {"a missing table", [](auto& p, auto&) { return sql(p, "DROP TABLE latest"); }, false, false,
-         "the table 'latest' of schema 2 is missing"},
+         "the table 'latest' of schema 3 is missing"},
         {"a group-writable folder", [](auto&, auto& f) { return chmod(f.c_str(), 0770) == 0; }, false, false,
          "writable by other users (mode 0770)"},
         {"an other-writable file", [](auto& p, auto&) { return chmod(p.c_str(), 0606) == 0; }, false, false,
@@ -229,6 +229,8 @@ TEST(Store, RefusesWhatItCannotTrustAndSaysWhy)
 // A store as brennic wrote it at schema 1 (tests/history/schema1.sql, made by
 // that version's recorder) is migrated on its first open for writing and then
 // answers exactly as that version did (schema1.expected, its own answers).
+// Taken back to schema 2 (schema 3 without the adapters' names), it is
+// migrated again, every row kept, and records names from then on.
 TEST(Store, MigratesAStoreOfSchemaOneKeepingEverySample)
 {
     scratch::Directory dir("history-migrate");
@@ -237,28 +239,41 @@ TEST(Store, MigratesAStoreOfSchemaOneKeepingEverySample)
     ASSERT_TRUE(sql(path, slurp(std::string(GOLDEN_DIR) + "/schema1.sql")));
     ASSERT_EQ(chmod(path.c_str(), 0600), 0);
     history::Store store;
-    ASSERT_FALSE(store.open(path, history::Store::Mode::readOnly));
-    EXPECT_NE(store.error().find("needs an upgrade"), std::string::npos) << store.error();
+    auto answers = [&] {
+        std::string text;
+        char line[200];
+        for (const history::ReplyRow& r : store.replies({})) {
+            std::snprintf(line, sizeof line, "R %lld %s %s %d %s %s\n", static_cast<long long>(r.timeMs),
+                          history::macString(r.adapter).c_str(), history::macString(r.device).c_str(), r.stations,
+                          r.averageMbps ? std::to_string(*r.averageMbps).c_str() : "*", r.rating.c_str());
+            text += line;
+        }
+        for (const history::Sample& x : store.samples({})) {
+            std::snprintf(line, sizeof line, "S %lld %s %s %s %s\n", static_cast<long long>(x.timeMs),
+                          history::macString(x.adapter).c_str(), history::macString(x.device).c_str(),
+                          history::macString(x.station).c_str(), x.rateMbps ? std::to_string(*x.rateMbps).c_str() : "*");
+            text += line;
+        }
+        text += history::metricsText(store.latest());
+        EXPECT_FALSE(store.failed()) << store.error();
+        return text;
+    };
+    for (int from : {1, 2}) {
+        if (from == 2) {
+            store.close();
+            ASSERT_TRUE(sql(path, "DROP TABLE adapter_names; PRAGMA user_version=2"));
+        }
+        ASSERT_FALSE(store.open(path, history::Store::Mode::readOnly));
+        EXPECT_NE(store.error().find("needs an upgrade"), std::string::npos) << store.error();
+        ASSERT_TRUE(store.open(path)) << store.error();
+        EXPECT_EQ(store.version(), 3);
+        ASSERT_TRUE(store.open(path, history::Store::Mode::readOnly)) << store.error();
+        EXPECT_EQ(answers(), slurp(std::string(GOLDEN_DIR) + "/schema1.expected")) << "from schema " << from;
+        EXPECT_TRUE(store.adaptersNamed("eth1").empty());
+    }
     ASSERT_TRUE(store.open(path)) << store.error();
-    EXPECT_EQ(store.version(), 2);
-    ASSERT_TRUE(store.open(path, history::Store::Mode::readOnly)) << store.error();
-    std::string answers;
-    char line[200];
-    for (const history::ReplyRow& r : store.replies({})) {
-        std::snprintf(line, sizeof line, "R %lld %s %s %d %s %s\n", static_cast<long long>(r.timeMs),
-                      history::macString(r.adapter).c_str(), history::macString(r.device).c_str(), r.stations,
-                      r.averageMbps ? std::to_string(*r.averageMbps).c_str() : "*", r.rating.c_str());
-        answers += line;
-    }
-    for (const history::Sample& x : store.samples({})) {
-        std::snprintf(line, sizeof line, "S %lld %s %s %s %s\n", static_cast<long long>(x.timeMs),
-                      history::macString(x.adapter).c_str(), history::macString(x.device).c_str(),
-                      history::macString(x.station).c_str(), x.rateMbps ? std::to_string(*x.rateMbps).c_str() : "*");
-        answers += line;
-    }
-    answers += history::metricsText(store.latest());
-    EXPECT_FALSE(store.failed()) << store.error();
-    EXPECT_EQ(answers, slurp(std::string(GOLDEN_DIR) + "/schema1.expected"));
+    ASSERT_TRUE(store.record({1764548400125, adapter, device, {{s1, 2.0}}, 2.0, "Link Quality: Fair", "eth1"}));
+    EXPECT_EQ(store.adaptersNamed("eth1"), std::vector<uint64_t>{0x02b71c000001});
 }
 
 // A reply at the retention's edge is kept, one past it goes, and with it the
