@@ -33,6 +33,7 @@ void recordReply()
     history::Reply reply;
     reply.timeMs = clock ? clock() : history::nowMs();
     reply.adapter = macText(e.ownMac);
+    reply.adapterName = e.name;
     reply.device = macText(e.deviceMac);
     for (const StationRow& row : stationRows())
         reply.stations.push_back({row.mac, row.rateMbps != 0.0 ? std::optional<double>(row.rateMbps) : std::nullopt});
