@@ -799,27 +799,17 @@ TEST_F(Brennicctl, WatchRecordsTheHistoryThatHistoryAndMetricsReadBack)
     EXPECT_EQ(missing.out, "");
 }
 
-// An adapter replaced under the same interface name, which no interface here
-// has: --adapter by the name finds both, by MAC its own. A name the history
-// never saw is the interface's of that name now, and one neither knows a mistake.
+// An adapter replaced under a name no interface here has: the name finds both, a MAC its own.
 TEST_F(Brennicctl, HistoryFindsAnAdapterByTheNameItWasRecordedUnder)
 {
-    const std::string a = "02:b7:1c:00:00:0a", b = "02:b7:1c:00:00:0b", folder = stateDir + "/names";
-    ASSERT_EQ(std::system(("rm -rf '" + folder + "'").c_str()), 0);
-    const std::string path = folder + "/history.sqlite3";
-    {
-        history::Store store;
-        ASSERT_TRUE(store.open(path)) << store.error();
-        const int64_t t = history::nowMs() - 60000;
-        for (const auto& [at, mac] : std::vector<std::pair<int64_t, std::string>>{{t, a}, {t + 30, a}, {t + 60, b}})
-            ASSERT_TRUE(store.record({at, mac, "02:b7:1c:10:1d:01", {{"02:b7:1c:20:00:01", 2.0}}, 2.0,
-                                      "Link Quality: Fair", "eth1"}))
-                << store.error();
-    }
+    const std::string a = "02:b7:1c:00:00:0a", b = "02:b7:1c:00:00:0b", path = stateDir + "/names/h.sqlite3";
+    ASSERT_EQ(std::system(("rm -rf '" + stateDir + "/names'").c_str()), 0);
+    history::Store store;
+    ASSERT_TRUE(store.open(path)) << store.error();
+    for (const std::string& mac : {a, a, b})
+        ASSERT_TRUE(store.record({history::nowMs(), mac, a, {}, std::nullopt, "", "eth1"})) << store.error();
     auto adapters = [&](const std::string& which) {
-        Child run = brennicctl({"history", "-j", "--replies", "--adapter", which, "--history", path});
-        EXPECT_EQ(run.status, cli::exitOk) << which << ": " << run.err;
-        const Json doc = parsed(run);
+        const Json doc = parsed(brennicctl({"history", "-j", "--replies", "--adapter", which, "--history", path}));
         std::vector<std::string> macs;
         for (const Json& r : doc["replies"])
             macs.push_back(r["adapter"]);
@@ -827,10 +817,8 @@ TEST_F(Brennicctl, HistoryFindsAnAdapterByTheNameItWasRecordedUnder)
     };
     EXPECT_EQ(adapters("eth1"), (std::vector<std::string>{a, a, b}));
     EXPECT_EQ(adapters(a), (std::vector<std::string>{a, a}));
-    EXPECT_EQ(adapters("lo"), std::vector<std::string>{});
-    Child unknown = brennicctl({"history", "--adapter", "eth9", "--history", path});
-    EXPECT_EQ(unknown.status, cli::exitUsage);
-    EXPECT_EQ(unknown.err, "brennicctl: no network interface 'eth9', nor one of that name in the history\n");
+    EXPECT_EQ(brennicctl({"history", "--adapter", "eth9", "--history", path}).err,
+              "brennicctl: no network interface 'eth9', nor one of that name in the history\n");
 }
 
 }  // namespace

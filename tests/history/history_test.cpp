@@ -229,8 +229,7 @@ TEST(Store, RefusesWhatItCannotTrustAndSaysWhy)
 // A store as brennic wrote it at schema 1 (tests/history/schema1.sql, made by
 // that version's recorder) is migrated on its first open for writing and then
 // answers exactly as that version did (schema1.expected, its own answers).
-// Taken back to schema 2 (schema 3 without the adapters' names), it is
-// migrated again, every row kept, and records names from then on.
+// Taken back to schema 2 (3 without the adapters' names), it is migrated again.
 TEST(Store, MigratesAStoreOfSchemaOneKeepingEverySample)
 {
     scratch::Directory dir("history-migrate");
@@ -239,41 +238,38 @@ TEST(Store, MigratesAStoreOfSchemaOneKeepingEverySample)
     ASSERT_TRUE(sql(path, slurp(std::string(GOLDEN_DIR) + "/schema1.sql")));
     ASSERT_EQ(chmod(path.c_str(), 0600), 0);
     history::Store store;
-    auto answers = [&] {
-        std::string text;
-        char line[200];
-        for (const history::ReplyRow& r : store.replies({})) {
-            std::snprintf(line, sizeof line, "R %lld %s %s %d %s %s\n", static_cast<long long>(r.timeMs),
-                          history::macString(r.adapter).c_str(), history::macString(r.device).c_str(), r.stations,
-                          r.averageMbps ? std::to_string(*r.averageMbps).c_str() : "*", r.rating.c_str());
-            text += line;
-        }
-        for (const history::Sample& x : store.samples({})) {
-            std::snprintf(line, sizeof line, "S %lld %s %s %s %s\n", static_cast<long long>(x.timeMs),
-                          history::macString(x.adapter).c_str(), history::macString(x.device).c_str(),
-                          history::macString(x.station).c_str(), x.rateMbps ? std::to_string(*x.rateMbps).c_str() : "*");
-            text += line;
-        }
-        text += history::metricsText(store.latest());
-        EXPECT_FALSE(store.failed()) << store.error();
-        return text;
-    };
-    for (int from : {1, 2}) {
-        if (from == 2) {
-            store.close();
-            ASSERT_TRUE(sql(path, "DROP TABLE adapter_names; PRAGMA user_version=2"));
-        }
-        ASSERT_FALSE(store.open(path, history::Store::Mode::readOnly));
-        EXPECT_NE(store.error().find("needs an upgrade"), std::string::npos) << store.error();
-        ASSERT_TRUE(store.open(path)) << store.error();
-        EXPECT_EQ(store.version(), 3);
-        ASSERT_TRUE(store.open(path, history::Store::Mode::readOnly)) << store.error();
-        EXPECT_EQ(answers(), slurp(std::string(GOLDEN_DIR) + "/schema1.expected")) << "from schema " << from;
-        EXPECT_TRUE(store.adaptersNamed("eth1").empty());
-    }
+    ASSERT_FALSE(store.open(path, history::Store::Mode::readOnly));
+    EXPECT_NE(store.error().find("needs an upgrade"), std::string::npos) << store.error();
     ASSERT_TRUE(store.open(path)) << store.error();
-    ASSERT_TRUE(store.record({1764548400125, adapter, device, {{s1, 2.0}}, 2.0, "Link Quality: Fair", "eth1"}));
-    EXPECT_EQ(store.adaptersNamed("eth1"), std::vector<uint64_t>{0x02b71c000001});
+    EXPECT_EQ(store.version(), 3);
+    ASSERT_TRUE(store.open(path, history::Store::Mode::readOnly)) << store.error();
+    std::string answers;
+    char line[200];
+    for (const history::ReplyRow& r : store.replies({})) {
+        std::snprintf(line, sizeof line, "R %lld %s %s %d %s %s\n", static_cast<long long>(r.timeMs),
+                      history::macString(r.adapter).c_str(), history::macString(r.device).c_str(), r.stations,
+                      r.averageMbps ? std::to_string(*r.averageMbps).c_str() : "*", r.rating.c_str());
+        answers += line;
+    }
+    for (const history::Sample& x : store.samples({})) {
+        std::snprintf(line, sizeof line, "S %lld %s %s %s %s\n", static_cast<long long>(x.timeMs),
+                      history::macString(x.adapter).c_str(), history::macString(x.device).c_str(),
+                      history::macString(x.station).c_str(), x.rateMbps ? std::to_string(*x.rateMbps).c_str() : "*");
+        answers += line;
+    }
+    answers += history::metricsText(store.latest());
+    EXPECT_FALSE(store.failed()) << store.error();
+    EXPECT_EQ(answers, slurp(std::string(GOLDEN_DIR) + "/schema1.expected"));
+    const size_t replies = store.replies({}).size(), samples = store.samples({}).size();
+    store.close();
+    ASSERT_TRUE(sql(path, "DROP TABLE adapter_names; PRAGMA user_version=2"));
+    ASSERT_FALSE(store.open(path, history::Store::Mode::readOnly));
+    ASSERT_TRUE(store.open(path)) << store.error();
+    EXPECT_EQ(store.version(), 3);
+    EXPECT_EQ(store.replies({}).size(), replies);
+    EXPECT_EQ(store.samples({}).size(), samples);
+    EXPECT_TRUE(store.adaptersNamed("eth1").empty());
+    EXPECT_FALSE(store.failed()) << store.error();
 }
 
 // A reply at the retention's edge is kept, one past it goes, and with it the
