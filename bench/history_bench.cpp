@@ -51,6 +51,7 @@ history::Reply reply(int64_t t, uint32_t& seed)
     history::Reply r;
     r.timeMs = t;
     r.adapter = "02:b7:1c:00:00:01";
+    r.adapterName = "eth1";
     r.device = "02:b7:1c:10:1d:01";
     double hour = static_cast<double>(t % dayMs) / 3600000.0;
     double curve = 1.0 - 0.5 * std::exp(-std::pow((hour - 19.5) / 1.5, 2));

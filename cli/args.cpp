@@ -481,7 +481,7 @@ std::string helpText(Command command)
                "and gives it the stored network password; 'set-all' gives it to every listed\n"
                "device again; each device is reported OK or FAIL.\n";
     case Command::history:
-        return "Usage: brennicctl [-j|--csv] history [--station MAC] [--adapter IFNAME|MAC] [--since WHEN]\n"
+        return "Usage: brennicctl [-j|--csv] history [--station MAC] [--adapter ADAPTER] [--since WHEN]\n"
                "                                  [--until WHEN] [--every 5m|1h | --replies] [--history FILE]\n"
                "       brennicctl history --check [--history FILE]\n"
                "The rates recorded since then (default 24h) until then (default now), oldest first:\n"
@@ -490,6 +490,8 @@ std::string helpText(Command command)
                "back from now (30s, 5m, 1h, 7d, 2w) or an ISO 8601 time (2026-12-08T17:00:00Z;\n"
                "local without a zone). Times shown are UTC (ISO 8601). Reads the history alone: no\n"
                "adapter, runs beside brennic.\n"
+               "ADAPTER is a MAC, or an interface name the history has seen (every adapter\n"
+               "recorded under it), else one that exists now.\n"
                "--check reads every page of the file and exits 1 if it finds it damaged.\n";
     case Command::metrics:
         return "Usage: brennicctl metrics [--output FILE] [--history FILE]\n"

@@ -259,9 +259,18 @@ int runHistoryCommand(const Invocation& inv, std::FILE* out)
     if (!inv.adapter.empty()) {
         if (const std::optional<history::Mac> mac = history::Mac::parse(inv.adapter)) {
             filter.adapter = mac->text();
-        } else if (!interfaceMac(inv.adapter, &filter.adapter)) {
-            error("no network interface '" + inv.adapter + "'");
-            return exitUsage;
+        } else {
+            // An interface name: every adapter recorded under it (one replaced
+            // keeps its rows), else the one that has it now.
+            const bool seen = !store.adaptersNamed(inv.adapter).empty();
+            if (store.failed())
+                return failed();
+            if (seen) {
+                filter.adapterName = inv.adapter;
+            } else if (!interfaceMac(inv.adapter, &filter.adapter)) {
+                error("no network interface '" + inv.adapter + "', nor one of that name in the history");
+                return exitUsage;
+            }
         }
     }
     if (!inv.station.empty()) {

@@ -56,7 +56,7 @@ void writeStore(const uint8_t* data, size_t size)
 history::Reply reply(int64_t timeMs)
 {
     return {timeMs, "02:b7:1c:10:00:01", "02:b7:1c:10:00:02", {{"02:b7:1c:20:00:03", 4.83}, {"02:b7:1c:20:00:04", std::nullopt}},
-            4.83, "Link Quality: Fair"};
+            4.83, "Link Quality: Fair", "eth1"};
 }
 
 // A store as the recorder leaves it, made once and copied for every input.
@@ -142,6 +142,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             timed(history::deadline::queryMs, [&] { return store.samples(all); });
             timed(history::deadline::queryMs, [&] { return store.buckets(all, 3600000); });
             timed(history::deadline::queryMs, [&] { return store.replies(all); });
+            history::Filter named = all;
+            named.adapterName = "eth1";
+            timed(history::deadline::queryMs, [&] { return store.adaptersNamed(named.adapterName); });
+            timed(history::deadline::queryMs, [&] { return store.samples(named); });
             auto latest = timed(history::deadline::queryMs, [&] { return store.latest(); });
             history::metricsText(latest);
         }

@@ -1,5 +1,6 @@
-// The store's queries: samples, per-interval buckets, replies and each link's
-// latest, read from the packed rows with MACs from the table held in memory.
+// The store's queries: samples, per-interval buckets, replies, each link's
+// latest and the adapters of an interface name, read from the packed rows with
+// MACs from the table held in memory.
 #include "history/store_internal.h"
 
 #include <algorithm>
@@ -12,10 +13,11 @@ namespace history {
 namespace {
 
 // The adapter and device a filter names, as the conditions on the replies
-// table (`prefix` its alias with the dot) and their parameters ?4 and ?5.
+// table (`prefix` its alias with the dot) and their parameters ?4 to ?6.
 struct LinkFilter {
     int64_t adapter = 0, device = 0;
     bool anyAdapter = true, anyDevice = true;
+    std::string adapterName;  // empty: any
 
     std::string conditions(const char* prefix) const
     {
@@ -24,6 +26,8 @@ struct LinkFilter {
             sql += std::string(" AND ") + prefix + "adapter = ?4";
         if (!anyDevice)
             sql += std::string(" AND ") + prefix + "device = ?5";
+        if (!adapterName.empty())
+            sql += std::string(" AND ") + prefix + "adapter IN (SELECT adapter FROM adapter_names WHERE name = ?6)";
         return sql;
     }
     void bind(Stmt& s) const
@@ -32,6 +36,8 @@ struct LinkFilter {
             s.bind(4, adapter);
         if (!anyDevice)
             s.bind(5, device);
+        if (!adapterName.empty())
+            s.text(6, adapterName);
     }
 };
 
@@ -42,6 +48,7 @@ bool Store::forEachSample(const Filter& filter, const std::function<void(const R
     int64_t station = 0;
     bool anyStation;
     LinkFilter link;
+    link.adapterName = filter.adapterName;
     if (!lookupMac(filter.station, &station, &anyStation) ||
         !lookupMac(filter.adapter, &link.adapter, &link.anyAdapter) ||
         !lookupMac(filter.device, &link.device, &link.anyDevice))
@@ -160,6 +167,7 @@ std::vector<ReplyRow> Store::replies(const Filter& filter)
 {
     std::vector<ReplyRow> rows;
     LinkFilter link;
+    link.adapterName = filter.adapterName;
     if (!begin(deadline::queryMs) || !loadMacs() || !lookupMac(filter.adapter, &link.adapter, &link.anyAdapter) ||
         !lookupMac(filter.device, &link.device, &link.anyDevice))
         return rows;
@@ -258,6 +266,29 @@ std::vector<Latest> Store::latest()
         std::sort(link.stations.begin(), link.stations.end(),
                   [](const Sample& a, const Sample& b) { return a.station < b.station; });
     return links;
+}
+
+std::vector<uint64_t> Store::adaptersNamed(const std::string& name)
+{
+    std::vector<uint64_t> macs;
+    if (!begin(deadline::queryMs) || !loadMacs())
+        return macs;
+    Stmt s(db_, "SELECT adapter FROM adapter_names WHERE name = ?");
+    if (!s.ok()) {
+        failQuery(sqlite3_errcode(db_));
+        return macs;
+    }
+    s.text(1, name);
+    int rc;
+    while ((rc = s.step()) == SQLITE_ROW)
+        if (const uint64_t mac = macOf(s.integer(0)); mac != 0)
+            macs.push_back(mac);
+    if (rc != SQLITE_DONE) {
+        failQuery(rc);
+        macs.clear();
+    }
+    std::sort(macs.begin(), macs.end());
+    return macs;
 }
 
 bool Store::damagedRow()

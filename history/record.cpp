@@ -1,10 +1,12 @@
-// Recording: a reply's row and its latest entries in one transaction, the ids
-// of MACs and the table of them held in memory, the bounded prune, and the
-// checkpoint beside the monitor.
+// Recording: a reply's row, its latest entries and its adapter's name in one
+// transaction, the ids of MACs and the table of them held in memory, the
+// bounded prune, and the checkpoint beside the monitor.
 #include "history/store_internal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace history {
@@ -129,6 +131,14 @@ bool Store::record(const Reply& reply)
     const int64_t adapterId = macId(adapter->number()), deviceId = macId(device->number());
     bool ok = adapterId != 0 && deviceId != 0;
     bool said = !ok;  // macId() has said why
+    // The adapter's interface name, written once per name and adapter: a pair
+    // already written costs no statement.
+    const std::pair<std::string, int64_t> name(reply.adapterName, adapterId);
+    const bool newName = ok && !name.first.empty() && std::find(names_.begin(), names_.end(), name) == names_.end();
+    if (newName) {
+        ok = statements_->putName.text(1, name.first).bind(2, adapterId).step() == SQLITE_DONE;
+        statements_->putName.reset();
+    }
     std::string packed;
     std::vector<int64_t> listed;
     for (const StationRate& station : reply.stations) {
@@ -173,6 +183,8 @@ bool Store::record(const Reply& reply)
         macs_.clear();
         return false;
     }
+    if (newName)
+        names_.push_back(name);
     if (++recordsSinceCheckpoint_ >= checkpointEvery)
         startCheckpoint();
     return true;

@@ -29,12 +29,14 @@ struct Reply {
     std::vector<StationRate> stations;
     std::optional<double> averageMbps;
     std::string rating;   // "Link Quality: Poor", "... Fair" or "... Excellent"
+    std::string adapterName = {};  // the adapter's interface name; empty: not known
 };
 
 // What a query looks at; empty strings match everything.
 struct Filter {
     std::string station;
     std::string adapter;
+    std::string adapterName;             // every adapter recorded under this interface name
     std::string device;
     int64_t sinceMs = 0;                 // inclusive
     int64_t untilMs = INT64_MAX;         // exclusive

@@ -36,6 +36,10 @@ const std::string migrations[] = {
     // stations packed in order (packStation()); latest: per link and station
     // (0: the reply itself) the id of the newest reply that listed it.
     std::string(schema2Create) + schema2Replace,
+    // 3: the interface names each adapter was recorded under (adapter: its id
+    // in macs), so that a name finds its adapters after the interface is gone.
+    "CREATE TABLE adapter_names(name TEXT NOT NULL, adapter INTEGER NOT NULL,"
+    " PRIMARY KEY(name, adapter)) WITHOUT ROWID;",
 };
 static_assert(std::size(migrations) == schemaVersion);
 

@@ -40,6 +40,7 @@ void Store::close()
         sqlite3_close_v2(db_);
     db_ = nullptr;
     macs_.clear();
+    names_.clear();
 }
 
 bool Store::fail(const std::string& what)

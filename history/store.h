@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 struct sqlite3;
@@ -19,7 +20,7 @@ struct sqlite3;
 namespace history {
 
 constexpr int defaultRetentionDays = 90;
-constexpr int schemaVersion = 2;
+constexpr int schemaVersion = 3;
 
 // How long an operation may run before its statement is stopped: far above
 // what the largest store takes, far below a hang.
@@ -77,6 +78,9 @@ public:
     std::vector<ReplyRow> replies(const Filter& filter);
     // Per link (adapter, device) its newest reply and each station's newest sample, for the metrics.
     std::vector<Latest> latest();
+    // The adapters recorded under interface name `name` (more than one when it was
+    // replaced), by MAC.
+    std::vector<uint64_t> adaptersNamed(const std::string& name);
 
     // The file's user_version (0 when not open).
     int version();
@@ -126,6 +130,7 @@ private:
     bool damaged_ = false;
     int64_t deadlineNs_ = 0;  // CLOCK_MONOTONIC
     std::vector<uint64_t> macs_;  // MAC by id (0: none), the small table held in memory
+    std::vector<std::pair<std::string, int64_t>> names_;  // (name, adapter id) written since the open
 };
 
 }  // namespace history

@@ -126,6 +126,11 @@ public:
             sqlite3_bind_null(s_, i);
         return *this;
     }
+    Stmt& text(int i, const std::string& v)
+    {
+        sqlite3_bind_text(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
     Stmt& blob(int i, const std::string& v)
     {
         sqlite3_bind_blob(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
@@ -166,6 +171,7 @@ struct Store::Statements {
           findMac(db, "SELECT id FROM macs WHERE mac=?"),
           putRow(db, "INSERT INTO log(id, adapter, device, average, rating, stations) VALUES(?,?,?,?,?,?)"),
           putLatest(db, "INSERT OR REPLACE INTO latest(adapter, device, station, reply) VALUES(?,?,?,?)"),
+          putName(db, "INSERT OR IGNORE INTO adapter_names(name, adapter) VALUES(?,?)"),
           expired(db, "SELECT id FROM log WHERE id < ?1 ORDER BY id LIMIT ?2"),
           dropRows(db, "DELETE FROM log WHERE id <= ?"),
           dropStale(db, "DELETE FROM latest WHERE NOT EXISTS (SELECT 1 FROM log WHERE log.id = latest.reply)")
@@ -173,10 +179,10 @@ struct Store::Statements {
     }
     bool ok() const
     {
-        return insertMac.ok() && findMac.ok() && putRow.ok() && putLatest.ok() && expired.ok() && dropRows.ok() &&
-               dropStale.ok();
+        return insertMac.ok() && findMac.ok() && putRow.ok() && putLatest.ok() && putName.ok() && expired.ok() &&
+               dropRows.ok() && dropStale.ok();
     }
-    Stmt insertMac, findMac, putRow, putLatest, expired, dropRows, dropStale;
+    Stmt insertMac, findMac, putRow, putLatest, putName, expired, dropRows, dropStale;
 };
 
 }  // namespace history

@@ -35,6 +35,7 @@ void recordReply()
     history::Reply reply;
     reply.timeMs = clock ? clock() : history::nowMs();
     reply.adapter = frames::Mac::of(e.ownMac).text();
+    reply.adapterName = e.name;
     reply.device = frames::Mac::of(e.deviceMac).text();
     for (const StationRow& row : stationRows())
         reply.stations.push_back({row.mac, row.rateMbps != 0.0 ? std::optional<double>(row.rateMbps) : std::nullopt});

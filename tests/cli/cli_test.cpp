@@ -799,4 +799,26 @@ TEST_F(Brennicctl, WatchRecordsTheHistoryThatHistoryAndMetricsReadBack)
     EXPECT_EQ(missing.out, "");
 }
 
+// An adapter replaced under a name no interface here has: the name finds both, a MAC its own.
+TEST_F(Brennicctl, HistoryFindsAnAdapterByTheNameItWasRecordedUnder)
+{
+    const std::string a = "02:b7:1c:00:00:0a", b = "02:b7:1c:00:00:0b", path = stateDir + "/names/h.sqlite3";
+    ASSERT_EQ(std::system(("rm -rf '" + stateDir + "/names'").c_str()), 0);
+    history::Store store;
+    ASSERT_TRUE(store.open(path)) << store.error();
+    for (const std::string& mac : {a, a, b})
+        ASSERT_TRUE(store.record({history::nowMs(), mac, a, {}, std::nullopt, "", "eth1"})) << store.error();
+    auto adapters = [&](const std::string& which) {
+        const Json doc = parsed(brennicctl({"history", "-j", "--replies", "--adapter", which, "--history", path}));
+        std::vector<std::string> macs;
+        for (const Json& r : doc["replies"])
+            macs.push_back(r["adapter"]);
+        return macs;
+    };
+    EXPECT_EQ(adapters("eth1"), (std::vector<std::string>{a, a, b}));
+    EXPECT_EQ(adapters(a), (std::vector<std::string>{a, a}));
+    EXPECT_EQ(brennicctl({"history", "--adapter", "eth9", "--history", path}).err,
+              "brennicctl: no network interface 'eth9', nor one of that name in the history\n");
+}
+
 }  // namespace

@@ -136,20 +136,20 @@ TEST(Store, RefusesWhatItCannotTrustAndSaysWhy)
     };
     const Case cases[] = {
         {"a newer schema", [](auto& p, auto&) { return sql(p, "PRAGMA user_version=7"); }, false, false,
-         "newer brennic (schema 7, this one knows 2)"},
+         "newer brennic (schema 7, this one knows 3)"},
         {"a planted recursive view",
          [](auto& p, auto&) {
              return sql(p, "DROP TABLE latest; CREATE VIEW latest AS WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
                            "SELECT i+1 FROM n) SELECT i AS adapter, i AS device, i AS station, i AS item FROM n");
          },
-         false, false, "holds the view 'latest' that schema 2 does not have"},
+         false, false, "holds the view 'latest' that schema 3 does not have"},
         {"a planted trigger",
          [](auto& p, auto&) {
              return sql(p, "CREATE TRIGGER t AFTER INSERT ON log BEGIN SELECT 1; END");
          },
          false, false, "holds the trigger 't'"},
         {"a missing table", [](auto& p, auto&) { return sql(p, "DROP TABLE latest"); }, false, false,
-         "the table 'latest' of schema 2 is missing"},
+         "the table 'latest' of schema 3 is missing"},
         {"a group-writable folder", [](auto&, auto& f) { return chmod(f.c_str(), 0770) == 0; }, false, false,
          "writable by other users (mode 0770)"},
         {"an other-writable file", [](auto& p, auto&) { return chmod(p.c_str(), 0606) == 0; }, false, false,
@@ -229,6 +229,7 @@ TEST(Store, RefusesWhatItCannotTrustAndSaysWhy)
 // A store as brennic wrote it at schema 1 (tests/history/schema1.sql, made by
 // that version's recorder) is migrated on its first open for writing and then
 // answers exactly as that version did (schema1.expected, its own answers).
+// Taken back to schema 2 (3 without the adapters' names), it is migrated again.
 TEST(Store, MigratesAStoreOfSchemaOneKeepingEverySample)
 {
     scratch::Directory dir("history-migrate");
@@ -240,7 +241,7 @@ TEST(Store, MigratesAStoreOfSchemaOneKeepingEverySample)
     ASSERT_FALSE(store.open(path, history::Store::Mode::readOnly));
     EXPECT_NE(store.error().find("needs an upgrade"), std::string::npos) << store.error();
     ASSERT_TRUE(store.open(path)) << store.error();
-    EXPECT_EQ(store.version(), 2);
+    EXPECT_EQ(store.version(), 3);
     ASSERT_TRUE(store.open(path, history::Store::Mode::readOnly)) << store.error();
     std::string answers;
     char line[200];
@@ -259,6 +260,16 @@ TEST(Store, MigratesAStoreOfSchemaOneKeepingEverySample)
     answers += history::metricsText(store.latest());
     EXPECT_FALSE(store.failed()) << store.error();
     EXPECT_EQ(answers, slurp(std::string(GOLDEN_DIR) + "/schema1.expected"));
+    const size_t replies = store.replies({}).size(), samples = store.samples({}).size();
+    store.close();
+    ASSERT_TRUE(sql(path, "DROP TABLE adapter_names; PRAGMA user_version=2"));
+    ASSERT_FALSE(store.open(path, history::Store::Mode::readOnly));
+    ASSERT_TRUE(store.open(path)) << store.error();
+    EXPECT_EQ(store.version(), 3);
+    EXPECT_EQ(store.replies({}).size(), replies);
+    EXPECT_EQ(store.samples({}).size(), samples);
+    EXPECT_TRUE(store.adaptersNamed("eth1").empty());
+    EXPECT_FALSE(store.failed()) << store.error();
 }
 
 // A reply at the retention's edge is kept, one past it goes, and with it the
