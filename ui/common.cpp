@@ -1,5 +1,8 @@
 #include "ui/common.h"
 
+#include "ui/history_window.h"
+#include "ui/shell.h"
+
 #include <QMessageBox>
 
 namespace {
@@ -17,6 +20,14 @@ void showErrorBox(QWidget* owner, const QString& caption, const QString& text)
     // It opens centred on the screen instead.
     QWidget* parent = owner && owner->window()->isVisible() ? owner : nullptr;
     QMessageBox::critical(parent, caption, text, QMessageBox::Ok);
+}
+
+void resetUiState()
+{
+    errorBoxHook = nullptr;
+    setExitHook(nullptr);
+    HistoryWindow::setClock(nullptr);
+    HistoryWindow::setDatabasePath({});
 }
 
 void setErrorBoxHook(ErrorBoxHook hook) { errorBoxHook = std::move(hook); }

@@ -15,6 +15,9 @@ class QWidget;
 using ErrorBoxHook = std::function<void(QWidget* owner, const QString& caption, const QString& text)>;
 void showErrorBox(QWidget* owner, const QString& caption, const QString& text);
 void setErrorBoxHook(ErrorBoxHook hook);
+// Puts the window module's process-wide state (the box and exit hooks, the
+// history window's store and clock) back as a fresh process has it.
+void resetUiState();
 // The box a workflow called for, if any; false when there was none.
 bool showOutcomeBox(QWidget* owner, const session::Outcome& outcome);
 

@@ -59,8 +59,7 @@ protected:
     void TearDown() override
     {
         sheet.reset();
-        setErrorBoxHook(nullptr);
-        setExitHook(nullptr);
+        resetUiState();
         SimSystemTest::TearDown();
     }
 

@@ -730,8 +730,6 @@ TEST_F(SheetTest, StationRowOpensItsHistoryDrawnFromTheStore)
     EXPECT_EQ(unheard.findChild<QChartView*>("historyChart")->chart()->title(),
               "No rate of this station was recorded in this span.");
     EXPECT_EQ(unheard.findChild<QLabel*>("historyNow")->text(), "Now: *");
-    HistoryWindow::setClock(nullptr);
-    HistoryWindow::setDatabasePath({});
 }
 
 TEST(HistoryChart, TicksFallOnRoundLocalTimesWithTheDateWhereItChanges)
