@@ -27,7 +27,7 @@ int64_t virtualStartMs = 0;
 }  // namespace
 
 bool recordModel(emu::Network& network, const std::string& database, int64_t startUtcMs, int64_t spanMs,
-                 std::string* error)
+                 std::string* error, int64_t modelAheadMs)
 {
     history::Store store;
     if (!store.open(database)) {
@@ -35,7 +35,7 @@ bool recordModel(emu::Network& network, const std::string& database, int64_t sta
         return false;
     }
     int64_t now = startUtcMs;
-    network.setClock([&now] { return wallSeconds(now); });
+    network.setClock([&now, modelAheadMs] { return wallSeconds(now + modelAheadMs); });
     for (; now < startUtcMs + spanMs; now += replyEveryMs) {
         for (int a = 0; a < network.adapterCount(); ++a) {
             const emu::EmulatedAdapter& adapter = network.adapter(a);

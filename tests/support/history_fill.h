@@ -21,8 +21,10 @@ bool runMonitor(const std::string& scenario, const std::string& database, int64_
 
 // One reply a `replyEveryMs` per adapter from `startUtcMs` for `spanMs`, with
 // the link values the model gives at each time, recorded as the monitor would.
+// The model's clock may run `modelAheadMs` ahead of the history's, so that a
+// history ending now can end at any time of the scenario's day.
 bool recordModel(emu::Network& network, const std::string& database, int64_t startUtcMs, int64_t spanMs,
-                 std::string* error);
+                 std::string* error, int64_t modelAheadMs = 0);
 
 // evening.json's device with fifteen stations on its network, each on one of
 // the scenario's daily curves with a seed of its own.
