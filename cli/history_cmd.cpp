@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <deque>
+#include <map>
 #include <cstring>
 #include <fcntl.h>
 #include <net/if.h>
@@ -85,23 +86,29 @@ private:
     std::string time_;
 };
 
-// A station's name as a column ("-" for none) or as JSON (null).
+// A station's name as a column ("-" for none) or as JSON (null), each made
+// once: a month is a million rows.
 class NameText {
 public:
-    explicit NameText(const session::NameMap& names) : names_(names) {}
+    explicit NameText(const session::NameMap& names) : names_(names)
+    {
+        for (const auto& [station, name] : names)
+            json_[station] = documentText(Json(name), true);
+    }
     const char* cell(uint64_t station) const
     {
         const auto it = names_.find(station);
         return it == names_.end() ? "-" : it->second.c_str();
     }
-    std::string json(uint64_t station) const
+    const char* json(uint64_t station) const
     {
-        const auto it = names_.find(station);
-        return it == names_.end() ? "null" : documentText(Json(it->second), true);
+        const auto it = json_.find(station);
+        return it == json_.end() ? "null" : it->second.c_str();
     }
 
 private:
     const session::NameMap& names_;
+    std::map<uint64_t, std::string> json_;
 };
 
 void printSamples(std::FILE* out, const std::vector<history::Sample>& rows, Format format, const NameText& name)
@@ -129,7 +136,7 @@ void printSamples(std::FILE* out, const std::vector<history::Sample>& rows, Form
             std::fprintf(out, "%s\n{\"time\":%s,\"adapter\":%s,\"device\":%s,\"station\":%s,\"rateMbps\":%s,\"name\":%s}",
                          comma, quoted(isoTime(s.timeMs)).c_str(), quoted(macString(s.adapter)).c_str(),
                          quoted(macString(s.device)).c_str(), quoted(macString(s.station)).c_str(),
-                         rate(s.rateMbps, format).c_str(), name.json(s.station).c_str());
+                         rate(s.rateMbps, format).c_str(), name.json(s.station));
             comma = ",";
         }
         std::fputs("]}\n", out);
@@ -164,7 +171,7 @@ void printBuckets(std::FILE* out, const std::vector<history::Bucket>& rows, Form
                          comma, quoted(isoTime(b.startMs)).c_str(), quoted(macString(b.adapter)).c_str(),
                          quoted(macString(b.device)).c_str(), quoted(macString(b.station)).c_str(),
                          rate(b.minMbps, format).c_str(), rate(b.avgMbps, format).c_str(),
-                         rate(b.maxMbps, format).c_str(), b.total, b.count, name.json(b.station).c_str());
+                         rate(b.maxMbps, format).c_str(), b.total, b.count, name.json(b.station));
             comma = ",";
         }
         std::fputs("]}\n", out);
