@@ -136,6 +136,7 @@ QStringList fileLines(const std::string& path)
 TEST_F(SheetTest, OneDeviceIsListedSelectedAndConnected)
 {
     load("home.json");
+    std::ofstream(session::namesFileName) << localMac << "\tDesk\n";
     open();
     auto* list = child<QTreeWidget>("deviceList");
     ASSERT_NE(list, nullptr);
@@ -148,6 +149,16 @@ TEST_F(SheetTest, OneDeviceIsListedSelectedAndConnected)
     EXPECT_EQ(list->headerItem()->text(1), "MAC address");
     EXPECT_EQ(list->columnWidth(0), 148);
     EXPECT_EQ(list->columnWidth(1), 100);
+    // The device's name (given by brennicctl, say) in the row's tooltip; its menu names it.
+    EXPECT_EQ(list->topLevelItem(0)->toolTip(1), "Name: Desk");
+    QTimer::singleShot(0, [] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        ASSERT_EQ(menu->actions().size(), 1);
+        EXPECT_EQ(menu->actions()[0]->text(), QString::fromUtf8("Name\u2026"));
+        menu->close();
+    });
+    emit list->customContextMenuRequested(list->visualItemRect(list->topLevelItem(0)).center());
 
     EXPECT_EQ(child<QLineEdit>("stateText")->text(), QString("Connected to ") + localMac);
     EXPECT_EQ(child<QLabel>("statusText")->text(), "Analyzing your powerline network, please wait....");
