@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include "history/history.h"
+#include "session/names.h"
 
 #include <cerrno>
 #include <cmath>
@@ -28,6 +29,8 @@ const std::vector<VerbSpec> verbs = {
     {"history", Command::history, "the rates recorded in the link history"},
     {"metrics", Command::metrics, "the newest rates as OpenMetrics text"},
     {"check", Command::check, "a monitoring check: is a link below its normal rate"},
+    {"name", Command::name, "give a station or a local device a name, or take it away"},
+    {"names", Command::names, "the names given to stations"},
     {"help", Command::none, "this help, or a command's"},
 };
 const std::vector<VerbSpec> deviceVerbs = {
@@ -55,11 +58,13 @@ const std::vector<OptionSpec> options = {
     {"--until", nullptr, Value::time, bit(Command::history), "to 'history'", "until (a duration ago or a time)"},
     {"--replies", nullptr, Value::none, bit(Command::history), "to 'history'", "each reply's average and rating"},
     {"--every", nullptr, Value::duration, bit(Command::history), "to 'history'", "min/avg/max per interval"},
-    {"--csv", nullptr, Value::none, bit(Command::history), "to 'history'", "comma-separated values"},
+    {"--csv", nullptr, Value::none, bit(Command::history) | bit(Command::names), "to 'history' or 'names'",
+     "comma-separated values"},
     {"--check", nullptr, Value::none, bit(Command::history), "to 'history'", "check the file for damage"},
     {"--output", "-o", Value::file, bit(Command::metrics), "to 'metrics'", "write this file atomically"},
     {"--warning", nullptr, Value::number, bit(Command::check), "to 'check'", "warn below this fraction of normal"},
     {"--critical", nullptr, Value::number, bit(Command::check), "to 'check'", "critical below this fraction"},
+    {"--clear", nullptr, Value::none, bit(Command::name), "to 'name'", "take the name away"},
 };
 
 const OptionSpec* findOption(const std::string& name)
@@ -368,6 +373,8 @@ bool parseArguments(const std::vector<std::string>& args, Invocation* out, std::
                 return false;
             }
             (option == "--warning" ? inv.warning : inv.critical) = fraction;
+        } else if (option == "--clear") {
+            inv.clear = true;
         } else if (option == "--output") {
             inv.output = text;
             if (inv.output.empty()) {
@@ -400,12 +407,24 @@ bool parseArguments(const std::vector<std::string>& args, Invocation* out, std::
             }
         } else if (inv.command == Command::devicesRemove && inv.target.empty()) {
             inv.target = arg;
+        } else if (inv.command == Command::name && inv.target.empty()) {
+            if (!session::Mac::parse(arg)) {
+                *error = "'" + arg + "' is not a MAC address (aa:bb:cc:dd:ee:ff)";
+                return false;
+            }
+            inv.target = arg;
+        } else if (inv.command == Command::name && !inv.name) {
+            std::string name;
+            if (!session::checkName(arg, &name, error))
+                return false;
+            inv.name = arg;
         } else if (inv.command == Command::devicesAdd) {
             // A password in argv would show in the process list.
             *error = "the device password is read from standard input, not from the command line";
             return false;
         } else {
-            *error = "unexpected argument '" + arg + "'";
+            *error = "unexpected argument '" + arg + "'" +
+                     (inv.command == Command::name ? " (a name of several words is one argument: quote it)" : "");
             return false;
         }
     }
@@ -434,6 +453,14 @@ bool parseArguments(const std::vector<std::string>& args, Invocation* out, std::
         *error = "'--csv' and '--json' are two ways of printing; pick one";
         return false;
     }
+    if (!inv.help && inv.command == Command::name && (inv.target.empty() || (!inv.name && !inv.clear))) {
+        *error = "'name' needs a MAC and the name, or a MAC and '--clear'";
+        return false;
+    }
+    if (inv.name && inv.clear) {
+        *error = "'--clear' takes the name away: give it no name";
+        return false;
+    }
     if (!inv.help && inv.command == Command::devicesRemove && inv.target.empty()) {
         *error = "'devices remove' needs the MAC or the index of a listed device";
         return false;
@@ -452,7 +479,8 @@ std::string helpText(Command command)
     case Command::stations:
         return "Usage: brennicctl [-j] stations [--adapter IFNAME]\n"
                "Scans the powerline network once (up to 10 s) and lists each station with its\n"
-               "estimated rate in Mbps (\"*\" while there is none) and the link quality.\n";
+               "estimated rate in Mbps (\"*\" while there is none) and the link quality; the\n"
+               "name given to a station (see 'brennicctl help name') is shown beside it.\n";
     case Command::watch:
         return "Usage: brennicctl [-j] watch [--adapter IFNAME] [--interval S] [--count N]\n"
                "Scans again and again, one result per scan (one JSON document per line with -j),\n"
@@ -497,7 +525,21 @@ std::string helpText(Command command)
         return "Usage: brennicctl metrics [--output FILE] [--history FILE]\n"
                "The newest rate of each station and each link's rating as OpenMetrics text, for\n"
                "node_exporter's textfile collector. --output replaces FILE atomically. Reads the\n"
-               "history alone: no adapter, no lock, runs beside brennic.\n";
+               "history alone: no adapter, no lock, runs beside brennic. A named station (see\n"
+               "'brennicctl help name') gets brennic_station_info, its name in a label.\n";
+    case Command::name:
+        return "Usage: brennicctl [-j] name MAC NAME\n"
+               "       brennicctl [-j] name MAC --clear\n"
+               "Names the station or local device of this MAC, as \"Name\" in a row's menu of\n"
+               "brennic does; an empty NAME, or --clear, takes the name away. At most 32\n"
+               "characters of UTF-8, no control characters; blanks around it are dropped. The\n"
+               "names are kept in \"station-names\" in brennic's folder (see 'brennicctl help'),\n"
+               "shown with the MACs of 'stations', 'watch' and 'history' and labelled in\n"
+               "'metrics'. No adapter, no lock: runs beside brennic.\n";
+    case Command::names:
+        return "Usage: brennicctl [-j|--csv] names\n"
+               "The names given to stations and local devices, by MAC (with -j an array of\n"
+               "{\"mac\", \"name\"}).\n";
     case Command::check:
         return "Usage: brennicctl check [--station MAC] [--warning X] [--critical Y] [--history FILE]\n"
                "A check for Icinga, Nagios or Checkmk, judged from the link history alone (no\n"
@@ -520,7 +562,8 @@ std::string helpText(Command command)
     }
     return text +
            "The device passwords and the network password are kept in \"wizard.data\", with\n"
-           "\"plc.log\", in brennic's folder: $XDG_STATE_HOME/brennic, else ~/.local/state/brennic;\n"
+           "\"plc.log\" and the station names (\"station-names\"), in brennic's folder:\n"
+           "$XDG_STATE_HOME/brennic, else ~/.local/state/brennic;\n"
            "--state-dir DIR (or BRENNIC_STATE_DIR) chooses another, '.' this one; -v names it.\n"
            "Every scan's rates are recorded in the link history (see the manual page);\n"
            "--history FILE keeps it elsewhere, --no-history not at all, --retention DAYS\n"

@@ -135,9 +135,9 @@ int cmdStations(const Context& ctx)
         return exitError;
     }
     if (ctx.inv.json)
-        emit(ctx, scanJson(selectedAdapter(), session::lastScan(), history::nowMs()));
+        emit(ctx, scanJson(selectedAdapter(), session::lastScan(), history::nowMs(), &stateNames()));
     else
-        printScan(ctx.out, session::lastScan());
+        printScan(ctx.out, session::lastScan(), &stateNames());
     return exitOk;
 }
 
@@ -168,11 +168,11 @@ int cmdWatch(const Context& ctx)
         }
         const long long now = history::nowMs();
         if (ctx.inv.json) {
-            emit(ctx, scanJson(selectedAdapter(), session::lastScan(), now));
+            emit(ctx, scanJson(selectedAdapter(), session::lastScan(), now, &stateNames()));
         } else {
             std::fprintf(ctx.out, "%s  %s  %s\n", isoTime(now).c_str(), selectedName().c_str(),
                          selectedAdapter().mac.c_str());
-            printScan(ctx.out, session::lastScan());
+            printScan(ctx.out, session::lastScan(), &stateNames());
             std::fputs("\n", ctx.out);
             std::fflush(ctx.out);
         }
@@ -359,6 +359,8 @@ int runSession(const Context& ctx)
         case Command::history:
         case Command::metrics:
         case Command::check:
+        case Command::name:
+        case Command::names:
         case Command::none: break;
         }
     }
@@ -371,40 +373,6 @@ int runSession(const Context& ctx)
     }
     session::end();
     return status;
-}
-
-// Into the folder of "wizard.data" and "plc.log": the one brennic-launch gives
-// brennic unless the user chose another. Its whole name in *dir.
-bool enterStateDir(const std::string& chosen, std::string* dir, std::string* why)
-{
-    std::string path = chosen;
-    if (path.empty()) {
-        const char* xdg = std::getenv("XDG_STATE_HOME");
-        const char* home = std::getenv("HOME");
-        if (xdg && *xdg)
-            path = std::string(xdg) + "/brennic";
-        else if (home && *home)
-            path = std::string(home) + "/.local/state/brennic";
-        else {
-            *why = "neither XDG_STATE_HOME nor HOME is set: give --state-dir";
-            return false;
-        }
-        // Made as brennic-launch makes it.
-        for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
-            mkdir(path.substr(0, slash).c_str(), 0700);
-        if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-            *why = path + ": " + std::strerror(errno);
-            return false;
-        }
-        chmod(path.c_str(), 0700);
-    }
-    char here[4096];
-    if (chdir(path.c_str()) != 0 || !getcwd(here, sizeof here)) {
-        *why = "state folder " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    *dir = here;
-    return true;
 }
 
 }  // namespace
@@ -442,6 +410,8 @@ int run(int argc, char** argv)
         return runHistoryCommand(inv, stdout);
     if (inv.command == Command::check)
         return runCheckCommand(inv, stdout);
+    if (inv.command == Command::name || inv.command == Command::names)
+        return runNamesCommand(inv, stdout);
 
     // stdout carries the command's output alone: what the layers below print
     // there (the password rules' diagnostics) goes to stderr instead.
@@ -473,13 +443,8 @@ int run(int argc, char** argv)
         if (getcwd(here, sizeof here))
             inv.historyFile = std::string(here) + "/" + inv.historyFile;
     }
-    // A systemd service's own state folder (StateDirectory=), the first of them, when no other is chosen.
-    std::string chosen = inv.stateDir;
-    for (const char* variable : {"BRENNIC_STATE_DIR", "STATE_DIRECTORY"})
-        if (const char* value = std::getenv(variable); chosen.empty() && value && *value)
-            chosen = std::string(value).substr(0, std::string(value).find(':'));
     std::string stateDir;
-    if (!enterStateDir(chosen, &stateDir, &why)) {
+    if (!enterStateDir(chosenStateDir(inv.stateDir), &stateDir, &why)) {
         error(why);
         std::fclose(out);
         return exitError;

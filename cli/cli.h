@@ -1,6 +1,8 @@
 #pragma once
 // brennicctl: the session's workflows from a shell. Everything here goes
 // through the session layer; main() only calls run().
+#include "session/names.h"
+
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -29,6 +31,8 @@ enum class Command {
     history,
     metrics,
     check,
+    name,
+    names,
 };
 
 // A time in UTC ms since 1970, or that long before now.
@@ -66,6 +70,9 @@ struct Invocation {
     // check: the fractions of a station's normal rate under which it warns and is critical.
     double warning = 0.75;
     double critical = 0.5;
+    // name: the station's MAC is the target; this name, or --clear.
+    std::optional<std::string> name;
+    bool clear = false;
 };
 
 // The command line without the program name. False on bad usage, with the
@@ -110,5 +117,22 @@ int runHistoryCommand(const Invocation& inv, std::FILE* out);
 // check's statuses, the monitoring plugins' own: its usage errors are UNKNOWN too.
 constexpr int checkOk = 0, checkWarning = 1, checkCritical = 2, checkUnknown = 3;
 int runCheckCommand(const Invocation& inv, std::FILE* out);
+
+// The state folder: --state-dir, else BRENNIC_STATE_DIR, else systemd's
+// STATE_DIRECTORY (its first folder); empty for brennic's own.
+std::string chosenStateDir(const std::string& option);
+// Into that folder (brennic's own made as brennic-launch makes it); its whole name in *dir.
+bool enterStateDir(const std::string& chosen, std::string* dir, std::string* why);
+// The file `name` in that folder, neither made nor entered; empty when there is none.
+std::string stateFile(const std::string& chosen, const char* name);
+
+// name and names: the station names in the state folder, without adapters or the lock.
+int runNamesCommand(const Invocation& inv, std::FILE* out);
+// The names in the state folder as it is now, for the commands that show
+// stations; a file that is not read is one line on stderr, once.
+const session::NameMap& stateNames();
+// The names in the folder `chosen`, for the commands that only read (history,
+// metrics); the same line when they are not read.
+session::NameMap readNames(const std::string& chosen);
 
 }  // namespace cli

@@ -130,6 +130,8 @@ _brennicctl()
                 values=")" + join(verbNames(verbTable())) + R"("
             elif [[ $command == devices && -z $sub ]]; then
                 values=")" + join(verbNames(deviceVerbTable())) + R"("
+            elif [[ $command == name && -z $sub ]]; then
+                values=$("${words[0]}" --completion stations 2>/dev/null)
             fi ;;
     esac
     COMPREPLY=($(compgen -W "$values" -- "$cur"))
@@ -170,6 +172,8 @@ _brennicctl() {
         compadd -- )" + join(verbNames(verbTable())) + R"(
     elif [[ $command == devices && -z $sub ]]; then
         compadd -- )" + join(verbNames(deviceVerbTable())) + R"(
+    elif [[ $command == name && -z $sub ]]; then
+        )" + "compadd -- ${(f)\"$(${words[1]} --completion stations 2>/dev/null)\"}" + R"(
     fi
 }
 _brennicctl "$@"
@@ -192,6 +196,9 @@ std::string fish()
     for (const VerbSpec& v : deviceVerbTable())
         out += "complete -c brennicctl -n '__fish_seen_subcommand_from devices; and not __fish_seen_subcommand_from " +
                sub + "' -a " + v.name + " -d \"" + v.summary + "\"\n";
+    // name's MAC: a station the history knows.
+    out += "complete -c brennicctl -n '__fish_seen_subcommand_from name' -a '(brennicctl --completion stations "
+           "2>/dev/null)'\n";
     for (const OptionSpec& o : optionTable()) {
         if (!o.summary)
             continue;

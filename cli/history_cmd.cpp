@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <deque>
+#include <map>
 #include <cstring>
 #include <fcntl.h>
 #include <net/if.h>
@@ -85,16 +86,43 @@ private:
     std::string time_;
 };
 
-void printSamples(std::FILE* out, const std::vector<history::Sample>& rows, Format format)
+// A station's name as a column ("-" for none) or as JSON (null), each made
+// once: a month is a million rows.
+class NameText {
+public:
+    explicit NameText(const session::NameMap& names) : names_(names)
+    {
+        for (const auto& [station, name] : names)
+            json_[station] = documentText(Json(name), true);
+    }
+    const char* cell(uint64_t station) const
+    {
+        const auto it = names_.find(station);
+        return it == names_.end() ? "-" : it->second.c_str();
+    }
+    const char* json(uint64_t station) const
+    {
+        const auto it = json_.find(station);
+        return it == json_.end() ? "null" : it->second.c_str();
+    }
+
+private:
+    const session::NameMap& names_;
+    std::map<uint64_t, std::string> json_;
+};
+
+void printSamples(std::FILE* out, const std::vector<history::Sample>& rows, Format format, const NameText& name)
 {
     Texts texts;
     auto macString = [&](uint64_t mac) -> const std::string& { return texts.mac(mac); };
     auto isoTime = [&](long long ms) -> const std::string& { return texts.time(ms); };
     if (format == Format::plain) {
-        std::fprintf(out, "%-24s  %-17s  %-17s  %-17s  %s\n", "TIME", "ADAPTER", "DEVICE", "STATION", "RATE");
+        std::fprintf(out, "%-24s  %-17s  %-17s  %-17s  %-8s  %s\n", "TIME", "ADAPTER", "DEVICE", "STATION", "RATE",
+                     "NAME");
         for (const history::Sample& s : rows)
-            std::fprintf(out, "%-24s  %s  %s  %s  %s\n", isoTime(s.timeMs).c_str(), macString(s.adapter).c_str(),
-                         macString(s.device).c_str(), macString(s.station).c_str(), rate(s.rateMbps, format).c_str());
+            std::fprintf(out, "%-24s  %s  %s  %s  %-8s  %s\n", isoTime(s.timeMs).c_str(), macString(s.adapter).c_str(),
+                         macString(s.device).c_str(), macString(s.station).c_str(), rate(s.rateMbps, format).c_str(),
+                         name.cell(s.station));
     } else if (format == Format::csv) {
         std::fputs("time,adapter,device,station,rate_mbps\n", out);
         for (const history::Sample& s : rows)
@@ -105,28 +133,28 @@ void printSamples(std::FILE* out, const std::vector<history::Sample>& rows, Form
         std::fputs("{\"samples\":[", out);
         const char* comma = "";
         for (const history::Sample& s : rows) {
-            std::fprintf(out, "%s\n{\"time\":%s,\"adapter\":%s,\"device\":%s,\"station\":%s,\"rateMbps\":%s}", comma,
-                         quoted(isoTime(s.timeMs)).c_str(), quoted(macString(s.adapter)).c_str(),
+            std::fprintf(out, "%s\n{\"time\":%s,\"adapter\":%s,\"device\":%s,\"station\":%s,\"rateMbps\":%s,\"name\":%s}",
+                         comma, quoted(isoTime(s.timeMs)).c_str(), quoted(macString(s.adapter)).c_str(),
                          quoted(macString(s.device)).c_str(), quoted(macString(s.station)).c_str(),
-                         rate(s.rateMbps, format).c_str());
+                         rate(s.rateMbps, format).c_str(), name.json(s.station));
             comma = ",";
         }
         std::fputs("]}\n", out);
     }
 }
 
-void printBuckets(std::FILE* out, const std::vector<history::Bucket>& rows, Format format)
+void printBuckets(std::FILE* out, const std::vector<history::Bucket>& rows, Format format, const NameText& name)
 {
     Texts texts;
     auto macString = [&](uint64_t mac) -> const std::string& { return texts.mac(mac); };
     if (format == Format::plain) {
-        std::fprintf(out, "%-24s  %-17s  %-17s  %-17s  %8s  %8s  %8s  %s\n", "TIME", "ADAPTER", "DEVICE", "STATION",
-                     "MIN", "AVG", "MAX", "SAMPLES");
+        std::fprintf(out, "%-24s  %-17s  %-17s  %-17s  %8s  %8s  %8s  %-7s  %s\n", "TIME", "ADAPTER", "DEVICE", "STATION",
+                     "MIN", "AVG", "MAX", "SAMPLES", "NAME");
         for (const history::Bucket& b : rows)
-            std::fprintf(out, "%-24s  %s  %s  %s  %8s  %8s  %8s  %d\n", isoTime(b.startMs).c_str(),
+            std::fprintf(out, "%-24s  %s  %s  %s  %8s  %8s  %8s  %-7d  %s\n", isoTime(b.startMs).c_str(),
                          macString(b.adapter).c_str(), macString(b.device).c_str(), macString(b.station).c_str(),
                          rate(b.minMbps, format).c_str(), rate(b.avgMbps, format).c_str(),
-                         rate(b.maxMbps, format).c_str(), b.total);
+                         rate(b.maxMbps, format).c_str(), b.total, name.cell(b.station));
     } else if (format == Format::csv) {
         std::fputs("time,adapter,device,station,min_mbps,avg_mbps,max_mbps,samples,rated\n", out);
         for (const history::Bucket& b : rows)
@@ -139,11 +167,11 @@ void printBuckets(std::FILE* out, const std::vector<history::Bucket>& rows, Form
         for (const history::Bucket& b : rows) {
             std::fprintf(out,
                          "%s\n{\"start\":%s,\"adapter\":%s,\"device\":%s,\"station\":%s,\"minMbps\":%s,\"avgMbps\":%s,"
-                         "\"maxMbps\":%s,\"samples\":%d,\"rated\":%d}",
+                         "\"maxMbps\":%s,\"samples\":%d,\"rated\":%d,\"name\":%s}",
                          comma, quoted(isoTime(b.startMs)).c_str(), quoted(macString(b.adapter)).c_str(),
                          quoted(macString(b.device)).c_str(), quoted(macString(b.station)).c_str(),
                          rate(b.minMbps, format).c_str(), rate(b.avgMbps, format).c_str(),
-                         rate(b.maxMbps, format).c_str(), b.total, b.count);
+                         rate(b.maxMbps, format).c_str(), b.total, b.count, name.json(b.station));
             comma = ",";
         }
         std::fputs("]}\n", out);
@@ -209,6 +237,10 @@ int runHistoryCommand(const Invocation& inv, std::FILE* out)
     history::Store store;
     const std::string path = inv.historyFile.empty() ? history::defaultPath() : inv.historyFile;
     const Format format = inv.json ? Format::json : inv.csv ? Format::csv : Format::plain;
+    // The CSV keeps the columns the chart's export shares with it: no names there.
+    const session::NameMap names =
+        inv.check || format == Format::csv ? session::NameMap() : readNames(chosenStateDir(inv.stateDir));
+    const NameText name(names);
     struct stat file {};
     if (inv.command == Command::history && !inv.check && stat(path.c_str(), &file) != 0 && errno == ENOENT) {
         // A new account: nothing wrong, only nothing yet.
@@ -216,9 +248,9 @@ int runHistoryCommand(const Invocation& inv, std::FILE* out)
         if (inv.replies)
             printReplies(out, {}, format);
         else if (inv.everyMs > 0)
-            printBuckets(out, {}, format);
+            printBuckets(out, {}, format, name);
         else
-            printSamples(out, {}, format);
+            printSamples(out, {}, format, name);
         return std::fflush(out) == 0 ? exitOk : exitError;
     }
     if (!store.open(path, history::Store::Mode::readOnly)) {
@@ -241,7 +273,7 @@ int runHistoryCommand(const Invocation& inv, std::FILE* out)
         const std::vector<history::Latest> latest = store.latest();
         if (store.failed())
             return failed();
-        std::string text = history::metricsText(latest);
+        std::string text = history::metricsText(latest, names);
         if (inv.output.empty()) {
             std::fputs(text.c_str(), out);
             return std::fflush(out) == 0 ? exitOk : exitError;
@@ -300,12 +332,12 @@ int runHistoryCommand(const Invocation& inv, std::FILE* out)
         const std::vector<history::Bucket> rows = store.buckets(filter, inv.everyMs);
         if (store.failed())
             return failed();
-        printBuckets(out, rows, format);
+        printBuckets(out, rows, format, name);
     } else {
         const std::vector<history::Sample> rows = store.samples(filter);
         if (store.failed())
             return failed();
-        printSamples(out, rows, format);
+        printSamples(out, rows, format, name);
     }
     if (std::fflush(out) != 0) {
         error("standard output could not be written");

@@ -56,14 +56,25 @@ void printAdapters(std::FILE* out, const std::vector<session::AdapterInfo>& adap
     table.print(out);
 }
 
-Json scanJson(const session::AdapterInfo& adapter, const session::ScanResult& scan, long long timeMs)
+const std::string* findName(const session::NameMap* names, const std::string& mac)
+{
+    const std::optional<session::Mac> parsed = session::Mac::parse(mac);
+    if (!names || !parsed)
+        return nullptr;
+    const auto it = names->find(parsed->number());
+    return it == names->end() ? nullptr : &it->second;
+}
+
+Json scanJson(const session::AdapterInfo& adapter, const session::ScanResult& scan, long long timeMs,
+              const session::NameMap* names)
 {
     Json stations = Json::array();
     for (const StationRow& s : scan.stations) {
         Json rate = nullptr;
         if (s.rateMbps != 0.0)
             rate = s.rateMbps;
-        stations.push_back(Json{{"mac", s.mac}, {"rateMbps", rate}});
+        const std::string* name = findName(names, s.mac);
+        stations.push_back(Json{{"mac", s.mac}, {"rateMbps", rate}, {"name", name ? Json(*name) : Json(nullptr)}});
     }
     return Json{{"time", history::isoTime(timeMs)},
                 {"adapter", adapter.name},
@@ -73,11 +84,13 @@ Json scanJson(const session::AdapterInfo& adapter, const session::ScanResult& sc
                 {"quality", qualityWord(scan.quality)}};
 }
 
-void printScan(std::FILE* out, const session::ScanResult& scan)
+void printScan(std::FILE* out, const session::ScanResult& scan, const session::NameMap* names)
 {
-    Table table({"STATION", "RATE"});
-    for (const StationRow& s : scan.stations)
-        table.add({s.mac, s.rate});
+    Table table({"STATION", "RATE", "NAME"});
+    for (const StationRow& s : scan.stations) {
+        const std::string* name = findName(names, s.mac);
+        table.add({s.mac, s.rate, name ? *name : "-"});
+    }
     table.print(out);
     std::fprintf(out, "%s (average %.2f Mbps)\n", scan.quality.ratingText ? scan.quality.ratingText : "",
                  scan.average);

@@ -2,6 +2,7 @@
 // What brennicctl prints: one JSON document (keys in lower camel case, MACs
 // "aa:bb:cc:dd:ee:ff", rates in Mbps or null) or aligned plain columns.
 #include "history/time_text.h"
+#include "session/names.h"
 #include "session/session.h"
 
 #include <nlohmann/json.hpp>
@@ -38,9 +39,14 @@ void printAdapters(std::FILE* out, const std::vector<session::AdapterInfo>& adap
 // history's own text of a time, for every command that prints one.
 using history::isoTime;
 
+// The name `names` gives the station of MAC text `mac`; null when none.
+const std::string* findName(const session::NameMap* names, const std::string& mac);
+
 // The adapter by interface name and by MAC; `timeMs` when the scan ended.
-Json scanJson(const session::AdapterInfo& adapter, const session::ScanResult& scan, long long timeMs);
-void printScan(std::FILE* out, const session::ScanResult& scan);
+// Each station with its name, null (or "-" in columns) when it has none.
+Json scanJson(const session::AdapterInfo& adapter, const session::ScanResult& scan, long long timeMs,
+              const session::NameMap* names = nullptr);
+void printScan(std::FILE* out, const session::ScanResult& scan, const session::NameMap* names = nullptr);
 
 // With `withStatus`, what this call did with each device (OK/FAIL); without,
 // whether the last Set All reached it.

@@ -63,7 +63,7 @@ std::string seconds(int64_t ms)
 double bytesPerSecond(double mbps) { return static_cast<double>(static_cast<long long>(mbps * 1000.0 + (mbps < 0 ? -0.5 : 0.5))) * 125.0; }
 }  // namespace
 
-std::string metricsText(const std::vector<Latest>& links)
+std::string metricsText(const std::vector<Latest>& links, const std::map<uint64_t, std::string>& names)
 {
     std::string out;
     head(out, stationRate, "bytes_per_second");
@@ -88,6 +88,7 @@ std::string metricsText(const std::vector<Latest>& links)
     head(out, linkTime, "seconds");
     for (const Latest& link : links)
         out += linkTime.name + labels(link.reply.adapter, link.reply.device, nullptr) + " " + seconds(link.reply.timeMs) + "\n";
+    out += stationInfoText(links, names);
     out += "# EOF\n";
     return out;
 }

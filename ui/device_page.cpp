@@ -3,6 +3,7 @@
 #include "ui/common.h"
 #include "ui/looking_window.h"
 #include "ui/shell.h"
+#include "ui/station_names.h"
 #include "ui/text_fit.h"
 #include "ui/wait_cursor.h"
 #include "ui/windows.h"
@@ -85,6 +86,7 @@ DevicePage::DevicePage(QWidget* parent)
 
     connect(connectButton_, &QPushButton::clicked, this, &DevicePage::connectDevice);
     connect(refreshButton_, &QPushButton::clicked, this, &DevicePage::refresh);
+    offerNaming(deviceList_, 1);
 
     deviceList_->setHeaderLabels({QStringLiteral("Device"), QStringLiteral("MAC address")});
     deviceList_->setColumnWidth(0, 148);
@@ -130,6 +132,7 @@ void DevicePage::redrawDevices()
         auto* row = new QTreeWidgetItem(deviceList_);
         row->setText(0, QString::fromStdString(info.typeName));
         row->setText(1, QString::fromStdString(info.deviceMac));
+        setNamedToolTip(row, 1, QString());
     }
 }
 

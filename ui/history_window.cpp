@@ -4,6 +4,7 @@
 #include "session/recording.h"
 #include "session/session.h"
 #include "ui/history_chart.h"
+#include "ui/station_names.h"
 
 #include <QAction>
 #include <QAreaSeries>
@@ -103,7 +104,7 @@ HistoryWindow::HistoryWindow(const QString& stationMac, QWidget* parent, History
 {
     setObjectName(QStringLiteral("historyWindow"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QStringLiteral("History of %1").arg(stationMac));
+    setWindowTitle(historyTitle(stationMac));
     resize(720, 440);
 
     spanBox_->setObjectName(QStringLiteral("historySpan"));
@@ -475,6 +476,7 @@ void offerStationHistory(QTreeWidget* list)
         QAction* history = menu.addAction(QStringLiteral("History\u2026"), list,
                                           [list, station] { openStationHistory(list->window(), station); });
         history->setShortcut(historyKeys);
+        addNameAction(&menu, list, item, 0);
         menu.exec(list->viewport()->mapToGlobal(at));
     });
     auto* keys = new QShortcut(historyKeys, list, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);

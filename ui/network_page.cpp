@@ -4,6 +4,7 @@
 #include "ui/common.h"
 #include "ui/history_window.h"
 #include "ui/shell.h"
+#include "ui/station_names.h"
 #include "ui/text_fit.h"
 #include "ui/window_hints.h"
 #include "ui/windows.h"
@@ -74,9 +75,7 @@ void NetworkPage::addRow(const session::StationRow& row)
     item->setText(0, mac);
     item->setText(1, QString::fromStdString(row.rate));
     // The rate shown goes nowhere when history cannot be written: the row says so.
-    const QString why = notRecordingText();
-    for (int column = 0; column < 2; ++column)
-        item->setToolTip(column, why);
+    setNamedToolTip(item, 0, notRecordingText());
     stationList_->insertTopLevelItem(at, item);
 }
 

@@ -9,6 +9,7 @@
 #include "netstate/profiles.h"
 #include "netstate/stations.h"
 #include "platform/instance.h"
+#include "session/names.h"
 #include "session/session.h"
 #include "support/netns_test.h"
 #include "support/saved_files.h"
@@ -118,6 +119,32 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommandAndBadUsageRefused)
         {{"stations", "--adaptr", "plc0"}, false, Command::none, false, "", 10, "", "did you mean '--adapter'?"},
         {{"history", "--interv", "1"}, false, Command::none, false, "", 10, "", "did you mean '--interval'?"},
         {{"--completion", "tcsh"}, false, Command::none, false, "", 10, "", "bash, zsh or fish"},
+        // A name: at most 32 characters of UTF-8 once the blanks around it are gone, no control characters.
+        {{"name", "02:B7:1C:20:00:03", "  12345678901234567890123456789012  "}, true, Command::name, false, "", 10,
+         "02:B7:1C:20:00:03", ""},
+        {{"-j", "name", "02:b7:1c:20:00:03", "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9"
+                                                "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u3042\U0001F50C"},
+         true, Command::name, true, "", 10, "02:b7:1c:20:00:03", ""},
+        {{"name", "02:b7:1c:20:00:03", "a\u00a0b"}, true, Command::name, false, "", 10, "02:b7:1c:20:00:03", ""},
+        {{"name", "02:b7:1c:20:00:03", "--clear"}, true, Command::name, false, "", 10, "02:b7:1c:20:00:03", ""},
+        {{"names", "--csv"}, true, Command::names, false, "", 10, "", ""},
+        {{"name", "02:b7:1c:20:00:03", "123456789012345678901234567890123"}, false, Command::none, false, "", 10, "",
+         "the name is longer than 32 characters"},
+        {{"name", "02:b7:1c:20:00:03", "a\tb"}, false, Command::none, false, "", 10, "", "control character"},
+        {{"name", "02:b7:1c:20:00:03", "a\x7f"}, false, Command::none, false, "", 10, "", "control character"},
+        {{"name", "02:b7:1c:20:00:03", "a\u0085b"}, false, Command::none, false, "", 10, "", "control character"},
+        {{"name", "02:b7:1c:20:00:03", "\x1f"}, false, Command::none, false, "", 10, "", "control character"},
+        {{"name", "02:b7:1c:20:00:03", "\xff"}, false, Command::none, false, "", 10, "", "not valid UTF-8"},
+        {{"name", "02:b7:1c:20:00:03", "\xc0\xaf"}, false, Command::none, false, "", 10, "", "not valid UTF-8"},
+        {{"name", "02:b7:1c:20:00:03", "\xed\xa0\x80"}, false, Command::none, false, "", 10, "", "not valid UTF-8"},
+        {{"name", "02:b7:1c:20:00:03", "\xf4\x90\x80\x80"}, false, Command::none, false, "", 10, "", "not valid UTF-8"},
+        {{"name", "02:b7:1c:20:00:03", "a\xc3"}, false, Command::none, false, "", 10, "", "not valid UTF-8"},
+        {{"name", "02:b7:1c:20:00:0g", "Hall"}, false, Command::none, false, "", 10, "", "not a MAC address"},
+        {{"name", "02:b7:1c:20:00:03"}, false, Command::none, false, "", 10, "", "a MAC and the name"},
+        {{"name", "02:b7:1c:20:00:03", "Hall", "--clear"}, false, Command::none, false, "", 10, "", "give it no name"},
+        {{"name", "02:b7:1c:20:00:03", "Living", "room"}, false, Command::none, false, "", 10, "", "quote it"},
+        {{"stations", "--clear"}, false, Command::none, false, "", 10, "", "belongs to 'name'"},
+        {{"nmes"}, false, Command::none, false, "", 10, "", "did you mean 'names'?"},
     };
     for (const Case& c : cases) {
         std::string joined;
@@ -203,6 +230,7 @@ TEST(Completion, BashCompletesCommandsOptionsAndValues)
         {"brennicctl --o", ""},  // --output belongs after metrics
         {"brennicctl stations --adapter lo", "lo "},
         {"brennicctl --completion z", "zsh "},
+        {"brennicctl nam", "name names "},
         {"brennicctl watch --interval ''", ""},
     };
     for (const auto& [words, offered] : cases)
@@ -241,12 +269,19 @@ TEST(Output, ColumnsAlignAndJsonKeepsItsShape)
     scan.stations = {{"02:b7:1c:20:00:01", "*", 0.0}, {"02:b7:1c:20:00:02", "1.23", 1.2314622314622319}};
     scan.average = 1.2314622314622319;
     scan.quality = linkQualityFor(scan.average);
-    std::string line = cli::documentText(cli::scanJson(adapters[0], scan, 1796738709250), true);
+    const session::NameMap names{{0x02b71c200002, "B\u00fcro \"2\" \\ \n"}};
+    std::string line = cli::documentText(cli::scanJson(adapters[0], scan, 1796738709250, &names), true);
     EXPECT_EQ(line.find('\n'), std::string::npos);
     EXPECT_EQ(Json::parse(line),
-              Json::parse(R"({"time":"2026-12-08T14:05:09.250Z","adapter":"eth0","adapterMac":"00:50:8b:00:00:01","stations":[{"mac":"02:b7:1c:20:00:01","rateMbps":null},)"
-                          R"({"mac":"02:b7:1c:20:00:02","rateMbps":1.2314622314622319}],)"
+              Json::parse(R"({"time":"2026-12-08T14:05:09.250Z","adapter":"eth0","adapterMac":"00:50:8b:00:00:01","stations":[{"mac":"02:b7:1c:20:00:01","rateMbps":null,"name":null},)"
+                          R"({"mac":"02:b7:1c:20:00:02","rateMbps":1.2314622314622319,"name":"Büro \"2\" \\ \n"}],)"
                           R"("averageMbps":1.2314622314622319,"quality":"Fair"})"));
+    // The name as a label of the metrics: backslash, quote and newline escaped, once per station.
+    history::Latest link{{}, {{0, 1, 2, 0x02b71c200002, 1.5}, {0, 1, 2, 0x02b71c200003, 1.5}}};
+    const std::string metrics = history::metricsText({link, link}, names);
+    EXPECT_TRUE(metrics.ends_with("\n# TYPE brennic_station_info gauge\n"
+                                  R"(brennic_station_info{station="02:b7:1c:20:00:02",name="Büro \"2\" \\ \n"} 1)"
+                                  "\n# EOF\n")) << metrics;
 }
 
 struct Child {
@@ -383,6 +418,7 @@ protected:
         std::string why;
         std::remove(profileFileName);
         std::remove("plc.log");
+        std::remove(session::namesFileName);
         // The single-instance lock of this test's own, not the user's.
         char cwd[4096];
         ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
@@ -479,10 +515,43 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     EXPECT_EQ(full.status, cli::exitError);
     EXPECT_NE(full.err.find("standard output could not be written"), std::string::npos) << full.err;
 
-    // stations: one scan, JSON after the command: the three home stations and their rates.
+    // name, then names: one line per MAC in MAC order, in a private file of the state folder.
+    const std::string hall = expectedStations()[0]["mac"], kitchen = expectedStations()[2]["mac"];
+    Child named = brennicctl({"name", kitchen, "  K\u00fcche \"2\" \\  "});
+    EXPECT_EQ(named.status, cli::exitOk) << named.err;
+    EXPECT_EQ(parsed(brennicctl({"-j", "name", hall, "Hall"})), (Json{{"mac", hall}, {"name", "Hall"}}));
+    EXPECT_EQ(fileText(session::namesFileName), hall + "\tHall\n" + kitchen + "\tK\u00fcche \"2\" \\\n");
+    struct stat namesFile{};
+    EXPECT_TRUE(stat(session::namesFileName, &namesFile) == 0 && (namesFile.st_mode & 07777) == 0600);
+    EXPECT_EQ(brennicctl({"names"}).out, "MAC                NAME\n" + hall + "  Hall\n" + kitchen + "  K\u00fcche \"2\" \\\n");
+    EXPECT_EQ(parsed(brennicctl({"names", "--json"})),
+              (Json{{{"mac", hall}, {"name", "Hall"}}, {{"mac", kitchen}, {"name", "K\u00fcche \"2\" \\"}}}));
+
+    // stations: one scan, JSON after the command: the three home stations, their rates and names.
     Child stations = brennicctl({"stations", "--adapter", adapterName, "--json"});
     EXPECT_EQ(stations.status, cli::exitOk) << stations.err;
-    expectScan(parsed(stations), 3);
+    const Json scanned = parsed(stations);
+    expectScan(scanned, 3);
+    for (const Json& s : scanned["stations"])
+        EXPECT_EQ(s["name"], s["mac"] == hall ? Json("Hall") : s["mac"] == kitchen ? Json("K\u00fcche \"2\" \\") : Json()) << s;
+
+    // A name that is none is bad usage and nothing is written; --clear takes one away. A file
+    // others may write is neither read nor replaced: status 1, why and the cure.
+    for (const char* bad : {"Hall\x1b[2J", "123456789012345678901234567890123"})
+        EXPECT_EQ(brennicctl({"name", hall, bad}).status, cli::exitUsage) << bad;
+    EXPECT_EQ(brennicctl({"name", hall, "--clear"}).status, cli::exitOk);
+    const std::string leftNames = fileText(session::namesFileName);
+    EXPECT_EQ(leftNames, kitchen + "\tK\u00fcche \"2\" \\\n");
+    ASSERT_EQ(chmod(session::namesFileName, 0660), 0);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"names"}, {"name", hall, "Hall"}}) {
+        Child refused = brennicctl(args);
+        EXPECT_EQ(refused.status, cli::exitError) << args[0];
+        EXPECT_EQ(refused.out, "") << args[0];
+        EXPECT_NE(refused.err.find("station-names is writable by the group root (mode 0660); chmod 600"),
+                  std::string::npos) << refused.err;
+    }
+    EXPECT_EQ(fileText(session::namesFileName), leftNames);
+    ASSERT_EQ(chmod(session::namesFileName, 0600), 0);
     EXPECT_EQ(stations.err, "");  // no progress without a terminal
     Child progress = onTerminal({"stations"});
     EXPECT_EQ(progress.status, cli::exitOk) << progress.err;
@@ -770,13 +839,15 @@ TEST_F(Brennicctl, WatchRecordsTheHistoryThatHistoryAndMetricsReadBack)
     EXPECT_NE(bashOffers(words).find(station.substr(15) + " "), std::string::npos) << words;
     Child plain = brennicctl({"history", "--station", station, "--adapter", home.interfaceName});
     EXPECT_EQ(plain.status, cli::exitOk) << plain.err;
-    EXPECT_EQ(plain.out.rfind("TIME                      ADAPTER            DEVICE             STATION            RATE\n", 0), 0u)
+    EXPECT_EQ(plain.out.rfind("TIME                      ADAPTER            DEVICE             STATION            RATE      NAME\n", 0), 0u)
         << plain.out;
     EXPECT_EQ(std::count(plain.out.begin(), plain.out.end(), '\n'), 1 + static_cast<long>(samples.size() / want.size()));
 
-    // metrics while another copy holds the lock: the newest rates, valid for the checker.
+    // metrics while another copy holds the lock: the newest rates, valid for the checker, and the
+    // station's name in a label however it is written.
     scratch::Holder other([] { return platform::acquireInstanceLock("brennic") == platform::InstanceLock::taken; });
     ASSERT_TRUE(other.took);
+    EXPECT_EQ(brennicctl({"name", station, "B\u00fcro \"A\\B\" \u2116 7"}).status, cli::exitOk);
     Child metrics = brennicctl({"metrics", "--output", "brennic.prom"});
     EXPECT_EQ(metrics.status, cli::exitOk) << metrics.err;
     std::string text = fileText("brennic.prom");
@@ -786,6 +857,8 @@ TEST_F(Brennicctl, WatchRecordsTheHistoryThatHistoryAndMetricsReadBack)
                   frames::Mac::of(home.hostMac.data()).text().c_str(), frames::Mac::of(home.device.mac.data()).text().c_str(),
                   station.c_str(), std::round(want[2]["rateMbps"].get<double>() * 1000) * 125);
     EXPECT_NE(text.find(line), std::string::npos) << line << text;
+    EXPECT_NE(text.find("\nbrennic_station_info{station=\"" + station + R"(",name="Büro \"A\\B\" № 7"} 1)" "\n"),
+              std::string::npos) << text;
     EXPECT_EQ(text.substr(text.size() - 6), "# EOF\n");
     if (access("/usr/bin/promtool", X_OK) == 0)
         EXPECT_EQ(std::system("promtool check metrics < brennic.prom"), 0) << text;

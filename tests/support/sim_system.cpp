@@ -8,6 +8,7 @@
 #include "mme/intake.h"
 #include "platform/simclock.h"
 #include "platform/timers.h"
+#include "session/names.h"
 #include "session/session.h"
 #include "support/system_state.h"
 #include "support/wire_oracle.h"
@@ -90,6 +91,7 @@ void SimSystemTest::SetUp()
     busy.catchUpAndSet(false);
     std::remove(profileFileName);
     std::remove("plc.log");
+    std::remove(session::namesFileName);
 }
 
 void SimSystemTest::TearDown()
@@ -109,6 +111,7 @@ void SimSystemTest::TearDown()
     zsim::reset();
     std::remove(profileFileName);
     std::remove("plc.log");
+    std::remove(session::namesFileName);
 }
 
 void SimSystemTest::addSimAdapters(int count)

@@ -7,6 +7,7 @@
 #include "platform/simclock.h"
 #include "platform/timers.h"
 #include "cli/cli.h"
+#include "session/names.h"
 #include "session/recording.h"
 #include "session/session.h"
 #include "history/history.h"
@@ -33,6 +34,7 @@
 #include <QProcess>
 #include <QFileDialog>
 #include <QImage>
+#include <QInputDialog>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QTimeZone>
@@ -54,6 +56,7 @@
 #include <ctime>
 #include <fstream>
 #include <functional>
+#include <sys/stat.h>
 
 using namespace simsystem;
 using SheetTest = SimSheetTest;
@@ -133,6 +136,7 @@ QStringList fileLines(const std::string& path)
 TEST_F(SheetTest, OneDeviceIsListedSelectedAndConnected)
 {
     load("home.json");
+    std::ofstream(session::namesFileName) << localMac << "\tDesk\n";
     open();
     auto* list = child<QTreeWidget>("deviceList");
     ASSERT_NE(list, nullptr);
@@ -145,6 +149,16 @@ TEST_F(SheetTest, OneDeviceIsListedSelectedAndConnected)
     EXPECT_EQ(list->headerItem()->text(1), "MAC address");
     EXPECT_EQ(list->columnWidth(0), 148);
     EXPECT_EQ(list->columnWidth(1), 100);
+    // The device's name (given by brennicctl, say) in the row's tooltip; its menu names it.
+    EXPECT_EQ(list->topLevelItem(0)->toolTip(1), "Name: Desk");
+    QTimer::singleShot(0, [] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        ASSERT_EQ(menu->actions().size(), 1);
+        EXPECT_EQ(menu->actions()[0]->text(), QString::fromUtf8("Name\u2026"));
+        menu->close();
+    });
+    emit list->customContextMenuRequested(list->visualItemRect(list->topLevelItem(0)).center());
 
     EXPECT_EQ(child<QLineEdit>("stateText")->text(), QString("Connected to ") + localMac);
     EXPECT_EQ(child<QLabel>("statusText")->text(), "Analyzing your powerline network, please wait....");
@@ -500,8 +514,9 @@ TEST_F(SheetTest, StationRowOpensItsHistoryDrawnFromTheStore)
     QTimer::singleShot(0, [] {
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         ASSERT_NE(menu, nullptr);
-        ASSERT_EQ(menu->actions().size(), 1);
+        ASSERT_EQ(menu->actions().size(), 2);
         EXPECT_EQ(menu->actions()[0]->text(), QString::fromUtf8("History\u2026"));
+        EXPECT_EQ(menu->actions()[1]->text(), QString::fromUtf8("Name\u2026"));
         menu->actions()[0]->trigger();
         menu->close();
     });
@@ -515,6 +530,36 @@ TEST_F(SheetTest, StationRowOpensItsHistoryDrawnFromTheStore)
     EXPECT_TRUE(w->isWindow());
     EXPECT_EQ(w->windowModality(), Qt::NonModal);
     EXPECT_EQ(busy, 0);
+
+    // "Name…" in the row's menu asks for the name (blanks around it dropped) and keeps it in
+    // the file; the row's tooltip and the window's title show it. One that is no name is a box.
+    for (const char* typed : {"  B\u00fcro \"1\"  ", "123456789012345678901234567890123"}) {
+        QTimer::singleShot(0, [typed] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            ASSERT_NE(menu, nullptr);
+            QAction* name = menu->actions().value(1);
+            ASSERT_NE(name, nullptr);
+            menu->close();
+            QTimer::singleShot(0, [typed] {
+                auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+                ASSERT_NE(dialog, nullptr);
+                EXPECT_EQ(dialog->windowTitle(), "Name");
+                EXPECT_EQ(dialog->labelText(), "Name of 02:b7:1c:20:00:01 (empty for none):");
+                dialog->setTextValue(QString::fromUtf8(typed));
+                dialog->accept();
+            });
+            name->trigger();
+        });
+        emit list->customContextMenuRequested(at);
+    }
+    EXPECT_EQ(first->toolTip(1), QString::fromUtf8("Name: B\u00fcro \"1\""));
+    EXPECT_EQ(w->windowTitle(), QString::fromUtf8("History of 02:b7:1c:20:00:01 \u2014 B\u00fcro \"1\""));
+    EXPECT_EQ(fileLines(session::namesFileName), QStringList{QString::fromUtf8("02:b7:1c:20:00:01\tB\u00fcro \"1\"")});
+    struct stat kept {};
+    EXPECT_TRUE(stat(session::namesFileName, &kept) == 0 && (kept.st_mode & 07777) == 0600);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "Name");
+    EXPECT_EQ(boxes[0].text, "The name was not kept: the name is longer than 32 characters.");
 
     history::Store store;
     ASSERT_TRUE(store.open(db, history::Store::Mode::readOnly));
@@ -689,7 +734,7 @@ TEST_F(SheetTest, StationRowOpensItsHistoryDrawnFromTheStore)
                                                 QString::fromStdString(dir.path()) + "/file"))
         << notRecording->text().toStdString();
     networkPageWindow->fillRows({{"02:b7:1c:20:00:01", "7.90", 7.9}});
-    EXPECT_EQ(list->topLevelItem(0)->toolTip(1), notRecording->text());
+    EXPECT_EQ(list->topLevelItem(0)->toolTip(1), notRecording->text() + QString::fromUtf8("\nName: B\u00fcro \"1\""));
     session::closeHistory();
     w->reload();
     EXPECT_FALSE(notRecording->isVisibleTo(w));
