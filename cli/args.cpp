@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/values.h"
 
 #include "history/history.h"
 #include "session/names.h"
@@ -109,70 +110,6 @@ std::string nearest(const std::string& word, const std::vector<std::string>& wor
     return best.empty() ? "" : "; did you mean '" + best + "'?";
 }
 
-// ISO 8601: "2026-12-08", "2026-12-08T17:00", "2026-12-08T17:00:00.5Z", "... 17:00+01:00".
-// Without a zone the time is local, as ISO 8601 has it.
-bool parseIsoTime(const std::string& text, long long* ms)
-{
-    tm t{};
-    int used = 0;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2d%n", &t.tm_year, &t.tm_mon, &t.tm_mday, &used) != 3 || used != 10)
-        return false;
-    size_t at = 10;
-    long long millis = 0;
-    if (at < text.size() && (text[at] == 'T' || text[at] == ' ')) {
-        int n = 0;
-        if (std::sscanf(text.c_str() + at + 1, "%2d:%2d%n", &t.tm_hour, &t.tm_min, &n) != 2 || n != 5)
-            return false;
-        at += 6;
-        if (at < text.size() && text[at] == ':') {
-            if (std::sscanf(text.c_str() + at + 1, "%2d%n", &t.tm_sec, &n) != 1 || n != 2)
-                return false;
-            at += 3;
-            if (at < text.size() && (text[at] == '.' || text[at] == ',')) {
-                long long scale = 100;
-                for (++at; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, scale /= 10)
-                    millis += (text[at] - '0') * scale;
-            }
-        }
-    }
-    if (t.tm_mon < 1 || t.tm_mon > 12 || t.tm_mday < 1 || t.tm_mday > 31 || t.tm_hour > 23 || t.tm_min > 59 ||
-        t.tm_sec > 60 || t.tm_year < 1970)
-        return false;
-    t.tm_year -= 1900;
-    t.tm_mon -= 1;
-    time_t seconds;
-    if (at == text.size()) {
-        t.tm_isdst = -1;
-        seconds = mktime(&t);
-    } else if (text.substr(at) == "Z") {
-        seconds = timegm(&t);
-    } else {
-        int hours = 0, minutes = 0, n = 0;
-        const char* zone = text.c_str() + at;
-        if ((*zone != '+' && *zone != '-') ||
-            !((std::sscanf(zone + 1, "%2d:%2d%n", &hours, &minutes, &n) == 2 && n == 5) ||
-              (std::sscanf(zone + 1, "%2d%2d%n", &hours, &minutes, &n) == 2 && n == 4) ||
-              (std::sscanf(zone + 1, "%2d%n", &hours, &n) == 1 && n == 2)) ||
-            zone + 1 + n != text.c_str() + text.size() || hours > 23 || minutes > 59)
-            return false;
-        seconds = timegm(&t) - (*zone == '+' ? 1 : -1) * (hours * 3600 + minutes * 60);
-    }
-    *ms = static_cast<long long>(seconds) * 1000 + millis;
-    return true;
-}
-
-bool parseDuration(const std::string& text, long long* ms);
-
-bool parseTime(const std::string& text, HistoryTime* time)
-{
-    HistoryTime parsed;
-    parsed.absolute = !parseDuration(text, &parsed.ms);
-    if (parsed.absolute && !parseIsoTime(text, &parsed.ms))
-        return false;
-    *time = parsed;
-    return true;
-}
-
 template <typename Table>
 std::vector<std::string> names(const Table& table)
 {
@@ -182,52 +119,12 @@ std::vector<std::string> names(const Table& table)
     return out;
 }
 
-constexpr double maxIntervalSeconds = 86400;
-
 bool isDevices(Command c)
 {
     return c == Command::devicesList || c == Command::devicesAdd || c == Command::devicesRemove ||
            c == Command::devicesSetAll;
 }
 
-bool parseInterval(const std::string& text, double* seconds)
-{
-    if (text.empty())
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    double v = std::strtod(text.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(v) || v < 0 || v > maxIntervalSeconds)
-        return false;
-    *seconds = v;
-    return true;
-}
-
-// "30s", "5m", "1h", "7d", "2w": a whole number and its unit, at most ten years.
-bool parseDuration(const std::string& text, long long* ms)
-{
-    if (text.size() < 2 || text.size() > 8)
-        return false;
-    long long unit = 0;
-    switch (text.back()) {
-    case 's': unit = 1000; break;
-    case 'm': unit = 60000; break;
-    case 'h': unit = 3600000; break;
-    case 'd': unit = 86400000; break;
-    case 'w': unit = 7 * 86400000LL; break;
-    default: return false;
-    }
-    long long n = 0;
-    for (size_t i = 0; i + 1 < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9')
-            return false;
-        n = n * 10 + (text[i] - '0');
-    }
-    if (n <= 0 || n * unit > 3650LL * 86400000)
-        return false;
-    *ms = n * unit;
-    return true;
-}
 }  // namespace
 
 const std::vector<OptionSpec>& optionTable() { return options; }
@@ -467,110 +364,6 @@ bool parseArguments(const std::vector<std::string>& args, Invocation* out, std::
     }
     *out = inv;
     return true;
-}
-
-std::string helpText(Command command)
-{
-    switch (command) {
-    case Command::none: break;
-    case Command::adapters:
-        return "Usage: brennicctl [-j] adapters\n"
-               "Lists each network adapter with the powerline device behind it.\n";
-    case Command::stations:
-        return "Usage: brennicctl [-j] stations [--adapter IFNAME]\n"
-               "Scans the powerline network once (up to 10 s) and lists each station with its\n"
-               "estimated rate in Mbps (\"*\" while there is none) and the link quality; the\n"
-               "name given to a station (see 'brennicctl help name') is shown beside it.\n";
-    case Command::watch:
-        return "Usage: brennicctl [-j] watch [--adapter IFNAME] [--interval S] [--count N]\n"
-               "Scans again and again, one result per scan (one JSON document per line with -j),\n"
-               "each with its time (ISO 8601, UTC), until interrupted or N scans are out.\n"
-               "A scan begins every S seconds (default 10), or as soon as the previous one ends\n"
-               "when that takes longer.\n";
-    case Command::setPassword:
-        return "Usage: brennicctl [-j] set-password [--adapter IFNAME]\n"
-               "Sets the network password of the local powerline device. The password is read\n"
-               "from standard input, or asked for without echo on a terminal; never from the\n"
-               "command line. Exit status 4 when the device did not confirm the new key (see\n"
-               "plc.log); 0 when it was not asked to, having shown no parameter block yet.\n";
-    case Command::restoreDefault:
-        return "Usage: brennicctl [-j] restore-default [--adapter IFNAME]\n"
-               "Sets the local powerline device back to the default network password.\n";
-    case Command::devicesList:
-    case Command::devicesAdd:
-    case Command::devicesRemove:
-    case Command::devicesSetAll:
-        return "Usage: brennicctl [-j] devices [list] [--adapter IFNAME]\n"
-               "       brennicctl [-j] devices add [--adapter IFNAME]\n"
-               "       brennicctl [-j] devices remove MAC|INDEX [--adapter IFNAME]\n"
-               "       brennicctl [-j] devices set-all [--adapter IFNAME]\n"
-               "The remote devices added by their device passwords. 'add' reads the device\n"
-               "password from standard input (without echo on a terminal), finds the device\n"
-               "and gives it the stored network password; 'set-all' gives it to every listed\n"
-               "device again; each device is reported OK or FAIL.\n";
-    case Command::history:
-        return "Usage: brennicctl [-j|--csv] history [--station MAC] [--adapter ADAPTER] [--since WHEN]\n"
-               "                                  [--until WHEN] [--every 5m|1h | --replies] [--history FILE]\n"
-               "       brennicctl history --check [--history FILE]\n"
-               "The rates recorded since then (default 24h) until then (default now), oldest first:\n"
-               "one sample per station and reply, with --every the minimum, average and maximum of\n"
-               "each interval, with --replies each reply's average and rating. WHEN is a duration\n"
-               "back from now (30s, 5m, 1h, 7d, 2w) or an ISO 8601 time (2026-12-08T17:00:00Z;\n"
-               "local without a zone). Times shown are UTC (ISO 8601). Reads the history alone: no\n"
-               "adapter, runs beside brennic.\n"
-               "ADAPTER is a MAC, or an interface name the history has seen (every adapter\n"
-               "recorded under it), else one that exists now.\n"
-               "--check reads every page of the file and exits 1 if it finds it damaged.\n";
-    case Command::metrics:
-        return "Usage: brennicctl metrics [--output FILE] [--history FILE]\n"
-               "The newest rate of each station and each link's rating as OpenMetrics text, for\n"
-               "node_exporter's textfile collector. --output replaces FILE atomically. Reads the\n"
-               "history alone: no adapter, no lock, runs beside brennic. A named station (see\n"
-               "'brennicctl help name') gets brennic_station_info, its name in a label.\n";
-    case Command::name:
-        return "Usage: brennicctl [-j] name MAC NAME\n"
-               "       brennicctl [-j] name MAC --clear\n"
-               "Names the station or local device of this MAC, as \"Name\" in a row's menu of\n"
-               "brennic does; an empty NAME, or --clear, takes the name away. At most 32\n"
-               "characters of UTF-8, no control characters; blanks around it are dropped. The\n"
-               "names are kept in \"station-names\" in brennic's folder (see 'brennicctl help'),\n"
-               "shown with the MACs of 'stations', 'watch' and 'history' and labelled in\n"
-               "'metrics'. No adapter, no lock: runs beside brennic.\n";
-    case Command::names:
-        return "Usage: brennicctl [-j|--csv] names\n"
-               "The names given to stations and local devices, by MAC (with -j an array of\n"
-               "{\"mac\", \"name\"}).\n";
-    case Command::check:
-        return "Usage: brennicctl check [--station MAC] [--warning X] [--critical Y] [--history FILE]\n"
-               "A check for Icinga, Nagios or Checkmk, judged from the link history alone (no\n"
-               "adapter, no lock). Each station heard in the last 7 days has a normal rate: the\n"
-               "median of those days, once it has 24 h of history. A station is CRITICAL when its\n"
-               "rate has stayed below Y times its normal (default 0.5) or Poor for 10 minutes,\n"
-               "WARNING when below X times its normal (default 0.75) for as long; 0 < Y <= X <= 1.\n"
-               "One status line, with each station's newest rate and thresholds in Mbps as\n"
-               "performance data. Exit status 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN: the\n"
-               "history cannot be read, --station is not in it, no station has 24 h of\n"
-               "history yet, or bad usage.\n";
-    }
-    std::string text = "Usage: brennicctl [-j|--json] COMMAND [OPTIONS]\n"
-                       "       brennicctl help COMMAND | --version\n"
-                       "Commands:\n";
-    for (const VerbSpec& v : verbs) {
-        char line[120];
-        std::snprintf(line, sizeof line, "  %-16s  %s\n", v.name, v.summary);
-        text += line;
-    }
-    return text +
-           "The device passwords and the network password are kept in \"wizard.data\", with\n"
-           "\"plc.log\" and the station names (\"station-names\"), in brennic's folder:\n"
-           "$XDG_STATE_HOME/brennic, else ~/.local/state/brennic;\n"
-           "--state-dir DIR (or BRENNIC_STATE_DIR) chooses another, '.' this one; -v names it.\n"
-           "Every scan's rates are recorded in the link history (see the manual page);\n"
-           "--history FILE keeps it elsewhere, --no-history not at all, --retention DAYS\n"
-           "prunes it (default 90).\n"
-           "Each command takes --help. Exit status: 0 success, 1 error, 2 bad usage,\n"
-           "3 no adapter or no supported device, or the adapters lost (brennic-link\n"
-           "ended), 4 a device failed or did not confirm.\n";
 }
 
 }  // namespace cli
