@@ -125,7 +125,8 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommandAndBadUsageRefused)
         {{"-j", "name", "02:b7:1c:20:00:03", "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9"
                                                 "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u3042\U0001F50C"},
          true, Command::name, true, "", 10, "02:b7:1c:20:00:03", ""},
-        {{"name", "02:b7:1c:20:00:03", "a\u00a0b"}, true, Command::name, false, "", 10, "02:b7:1c:20:00:03", ""},
+        {{"name", "02:b7:1c:20:00:03", "a\u00a0b\U00010000\U0010FFFF"}, true, Command::name, false, "", 10,
+         "02:b7:1c:20:00:03", ""},
         {{"name", "02:b7:1c:20:00:03", "--clear"}, true, Command::name, false, "", 10, "02:b7:1c:20:00:03", ""},
         {{"names", "--csv"}, true, Command::names, false, "", 10, "", ""},
         {{"name", "02:b7:1c:20:00:03", "123456789012345678901234567890123"}, false, Command::none, false, "", 10, "",
