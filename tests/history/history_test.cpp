@@ -83,6 +83,8 @@ Output brennicctl(const std::vector<std::string>& args, const scratch::Directory
     const std::string out = dir.file("out"), err = dir.file("err");
     int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // Station names come from the state folder: the scratch one, not the user's.
+    setenv("BRENNIC_STATE_DIR", dir.path().c_str(), 1);
     pid_t pid = scratch::spawn(BRENNICCTL_PATH, "brennicctl", args, -1, o, e);
     close(o);
     close(e);
