@@ -54,7 +54,8 @@ int main(int argc, char** argv)
     std::sort(times.begin(), times.end());
     std::printf("flood_rate %d\nflood_seconds %d\nflood_frames_written %ld\nflood_ticks %zu\n", perSecond, seconds,
                 r.framesWritten, r.ticks.size());
-    std::printf("flood_tick_ms_max %.2f\nflood_tick_ms_median %.2f\n", times.back() / 1000, times[times.size() / 2] / 1000);
+    std::printf("flood_tick_ms_max %.2f\nflood_tick_ms_median %.2f\n", times.back() / 1000,
+                times[times.size() / 2] / 1000);
     std::printf("flood_frames_taken %ld\nflood_frames_taken_max_tick %d\nflood_log_rewrites %d\n", taken, maxTaken,
                 rewrites);
     return 0;

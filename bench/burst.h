@@ -8,8 +8,8 @@ namespace burst {
 
 struct Result {
     bool ok = false;
-    std::string why;       // when !ok
-    int handled = 0;       // StationReplies the one tick dispatched
+    std::string why;         // when !ok
+    int handled = 0;         // StationReplies the one tick dispatched
     double drainMicros = 0;  // wall time of that tick
 };
 

@@ -81,7 +81,9 @@ int main(int argc, char** argv)
     const struct {
         const char* name;
         HistorySpan span;
-    } spans[] = {{"hour", HistorySpan::hour}, {"day", HistorySpan::day}, {"week", HistorySpan::week},
+    } spans[] = {{"hour", HistorySpan::hour},
+                 {"day", HistorySpan::day},
+                 {"week", HistorySpan::week},
                  {"month", HistorySpan::month}};
     int status = 0;
     for (const auto& s : spans) {

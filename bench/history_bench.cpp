@@ -31,7 +31,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double msSince(Clock::time_point start) { return std::chrono::duration<double, std::milli>(Clock::now() - start).count(); }
+double msSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
 
 constexpr int stations = 15;
 constexpr int64_t replyEveryMs = 30000;
@@ -70,8 +73,9 @@ history::Reply reply(int64_t t, uint32_t& seed)
         ++rated;
     }
     r.averageMbps = sum / rated;
-    r.rating = *r.averageMbps < 0.905 ? "Link Quality: Poor" : *r.averageMbps <= 2.5 ? "Link Quality: Fair"
-                                                                                     : "Link Quality: Excellent";
+    r.rating = *r.averageMbps < 0.905  ? "Link Quality: Poor"
+               : *r.averageMbps <= 2.5 ? "Link Quality: Fair"
+                                       : "Link Quality: Excellent";
     return r;
 }
 

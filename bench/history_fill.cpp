@@ -53,8 +53,9 @@ int main(int argc, char** argv)
     bool ok;
     if (month) {
         emu::Network network;
-        ok = historyfill::fifteenStations(scenario, network, &error) &&
-             historyfill::recordModel(network, database, end - 30 * historyfill::dayMs, 30 * historyfill::dayMs, &error);
+        ok =
+            historyfill::fifteenStations(scenario, network, &error) &&
+            historyfill::recordModel(network, database, end - 30 * historyfill::dayMs, 30 * historyfill::dayMs, &error);
     } else {
         ok = historyfill::runMonitor(scenario, database, end - historyfill::dayMs, historyfill::dayMs, &error);
     }

@@ -251,8 +251,9 @@ bool parseArguments(const std::vector<std::string>& args, Invocation* out, std::
         } else if (option == "--since" || option == "--until") {
             HistoryTime time;
             if (!parseTime(text, &time)) {
-                *error = "'" + text + "' is neither a duration such as 1h, 7d or 2w nor an ISO 8601 time "
-                                      "such as 2026-12-08T17:00:00Z";
+                *error = "'" + text +
+                         "' is neither a duration such as 1h, 7d or 2w nor an ISO 8601 time "
+                         "such as 2026-12-08T17:00:00Z";
                 return false;
             }
             (option == "--since" ? inv.since : inv.until.emplace()) = time;

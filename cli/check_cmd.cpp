@@ -75,8 +75,7 @@ int runCheckCommand(const Invocation& inv, std::FILE* out)
     std::string findings, perf;
     for (uint64_t mac : stations) {
         const std::string name = history::Mac(mac).text();
-        const std::vector<history::Sample> samples =
-            session::stationSamples(store, name, now - critical.normalMs, now);
+        const std::vector<history::Sample> samples = session::stationSamples(store, name, now - critical.normalMs, now);
         if (store.failed())
             return report(out, checkUnknown, "history: " + store.error());
         // Gone for a week: nothing to judge, and nothing to draw.
@@ -97,7 +96,8 @@ int runCheckCommand(const Invocation& inv, std::FILE* out)
         if (!finding.empty())
             findings += (findings.empty() ? "" : ", ") + name + finding + ": " +
                         (current ? mbps(*current) + " Mbps" : "no rate") +
-                        (normal ? ", normal " + mbps(*normal) : std::string(", ") + history::rating::words[history::rating::poor]);
+                        (normal ? ", normal " + mbps(*normal)
+                                : std::string(", ") + history::rating::words[history::rating::poor]);
         perf += " '" + name + "'=" + (current ? mbps(*current) : "U") + ";" + threshold(normal, inv.warning) + ";" +
                 threshold(normal, inv.critical) + ";0;";
     }

@@ -185,8 +185,11 @@ int passwordResult(const Context& ctx, const session::PasswordResult& r)
     if (r.box == session::Box::invalidNetworkPassword || r.box == session::Box::linkLost)
         return reportBox(r);
     if (ctx.inv.json) {
-        emit(ctx, Json{{"adapter", selectedName()}, {"sent", r.sent}, {"confirmed", r.confirmed},
-                       {"confirmationAsked", r.asked}, {"saved", r.saved}});
+        emit(ctx, Json{{"adapter", selectedName()},
+                       {"sent", r.sent},
+                       {"confirmed", r.confirmed},
+                       {"confirmationAsked", r.asked},
+                       {"saved", r.saved}});
     } else {
         std::fprintf(ctx.out, "%s: %s\n", selectedName().c_str(),
                      r.confirmed ? "network password set; the device confirmed it"
@@ -198,7 +201,7 @@ int passwordResult(const Context& ctx, const session::PasswordResult& r)
     if (!r.sent || (r.asked && !r.confirmed)) {
         // The record of it may not have been written: then say why, not where to look.
         const std::string logError = session::keySetLogError();
-        error(!r.sent              ? "the new key could not be sent"
+        error(!r.sent            ? "the new key could not be sent"
               : logError.empty() ? "the device did not confirm the new key (see plc.log)"
                                  : "the device did not confirm the new key; it is not recorded: " + logError);
         reportBox(r);
@@ -257,7 +260,10 @@ int cmdDevicesAdd(const Context& ctx, std::string& devicePassword)
     return setAllResult(ctx, r, Json{{"added", true}, {"index", r.index}, {"mac", r.mac}});
 }
 
-int cmdDevicesSetAll(const Context& ctx) { return setAllResult(ctx, session::setAll(session::networkPassword()), Json::object()); }
+int cmdDevicesSetAll(const Context& ctx)
+{
+    return setAllResult(ctx, session::setAll(session::networkPassword()), Json::object());
+}
 
 std::string lower(std::string text)
 {
@@ -269,7 +275,8 @@ std::string lower(std::string text)
 int cmdDevicesRemove(const Context& ctx)
 {
     const std::string& target = ctx.inv.target;
-    bool isIndex = !target.empty() && std::all_of(target.begin(), target.end(), [](char c) { return c >= '0' && c <= '9'; });
+    bool isIndex =
+        !target.empty() && std::all_of(target.begin(), target.end(), [](char c) { return c >= '0' && c <= '9'; });
     // By entry: a damaged file may list the same password twice.
     std::vector<int> entries;
     for (session::DeviceStatus& d : session::devicePasswords()) {
@@ -286,7 +293,8 @@ int cmdDevicesRemove(const Context& ctx)
     if (ctx.inv.json)
         emit(ctx, Json{{"adapter", selectedName()}, {"removed", r.removed}});
     else
-        std::fprintf(ctx.out, "%s: removed %d device%s\n", selectedName().c_str(), r.removed, r.removed == 1 ? "" : "s");
+        std::fprintf(ctx.out, "%s: removed %d device%s\n", selectedName().c_str(), r.removed,
+                     r.removed == 1 ? "" : "s");
     return reportBox(r);
 }
 

@@ -12,9 +12,9 @@ namespace cli {
 
 // Exit statuses, as the manual page lists them.
 constexpr int exitOk = 0;
-constexpr int exitError = 1;      // another copy running, "wizard.data" not written, list full, no history
-constexpr int exitUsage = 2;      // bad usage or bad input
-constexpr int exitNoDevice = 3;   // no adapter, no supported device behind it, or the adapters lost
+constexpr int exitError = 1;         // another copy running, "wizard.data" not written, list full, no history
+constexpr int exitUsage = 2;         // bad usage or bad input
+constexpr int exitNoDevice = 3;      // no adapter, no supported device behind it, or the adapters lost
 constexpr int exitDeviceFailed = 4;  // a device did not answer or did not confirm
 
 enum class Command {
@@ -56,17 +56,17 @@ struct Invocation {
     std::string target;           // devices remove: a listed device's MAC or index
     // The link history: where it is kept and, for history and metrics, what is read.
     bool noHistory = false;
-    std::string historyFile;      // empty: the default place
+    std::string historyFile;  // empty: the default place
     int retentionDays = 90;
-    std::string station;          // history: one station's MAC
+    std::string station;  // history: one station's MAC
     // history: from and until.
     HistoryTime since{false, 86400000};
     std::optional<HistoryTime> until;
-    bool replies = false;         // history: each reply's average and rating instead of the samples
-    long long everyMs = 0;        // history: 0 gives the samples, else min/avg/max per interval
+    bool replies = false;   // history: each reply's average and rating instead of the samples
+    long long everyMs = 0;  // history: 0 gives the samples, else min/avg/max per interval
     bool csv = false;
-    bool check = false;           // history: SQLite's quick check of the file, nothing printed but its verdict
-    std::string output;           // metrics: this file, replaced atomically, instead of stdout
+    bool check = false;  // history: SQLite's quick check of the file, nothing printed but its verdict
+    std::string output;  // metrics: this file, replaced atomically, instead of stdout
     // check: the fractions of a station's normal rate under which it warns and is critical.
     double warning = 0.75;
     double critical = 0.5;
@@ -90,9 +90,9 @@ struct OptionSpec {
     const char* name;       // "--adapter"
     const char* shortName;  // "-a", or nullptr
     Value value;
-    unsigned commands;      // a bit per Command it belongs after; 0: anywhere
-    const char* where;      // where it belongs, for the refusal
-    const char* summary;    // nullptr: hidden
+    unsigned commands;    // a bit per Command it belongs after; 0: anywhere
+    const char* where;    // where it belongs, for the refusal
+    const char* summary;  // nullptr: hidden
 };
 struct VerbSpec {
     const char* name;
@@ -100,7 +100,7 @@ struct VerbSpec {
     const char* summary;
 };
 const std::vector<OptionSpec>& optionTable();
-const std::vector<VerbSpec>& verbTable();        // "help" is Command::none
+const std::vector<VerbSpec>& verbTable();  // "help" is Command::none
 const std::vector<VerbSpec>& deviceVerbTable();
 constexpr unsigned bit(Command c) { return 1u << static_cast<unsigned>(c); }
 

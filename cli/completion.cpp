@@ -14,10 +14,7 @@ namespace {
 constexpr unsigned devicesBits =
     bit(Command::devicesList) | bit(Command::devicesAdd) | bit(Command::devicesRemove) | bit(Command::devicesSetAll);
 
-unsigned bitsOf(const VerbSpec& verb)
-{
-    return verb.command == Command::devicesList ? devicesBits : bit(verb.command);
-}
+unsigned bitsOf(const VerbSpec& verb) { return verb.command == Command::devicesList ? devicesBits : bit(verb.command); }
 
 std::string join(const std::vector<std::string>& words, const char* separator = " ")
 {
@@ -109,13 +106,17 @@ _brennicctl()
     local cur=${words[cword]} prev=${words[cword-1]} command="" sub="" options="" values=""
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            )" + withValue("|") + R"() ((i++)) ;;
+            )" +
+           withValue("|") + R"() ((i++)) ;;
             -*) ;;
             *) if [[ -z $command ]]; then command=${words[i]}; elif [[ -z $sub ]]; then sub=${words[i]}; fi ;;
         esac
     done
     case $prev in
-)" + arm(Value::interface, "", "values=\"$(command ls /sys/class/net 2>/dev/null) $(\"${words[0]}\" --completion adapters 2>/dev/null)\" ;;") +
+)" +
+           arm(Value::interface, "",
+               "values=\"$(command ls /sys/class/net 2>/dev/null) $(\"${words[0]}\" --completion adapters "
+               "2>/dev/null)\" ;;") +
            arm(Value::mac, "", "values=$(\"${words[0]}\" --completion stations 2>/dev/null) ;;") +
            arm(Value::file, "", "COMPREPLY=($(compgen -f -- \"$cur\")); return ;;") +
            arm(Value::directory, "", "COMPREPLY=($(compgen -d -- \"$cur\")); return ;;") +
@@ -127,9 +128,11 @@ _brennicctl()
            R"(                esac
                 values=$options
             elif [[ -z $command || ($command == help && -z $sub) ]]; then
-                values=")" + join(verbNames(verbTable())) + R"("
+                values=")" +
+           join(verbNames(verbTable())) + R"("
             elif [[ $command == devices && -z $sub ]]; then
-                values=")" + join(verbNames(deviceVerbTable())) + R"("
+                values=")" +
+           join(verbNames(deviceVerbTable())) + R"("
             elif [[ $command == name && -z $sub ]]; then
                 values=$("${words[0]}" --completion stations 2>/dev/null)
             fi ;;
@@ -152,13 +155,17 @@ _brennicctl() {
     local command= sub= options= i
     for ((i = 2; i < CURRENT; i++)); do
         case ${words[i]} in
-            ()" + withValue("|") + R"() ((i++)) ;;
+            ()" +
+           withValue("|") + R"() ((i++)) ;;
             (-*) ;;
             (*) if [[ -z $command ]]; then command=${words[i]}; elif [[ -z $sub ]]; then sub=${words[i]}; fi ;;
         esac
     done
     case ${words[CURRENT-1]} in
-)" + arm(Value::interface, "(", "compadd -- ${(f)\"$(command ls /sys/class/net 2>/dev/null)\"} ${(f)\"$(${words[1]} --completion adapters 2>/dev/null)\"}; return ;;") +
+)" +
+           arm(Value::interface, "(",
+               "compadd -- ${(f)\"$(command ls /sys/class/net 2>/dev/null)\"} ${(f)\"$(${words[1]} --completion "
+               "adapters 2>/dev/null)\"}; return ;;") +
            arm(Value::mac, "(", "compadd -- ${(f)\"$(${words[1]} --completion stations 2>/dev/null)\"}; return ;;") +
            arm(Value::file, "(", "_files; return ;;") + arm(Value::directory, "(", "_files -/; return ;;") +
            arm(Value::shell, "(", "compadd bash zsh fish; return ;;") + R"(        ()" + withValue("|") + R"() return ;;
@@ -169,11 +176,14 @@ _brennicctl() {
            R"(        esac
         compadd -- ${=options}
     elif [[ -z $command || ($command == help && -z $sub) ]]; then
-        compadd -- )" + join(verbNames(verbTable())) + R"(
+        compadd -- )" +
+           join(verbNames(verbTable())) + R"(
     elif [[ $command == devices && -z $sub ]]; then
-        compadd -- )" + join(verbNames(deviceVerbTable())) + R"(
+        compadd -- )" +
+           join(verbNames(deviceVerbTable())) + R"(
     elif [[ $command == name && -z $sub ]]; then
-        )" + "compadd -- ${(f)\"$(${words[1]} --completion stations 2>/dev/null)\"}" + R"(
+        )" +
+           "compadd -- ${(f)\"$(${words[1]} --completion stations 2>/dev/null)\"}" + R"(
     fi
 }
 _brennicctl "$@"
@@ -187,8 +197,8 @@ std::string fish()
     std::string out = "# fish completion for brennicctl; `brennicctl --completion fish` writes it.\n"
                       "complete -c brennicctl -f\n";
     for (const VerbSpec& v : verbTable())
-        out += "complete -c brennicctl -n 'not __fish_seen_subcommand_from " + commands + "' -a " + v.name +
-               " -d \"" + v.summary + "\"\n";
+        out += "complete -c brennicctl -n 'not __fish_seen_subcommand_from " + commands + "' -a " + v.name + " -d \"" +
+               v.summary + "\"\n";
     for (const VerbSpec& v : verbTable())
         if (v.command != Command::none)
             out += "complete -c brennicctl -n '__fish_seen_subcommand_from help; and not __fish_seen_subcommand_from " +

@@ -94,17 +94,16 @@ std::string helpText(Command command)
         std::snprintf(line, sizeof line, "  %-16s  %s\n", v.name, v.summary);
         text += line;
     }
-    return text +
-           "The device passwords and the network password are kept in \"wizard.data\", with\n"
-           "\"plc.log\" and the station names (\"station-names\"), in brennic's folder:\n"
-           "$XDG_STATE_HOME/brennic, else ~/.local/state/brennic;\n"
-           "--state-dir DIR (or BRENNIC_STATE_DIR) chooses another, '.' this one; -v names it.\n"
-           "Every scan's rates are recorded in the link history (see the manual page);\n"
-           "--history FILE keeps it elsewhere, --no-history not at all, --retention DAYS\n"
-           "prunes it (default 90).\n"
-           "Each command takes --help. Exit status: 0 success, 1 error, 2 bad usage,\n"
-           "3 no adapter or no supported device, or the adapters lost (brennic-link\n"
-           "ended), 4 a device failed or did not confirm.\n";
+    return text + "The device passwords and the network password are kept in \"wizard.data\", with\n"
+                  "\"plc.log\" and the station names (\"station-names\"), in brennic's folder:\n"
+                  "$XDG_STATE_HOME/brennic, else ~/.local/state/brennic;\n"
+                  "--state-dir DIR (or BRENNIC_STATE_DIR) chooses another, '.' this one; -v names it.\n"
+                  "Every scan's rates are recorded in the link history (see the manual page);\n"
+                  "--history FILE keeps it elsewhere, --no-history not at all, --retention DAYS\n"
+                  "prunes it (default 90).\n"
+                  "Each command takes --help. Exit status: 0 success, 1 error, 2 bad usage,\n"
+                  "3 no adapter or no supported device, or the adapters lost (brennic-link\n"
+                  "ended), 4 a device failed or did not confirm.\n";
 }
 
 }  // namespace cli

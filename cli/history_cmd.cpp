@@ -133,7 +133,8 @@ void printSamples(std::FILE* out, const std::vector<history::Sample>& rows, Form
         std::fputs("{\"samples\":[", out);
         const char* comma = "";
         for (const history::Sample& s : rows) {
-            std::fprintf(out, "%s\n{\"time\":%s,\"adapter\":%s,\"device\":%s,\"station\":%s,\"rateMbps\":%s,\"name\":%s}",
+            std::fprintf(out,
+                         "%s\n{\"time\":%s,\"adapter\":%s,\"device\":%s,\"station\":%s,\"rateMbps\":%s,\"name\":%s}",
                          comma, quoted(isoTime(s.timeMs)).c_str(), quoted(macString(s.adapter)).c_str(),
                          quoted(macString(s.device)).c_str(), quoted(macString(s.station)).c_str(),
                          rate(s.rateMbps, format).c_str(), name.json(s.station));
@@ -148,8 +149,8 @@ void printBuckets(std::FILE* out, const std::vector<history::Bucket>& rows, Form
     Texts texts;
     auto macString = [&](uint64_t mac) -> const std::string& { return texts.mac(mac); };
     if (format == Format::plain) {
-        std::fprintf(out, "%-24s  %-17s  %-17s  %-17s  %8s  %8s  %8s  %-7s  %s\n", "TIME", "ADAPTER", "DEVICE", "STATION",
-                     "MIN", "AVG", "MAX", "SAMPLES", "NAME");
+        std::fprintf(out, "%-24s  %-17s  %-17s  %-17s  %8s  %8s  %8s  %-7s  %s\n", "TIME", "ADAPTER", "DEVICE",
+                     "STATION", "MIN", "AVG", "MAX", "SAMPLES", "NAME");
         for (const history::Bucket& b : rows)
             std::fprintf(out, "%-24s  %s  %s  %s  %8s  %8s  %8s  %-7d  %s\n", isoTime(b.startMs).c_str(),
                          macString(b.adapter).c_str(), macString(b.device).c_str(), macString(b.station).c_str(),
@@ -199,7 +200,8 @@ void printReplies(std::FILE* out, const std::vector<history::ReplyRow>& rows, Fo
                             : format == Format::csv ? "%s,%s,%s,%d,%s,%s\n"
                                                     : "%s\n{\"time\":%s,\"adapter\":%s,\"device\":%s,\"stations\":%d,"
                                                       "\"averageMbps\":%s,\"rating\":%s}";
-        const std::string time = history::isoTime(r.timeMs), adapter = macString(r.adapter), device = macString(r.device);
+        const std::string time = history::isoTime(r.timeMs), adapter = macString(r.adapter),
+                          device = macString(r.device);
         const std::string rating = word(r.rating);
         if (format == Format::json)
             std::fprintf(out, shape, comma, quoted(time).c_str(), quoted(adapter).c_str(), quoted(device).c_str(),

@@ -71,7 +71,8 @@ int runNamesCommand(const Invocation& inv, std::FILE* out)
     const std::string name = names.get(mac);
     if (inv.json)
         std::fprintf(out, "%s\n",
-                     documentText(Json{{"mac", mac.text()}, {"name", name.empty() ? Json(nullptr) : Json(name)}}, false).c_str());
+                     documentText(Json{{"mac", mac.text()}, {"name", name.empty() ? Json(nullptr) : Json(name)}}, false)
+                         .c_str());
     else if (name.empty())
         std::fprintf(out, "%s: no name\n", mac.text().c_str());
     else

@@ -76,12 +76,9 @@ Json scanJson(const session::AdapterInfo& adapter, const session::ScanResult& sc
         const std::string* name = findName(names, s.mac);
         stations.push_back(Json{{"mac", s.mac}, {"rateMbps", rate}, {"name", name ? Json(*name) : Json(nullptr)}});
     }
-    return Json{{"time", history::isoTime(timeMs)},
-                {"adapter", adapter.name},
-                {"adapterMac", adapter.mac},
-                {"stations", stations},
-                {"averageMbps", scan.average},
-                {"quality", qualityWord(scan.quality)}};
+    return Json{{"time", history::isoTime(timeMs)}, {"adapter", adapter.name},
+                {"adapterMac", adapter.mac},        {"stations", stations},
+                {"averageMbps", scan.average},      {"quality", qualityWord(scan.quality)}};
 }
 
 void printScan(std::FILE* out, const session::ScanResult& scan, const session::NameMap* names)
@@ -92,8 +89,7 @@ void printScan(std::FILE* out, const session::ScanResult& scan, const session::N
         table.add({s.mac, s.rate, name ? *name : "-"});
     }
     table.print(out);
-    std::fprintf(out, "%s (average %.2f Mbps)\n", scan.quality.ratingText ? scan.quality.ratingText : "",
-                 scan.average);
+    std::fprintf(out, "%s (average %.2f Mbps)\n", scan.quality.ratingText ? scan.quality.ratingText : "", scan.average);
 }
 
 Json devicesJson(const std::string& adapter, const std::vector<session::DeviceStatus>& devices, bool withStatus)

@@ -74,7 +74,8 @@ std::optional<std::string> prompted(const char* prompt)
 {
     std::fprintf(stderr, "%s", prompt);
     std::fflush(stderr);
-    struct sigaction action {}, oldInt {}, oldTerm {};
+    struct sigaction action {
+    }, oldInt{}, oldTerm{};
     action.sa_handler = onPromptSignal;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, &oldInt);

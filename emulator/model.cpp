@@ -220,7 +220,8 @@ uint16_t scheduledLinkValue(const LinkSchedule& s, int64_t wallSeconds)
         at += day;
     double value = a.value;
     if (to > from)
-        value += (static_cast<double>(b.value) - a.value) * static_cast<double>(at - from) / static_cast<double>(to - from);
+        value +=
+            (static_cast<double>(b.value) - a.value) * static_cast<double>(at - from) / static_cast<double>(to - from);
     if (s.noise > 0 && s.noiseEverySeconds > 0) {
         const int64_t draw = floorDiv(wallSeconds, s.noiseEverySeconds);
         const uint64_t r = mix(mix(s.seed) ^ static_cast<uint64_t>(draw));
@@ -314,8 +315,7 @@ std::vector<Reply> Network::handle(int adapterIndex, const uint8_t* frame, size_
                 d.provisional = false;
         }
         break;
-    default:
-        break;
+    default: break;
     }
     return out;
 }
@@ -336,12 +336,14 @@ std::vector<Reply> Network::flood(int adapterIndex, uint32_t spanMs, uint32_t* s
         uint32_t delay = static_cast<uint32_t>(i * spanMs / count);
         std::vector<uint8_t> f;
         switch (d.faults.floodKind) {
-        case FloodKind::linkStats:
-            f = linkStatsReply(*this, a, broadcastMac);
-            break;
+        case FloodKind::linkStats: f = linkStatsReply(*this, a, broadcastMac); break;
         case FloodKind::station: {
-            Mac from = {0x02, 0xFE, static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16),
-                        static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)};
+            Mac from = {0x02,
+                        0xFE,
+                        static_cast<uint8_t>(n >> 24),
+                        static_cast<uint8_t>(n >> 16),
+                        static_cast<uint8_t>(n >> 8),
+                        static_cast<uint8_t>(n)};
             f = stationReply(d, broadcastMac, from);
             break;
         }
@@ -388,12 +390,8 @@ std::string describeFrame(const uint8_t* f, size_t length)
     uint8_t body = f[offBody];
     std::string text;
     switch (type) {
-    case typeStationQuery:
-        text = "StationQuery " + addresses;
-        break;
-    case typeStationReply:
-        text = "StationReply " + addresses;
-        break;
+    case typeStationQuery: text = "StationQuery " + addresses; break;
+    case typeStationReply: text = "StationReply " + addresses; break;
     case typeParam:
         if (entryLength == paramQueryEntryLength)
             std::snprintf(buffer, sizeof buffer, "ParamQuery %s selector=0x%.2x", addresses.c_str(), body);
@@ -421,9 +419,7 @@ std::string describeFrame(const uint8_t* f, size_t length)
             text = buffer;
         }
         break;
-    case typeLocalDeviceNotice:
-        text = "LocalDeviceNotice " + addresses;
-        break;
+    case typeLocalDeviceNotice: text = "LocalDeviceNotice " + addresses; break;
     case typeControl:
         std::snprintf(buffer, sizeof buffer, "ControlFrame %s flags=0x%.2x mark=0x%.2x value=0x%.2x", addresses.c_str(),
                       body, v.at(offFrameControlMark), v.at(offFrameControlValue));

@@ -43,7 +43,7 @@ struct Faults {
     size_t linkStatsLength = 204;   // a LinkStatsReply cut to this many bytes
     size_t paramReplyLength = 68;   // a ParamReply cut to this many bytes
     uint8_t paramEntryLength = 0x33;
-    uint32_t floodPerSecond = 0;    // unsolicited frames, see Network::flood
+    uint32_t floodPerSecond = 0;  // unsolicited frames, see Network::flood
     FloodKind floodKind = FloodKind::noise;
 };
 
@@ -90,10 +90,10 @@ struct RemoteStation {
     std::string devicePassword;
     Key deviceKey{};
     Key networkKey{};
-    uint16_t linkValue = 0;     // as the local device measures the link
+    uint16_t linkValue = 0;                // as the local device measures the link
     std::optional<LinkSchedule> schedule;  // when set, linkValue follows it
-    uint32_t replyDelayMs = 4;  // on top of the local device's delay
-    bool silent = false;        // unplugged: never answers
+    uint32_t replyDelayMs = 4;             // on top of the local device's delay
+    bool silent = false;                   // unplugged: never answers
 };
 
 struct EmulatedAdapter {

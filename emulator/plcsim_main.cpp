@@ -45,7 +45,10 @@ struct Pending {
     uint64_t order;  // equal times leave in the order they were queued
     int adapter;
     std::vector<uint8_t> bytes;
-    bool operator>(const Pending& o) const { return dueMicros != o.dueMicros ? dueMicros > o.dueMicros : order > o.order; }
+    bool operator>(const Pending& o) const
+    {
+        return dueMicros != o.dueMicros ? dueMicros > o.dueMicros : order > o.order;
+    }
 };
 
 class Server {

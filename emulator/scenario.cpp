@@ -66,8 +66,8 @@ public:
         return true;
     }
 
-    bool integer(const json& parent, const char* key, const std::string& path, int64_t low, int64_t high,
-                 int64_t* out, bool required)
+    bool integer(const json& parent, const char* key, const std::string& path, int64_t low, int64_t high, int64_t* out,
+                 bool required)
     {
         auto it = parent.find(key);
         std::string why = "expected an integer " + std::to_string(low) + ".." + std::to_string(high);
@@ -75,8 +75,9 @@ public:
             return required ? fail(path, "missing, " + why) : true;
         if (!it->is_number_integer())
             return fail(path, why);
-        int64_t value = it->is_number_unsigned() ? static_cast<int64_t>(std::min<uint64_t>(it->get<uint64_t>(), INT64_MAX))
-                                                 : it->get<int64_t>();
+        int64_t value = it->is_number_unsigned()
+                            ? static_cast<int64_t>(std::min<uint64_t>(it->get<uint64_t>(), INT64_MAX))
+                            : it->get<int64_t>();
         if (value < low || value > high)
             return fail(path, why);
         *out = value;
@@ -181,9 +182,9 @@ public:
         const json* j = nullptr;
         if (!object(parent, "faults", path, &j, false) || !j)
             return !failed();
-        if (!onlyKnown(*j, path, {"silent", "neverConfirms", "blankEeprom", "blankRam", "notSelfAddressed",
-                                  "linkStatsLength", "paramReplyLength", "paramEntryLength", "floodPerSecond",
-                                  "floodKind"}))
+        if (!onlyKnown(*j, path,
+                       {"silent", "neverConfirms", "blankEeprom", "blankRam", "notSelfAddressed", "linkStatsLength",
+                        "paramReplyLength", "paramEntryLength", "floodPerSecond", "floodKind"}))
             return false;
         int64_t n = 0;
         boolean(*j, "silent", path + ".silent", &f->silent);
@@ -219,14 +220,14 @@ public:
 
     bool device(const json& j, const std::string& path, LocalDevice* d)
     {
-        if (!onlyKnown(j, path, {"mac", "type", "devicePassword", "networkPassword", "networkKey", "eeprom", "ram",
-                                 "replyDelayMs", "faults"}))
+        if (!onlyKnown(j, path,
+                       {"mac", "type", "devicePassword", "networkPassword", "networkKey", "eeprom", "ram",
+                        "replyDelayMs", "faults"}))
             return false;
         Mac mac{};
         int64_t type = 0;
         std::string devicePassword;
-        if (!this->mac(j, "mac", path + ".mac", &mac) ||
-            !integer(j, "type", path + ".type", 0, 127, &type, true) ||
+        if (!this->mac(j, "mac", path + ".mac", &mac) || !integer(j, "type", path + ".type", 0, 127, &type, true) ||
             !password(j, "devicePassword", path + ".devicePassword", &devicePassword, true))
             return false;
         *d = makeDevice(mac, static_cast<uint8_t>(type), devicePassword);
@@ -317,8 +318,9 @@ public:
     {
         if (!j.is_object())
             return fail(path, "expected an object");
-        if (!onlyKnown(j, path, {"mac", "devicePassword", "networkPassword", "networkKey", "linkValue",
-                                 "replyDelayMs", "silent"}))
+        if (!onlyKnown(
+                j, path,
+                {"mac", "devicePassword", "networkPassword", "networkKey", "linkValue", "replyDelayMs", "silent"}))
             return false;
         Mac mac{};
         std::string devicePassword;
@@ -358,7 +360,8 @@ public:
             return false;
         if (a->interfaceName.empty() || a->interfaceName.size() > interfaceNameMax ||
             a->interfaceName.find_first_of("/: \t\n") != std::string::npos)
-            return fail(path + ".interface", "expected an interface name of 1 to 15 characters without '/', ':' or blanks");
+            return fail(path + ".interface",
+                        "expected an interface name of 1 to 15 characters without '/', ':' or blanks");
         if (!mac(j, "hostMac", path + ".hostMac", &a->hostMac))
             return false;
         const json* dev = nullptr;

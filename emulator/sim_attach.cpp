@@ -15,7 +15,8 @@ void addSimAdapters(const Network& network)
 
 void attachToSimDriver(Network& network, int64_t wallSecondsAtZero)
 {
-    network.setClock([wallSecondsAtZero] { return wallSecondsAtZero + static_cast<int64_t>(simclock::nowMicros() / 1000000); });
+    network.setClock(
+        [wallSecondsAtZero] { return wallSecondsAtZero + static_cast<int64_t>(simclock::nowMicros() / 1000000); });
     zsim::setSendHook([&network](int adapter, const uint8_t* frame, size_t length) {
         for (const Reply& r : network.handle(adapter, frame, length))
             zsim::deliver(adapter, r.bytes, r.delayMs);

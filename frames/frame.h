@@ -25,8 +25,8 @@ constexpr uint16_t ethertype = 0x887B;
 constexpr uint8_t typeSetKey = 0x04;
 constexpr uint8_t typeStationQuery = 0x07;
 constexpr uint8_t typeStationReply = 0x08;
-constexpr uint8_t typeParam = 0x19;       // ParamQuery and ParamReply
-constexpr uint8_t typeLinkStats = 0x1A;   // LinkStatsQuery, DiscoveryProbe, LinkStatsReply
+constexpr uint8_t typeParam = 0x19;      // ParamQuery and ParamReply
+constexpr uint8_t typeLinkStats = 0x1A;  // LinkStatsQuery, DiscoveryProbe, LinkStatsReply
 constexpr uint8_t typeLocalDeviceNotice = 0x1E;
 constexpr uint8_t typeControl = 0x1F;
 
@@ -38,7 +38,7 @@ constexpr size_t setKeyFrameLength = 32;
 constexpr size_t linkStatsQueryLength = 38;
 constexpr size_t discoveryProbeLength = 204;
 
-constexpr size_t minimumFrame = 60;   // Ethernet minimum without FCS
+constexpr size_t minimumFrame = 60;  // Ethernet minimum without FCS
 constexpr size_t maximumFrame = 1514;
 
 // entryLength values
@@ -66,11 +66,11 @@ constexpr uint8_t blockKindEeprom = 1;
 constexpr uint8_t blockKindRam = 2;
 
 // Offsets inside the 50-byte parameter block.
-constexpr size_t blockBlankTest = 0;     // six equal bytes: blank block
+constexpr size_t blockBlankTest = 0;  // six equal bytes: blank block
 constexpr size_t blockBlankTestSize = 6;
-constexpr size_t blockRestoreKey = 6;    // 8 bytes, key select 0 on restore
+constexpr size_t blockRestoreKey = 6;  // 8 bytes, key select 0 on restore
 constexpr size_t blockKeySelect = 14;
-constexpr size_t blockKey = 15;          // 8 bytes
+constexpr size_t blockKey = 15;  // 8 bytes
 constexpr size_t blockControlFlags = 23;
 constexpr size_t blockControlMark = 24;
 constexpr size_t blockControlValue = 25;
@@ -78,7 +78,7 @@ constexpr size_t blockControlValue = 25;
 // SetKeyFrame
 constexpr size_t offKeySelect = 17;
 constexpr size_t offKey = 18;
-constexpr size_t offControlEntry = 26;   // type, length, flags, mark, value
+constexpr size_t offControlEntry = 26;  // type, length, flags, mark, value
 constexpr size_t offControlFlags = 28;
 constexpr size_t offControlMark = 29;
 constexpr size_t offControlValue = 30;

@@ -55,8 +55,13 @@ void writeStore(const uint8_t* data, size_t size)
 
 history::Reply reply(int64_t timeMs)
 {
-    return {timeMs, "02:b7:1c:10:00:01", "02:b7:1c:10:00:02", {{"02:b7:1c:20:00:03", 4.83}, {"02:b7:1c:20:00:04", std::nullopt}},
-            4.83, "Link Quality: Fair", "eth1"};
+    return {timeMs,
+            "02:b7:1c:10:00:01",
+            "02:b7:1c:10:00:02",
+            {{"02:b7:1c:20:00:03", 4.83}, {"02:b7:1c:20:00:04", std::nullopt}},
+            4.83,
+            "Link Quality: Fair",
+            "eth1"};
 }
 
 // A store as the recorder leaves it, made once and copied for every input.
@@ -88,7 +93,8 @@ void runStatements(const uint8_t* data, size_t size)
     if (sqlite3_open_v2(storeName, &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
         auto start = std::chrono::steady_clock::now();
         sqlite3_progress_handler(
-            db, 1000, [](void* s) { return msSince(*static_cast<std::chrono::steady_clock::time_point*>(s)) > 1000 ? 1 : 0; },
+            db, 1000,
+            [](void* s) { return msSince(*static_cast<std::chrono::steady_clock::time_point*>(s)) > 1000 ? 1 : 0; },
             &start);
         std::string sql = "PRAGMA writable_schema=ON;" + std::string(reinterpret_cast<const char*>(data), size);
         sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
@@ -105,8 +111,9 @@ bool sqliteFindsDamage()
         sqlite3_stmt* s = nullptr;
         if (sqlite3_prepare_v2(db, "PRAGMA quick_check", -1, &s, nullptr) == SQLITE_OK) {
             int rc = sqlite3_step(s);
-            damaged = rc == SQLITE_CORRUPT ||
-                      (rc == SQLITE_ROW && std::string(reinterpret_cast<const char*>(sqlite3_column_text(s, 0))) != "ok");
+            damaged =
+                rc == SQLITE_CORRUPT ||
+                (rc == SQLITE_ROW && std::string(reinterpret_cast<const char*>(sqlite3_column_text(s, 0))) != "ok");
         }
         sqlite3_finalize(s);
     }

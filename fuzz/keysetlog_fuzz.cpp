@@ -80,7 +80,7 @@ std::vector<std::string> checkedLines(const std::string& bytes)
         start = end + 2;
     }
     check(lines.size() >= 2 && lines.size() <= size_t(keySetLogMaxLines) + 1);
-    struct stat st{};
+    struct stat st {};
     check(lstat("plc.log", &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0777) == 0600);
     check(access("plc.log.new", F_OK) != 0);
     return lines;

@@ -45,7 +45,10 @@ bool promiscuousIsOneFlag(const Request& r, const uint8_t* data, size_t size)
     return handleInRange(r, data, size) && size == headerSize + 1 && data[headerSize] == (r.on ? 1 : 0);
 }
 
-bool wakeIsBare(const Request& r, const uint8_t* data, size_t size) { return r.handle == 0 && noPayload(r, data, size); }
+bool wakeIsBare(const Request& r, const uint8_t* data, size_t size)
+{
+    return r.handle == 0 && noPayload(r, data, size);
+}
 
 struct Rule {
     Op op;
@@ -53,8 +56,9 @@ struct Rule {
 };
 
 constexpr Rule rules[] = {
-    {opOpen, openNamesAnInterface},   {opClose, noPayload},   {opPromiscuous, promiscuousIsOneFlag},
-    {opFilter, filterIsTheProgram},   {opSend, sendCarriesAManagementFrame}, {opWake, wakeIsBare},
+    {opOpen, openNamesAnInterface},        {opClose, noPayload},
+    {opPromiscuous, promiscuousIsOneFlag}, {opFilter, filterIsTheProgram},
+    {opSend, sendCarriesAManagementFrame}, {opWake, wakeIsBare},
 };
 
 constexpr bool everyOpHasARule()

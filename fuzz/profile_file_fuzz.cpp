@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         // Look up every stored password as the pages would, and a few others.
         for (int i = 0; i < devicePasswordsPerProfile; ++i) {
             char text[26] = {};
-            std::memcpy(text, profile.devicePasswords[i].password, fieldLength(profile.devicePasswords[i].password, 25));
+            std::memcpy(text, profile.devicePasswords[i].password,
+                        fieldLength(profile.devicePasswords[i].password, 25));
             int found = findDevicePassword(text);
             check(found >= 0 && found <= i);
             check(hasDevicePassword(text) == 1);

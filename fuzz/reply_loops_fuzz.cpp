@@ -113,19 +113,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     uint8_t found[6] = {};
     switch (operation) {
     case 1:
-    case 6:
-        setLocalKeys(key0, key1);
-        break;
-    case 2:
-        setRemoteKey(key0, key1, remote);
-        break;
+    case 6: setLocalKeys(key0, key1); break;
+    case 2: setRemoteKey(key0, key1, remote); break;
     case 3:
         if (findRemoteDevice(key0, key1, found))
             check(std::memcmp(found, adapters[0].deviceMac, 6) != 0);
         break;
     default:
-        setKey(0, {.source = e.ownMac, .destination = mme::broadcastMac, .keySelect = 1, .key = key1,
-                   .controlValue = 0x01, .withControl = true});
+        setKey(0, {.source = e.ownMac,
+                   .destination = mme::broadcastMac,
+                   .keySelect = 1,
+                   .key = key1,
+                   .controlValue = 0x01,
+                   .withControl = true});
         // The key is the system's picture now, confirmed or not.
         check(std::memcmp(referenceBlock + mme::blockKey, key1, 8) == 0);
         break;

@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     session::NameMap want = before;
     want[mac.number()] = "Hall";
     check(names.all() == want);
-    struct stat st{};
+    struct stat st {};
     check(stat(session::namesFileName, &st) == 0 && (st.st_mode & 07777) == 0600);
     session::StationNames again;
     check(again.load() && again.all() == want);

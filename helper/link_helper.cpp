@@ -180,8 +180,7 @@ bool pump(Adapter& a, bool* moved)
 size_t drain(Adapter& a)
 {
     uint8_t scratch[maxFrame];
-    while (recv(a.fd, scratch, sizeof scratch, MSG_DONTWAIT) >= 0) {
-    }
+    while (recv(a.fd, scratch, sizeof scratch, MSG_DONTWAIT) >= 0) {}
     return a.sharedNext;
 }
 
@@ -235,9 +234,7 @@ bool serve(const Request& r)
         return r.op == opSend || reply(EBADF, 0);
     }
     switch (r.op) {
-    case opClose:
-        closeAdapter(a);
-        return reply(0, 0);
+    case opClose: closeAdapter(a); return reply(0, 0);
     case opPromiscuous:
         // Memberships count; keep at most one so a single drop undoes it.
         if (r.on != a.promiscuous) {
@@ -250,14 +247,12 @@ bool serve(const Request& r)
             a.promiscuous = r.on;
         }
         return reply(0, 0);
-    case opFilter:
-        return reply(0, static_cast<uint32_t>(drain(a)));
+    case opFilter: return reply(0, static_cast<uint32_t>(drain(a)));
     case opSend:
         // A frame the kernel will not take is lost, as on the wire.
         send(a.fd, r.frame, r.frameLength, MSG_DONTWAIT | MSG_NOSIGNAL);
         return true;
-    default:
-        return true;
+    default: return true;
     }
 }
 

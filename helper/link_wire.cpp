@@ -5,7 +5,10 @@
 namespace linkwire {
 
 namespace {
-uint32_t u32At(const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24; }
+uint32_t u32At(const uint8_t* p)
+{
+    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
 
 bool isFilterProgram(const uint8_t* p, size_t length)
 {
@@ -72,8 +75,7 @@ bool parseRequest(const uint8_t* data, size_t length, Request* out)
         r.frame = payload;
         r.frameLength = size;
         break;
-    default:
-        return false;
+    default: return false;
     }
     if (data[0] != opOpen && r.handle >= maxHandles)
         return false;

@@ -68,8 +68,8 @@ constexpr uint32_t slotFilled = 1;
 struct Request {
     Op op = opOpen;
     uint32_t handle = 0;
-    char name[IFNAMSIZ] = {};    // opOpen
-    bool on = false;             // opPromiscuous
+    char name[IFNAMSIZ] = {};        // opOpen
+    bool on = false;                 // opPromiscuous
     const uint8_t* frame = nullptr;  // opSend
     size_t frameLength = 0;
 };

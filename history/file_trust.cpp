@@ -87,7 +87,8 @@ bool Store::openChecked(const std::string& path)
     if (dir < 0) {
         const int why = errno;
         struct stat link {};
-        const bool isLink = why == ELOOP || (why == ENOTDIR && lstat(folder.c_str(), &link) == 0 && S_ISLNK(link.st_mode));
+        const bool isLink =
+            why == ELOOP || (why == ENOTDIR && lstat(folder.c_str(), &link) == 0 && S_ISLNK(link.st_mode));
         return fail(folder + ": " + (isLink ? "a symbolic link; not used" : std::strerror(why)));
     }
     struct stat st {};
@@ -96,7 +97,8 @@ bool Store::openChecked(const std::string& path)
         return fail(folder + ": " + (why.empty() ? std::strerror(errno) : why));
     }
     const std::string base = baseOf(path);
-    int fd = openat(dir, base.c_str(), (readOnly_ ? O_RDONLY : O_RDWR | O_CREAT) | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+    int fd = openat(dir, base.c_str(), (readOnly_ ? O_RDONLY : O_RDWR | O_CREAT) | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
+                    0600);
     ::close(dir);
     if (fd < 0)
         return fail(errno == ELOOP ? "is a symbolic link; not opened" : std::strerror(errno));
@@ -113,7 +115,8 @@ bool Store::openChecked(const std::string& path)
         ::close(fd);
         return fail(why);
     }
-    const int flags = (readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX;
+    const int flags =
+        (readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX;
     const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
     struct stat now {};
     const bool same = stat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino;

@@ -20,8 +20,8 @@ constexpr Family stationTime{"brennic_station_sample_timestamp_seconds",
                              "When the newest sample of a station was taken (Unix time)."};
 constexpr Family linkAverage{"brennic_link_average_rate_bytes_per_second",
                              "Average rate over the rated stations of a link's newest reply."};
-constexpr Family linkQuality{"brennic_link_quality",
-                             "Link-quality rating of a link's newest reply: 1 for the rating it has, 0 for the others."};
+constexpr Family linkQuality{
+    "brennic_link_quality", "Link-quality rating of a link's newest reply: 1 for the rating it has, 0 for the others."};
 constexpr Family linkTime{"brennic_link_reply_timestamp_seconds",
                           "When a link's newest link-statistics reply was recorded (Unix time)."};
 
@@ -54,13 +54,17 @@ std::string number(double v)
 std::string seconds(int64_t ms)
 {
     char text[40];
-    std::snprintf(text, sizeof text, "%lld.%03lld", static_cast<long long>(ms / 1000), static_cast<long long>(ms % 1000));
+    std::snprintf(text, sizeof text, "%lld.%03lld", static_cast<long long>(ms / 1000),
+                  static_cast<long long>(ms % 1000));
     return text;
 }
 
 // Rates are kept in kbit/s, 125 bytes/s each; rounding keeps 5.123 Mbps from
 // printing as 640374.99999999988.
-double bytesPerSecond(double mbps) { return static_cast<double>(static_cast<long long>(mbps * 1000.0 + (mbps < 0 ? -0.5 : 0.5))) * 125.0; }
+double bytesPerSecond(double mbps)
+{
+    return static_cast<double>(static_cast<long long>(mbps * 1000.0 + (mbps < 0 ? -0.5 : 0.5))) * 125.0;
+}
 }  // namespace
 
 std::string metricsText(const std::vector<Latest>& links, const std::map<uint64_t, std::string>& names)
@@ -70,7 +74,8 @@ std::string metricsText(const std::vector<Latest>& links, const std::map<uint64_
     for (const Latest& link : links)
         for (const Sample& s : link.stations)
             if (s.rateMbps)
-                out += stationRate.name + labels(s.adapter, s.device, &s.station) + " " + number(bytesPerSecond(*s.rateMbps)) + "\n";
+                out += stationRate.name + labels(s.adapter, s.device, &s.station) + " " +
+                       number(bytesPerSecond(*s.rateMbps)) + "\n";
     head(out, stationTime, "seconds");
     for (const Latest& link : links)
         for (const Sample& s : link.stations)
@@ -87,7 +92,8 @@ std::string metricsText(const std::vector<Latest>& links, const std::map<uint64_
                    (link.reply.rating == rating::texts[i] ? "1" : "0") + "\n";
     head(out, linkTime, "seconds");
     for (const Latest& link : links)
-        out += linkTime.name + labels(link.reply.adapter, link.reply.device, nullptr) + " " + seconds(link.reply.timeMs) + "\n";
+        out += linkTime.name + labels(link.reply.adapter, link.reply.device, nullptr) + " " +
+               seconds(link.reply.timeMs) + "\n";
     out += stationInfoText(links, names);
     out += "# EOF\n";
     return out;

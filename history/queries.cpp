@@ -65,13 +65,14 @@ bool Store::forEachSample(const Filter& filter, const std::function<void(const R
     while ((rc = r.step()) == SQLITE_ROW) {
         RawSample row{timeOf(r.integer(0)), 0, r.integer(1), r.integer(2), 0, std::nullopt};
         sqlite3_stmt* h = r.handle();
-        const bool whole = unpackStations(sqlite3_column_blob(h, 3), sqlite3_column_bytes(h, 3), [&](const PackedStation& p) {
-            if (!anyStation && p.station != station)
-                return;
-            row.station = p.station;
-            row.kbps = p.kbps;
-            visit(row);
-        });
+        const bool whole =
+            unpackStations(sqlite3_column_blob(h, 3), sqlite3_column_bytes(h, 3), [&](const PackedStation& p) {
+                if (!anyStation && p.station != station)
+                    return;
+                row.station = p.station;
+                row.kbps = p.kbps;
+                visit(row);
+            });
         if (!whole)
             return damagedRow();
     }
@@ -171,8 +172,9 @@ std::vector<ReplyRow> Store::replies(const Filter& filter)
     if (!begin(deadline::queryMs) || !loadMacs() || !lookupMac(filter.adapter, &link.adapter, &link.anyAdapter) ||
         !lookupMac(filter.device, &link.device, &link.anyDevice))
         return rows;
-    const std::string sql = "SELECT id, adapter, device, average, rating, stations FROM log WHERE id >= ?1 AND id < ?2" +
-                            link.conditions("") + " ORDER BY id";
+    const std::string sql =
+        "SELECT id, adapter, device, average, rating, stations FROM log WHERE id >= ?1 AND id < ?2" +
+        link.conditions("") + " ORDER BY id";
     Stmt s(db_, sql.c_str());
     if (!s.ok()) {
         failQuery(sqlite3_errcode(db_));
@@ -209,9 +211,8 @@ std::vector<Latest> Store::latest()
     if (!begin(deadline::queryMs) || !loadMacs())
         return links;
     // Station 0 is the link's own newest reply and sorts first within the link.
-    Stmt s(db_,
-           "SELECT l.adapter, l.device, l.station, l.reply, r.average, r.rating, r.stations"
-           " FROM latest l JOIN log r ON r.id = l.reply ORDER BY l.adapter, l.device, l.station");
+    Stmt s(db_, "SELECT l.adapter, l.device, l.station, l.reply, r.average, r.rating, r.stations"
+                " FROM latest l JOIN log r ON r.id = l.reply ORDER BY l.adapter, l.device, l.station");
     if (!s.ok()) {
         failQuery(sqlite3_errcode(db_));
         return links;

@@ -18,8 +18,8 @@ constexpr size_t maxStations = 128;
 // Each record deletes what has expired since the last, at most 16 replies (240
 // samples, a fraction of a millisecond): a shortened retention is caught up
 // 16 times as fast as replies come, and no tick waits for a big delete.
-constexpr int pruneEvery = 1;      // records
-constexpr int pruneBatch = 16;     // replies
+constexpr int pruneEvery = 1;         // records
+constexpr int pruneBatch = 16;        // replies
 constexpr int checkpointEvery = 256;  // records: about 4 MB of log
 constexpr int64_t msPerDay = 86400000;
 

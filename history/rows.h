@@ -28,7 +28,7 @@ struct Reply {
     std::string device;   // the local powerline device behind it
     std::vector<StationRate> stations;
     std::optional<double> averageMbps;
-    std::string rating;   // "Link Quality: Poor", "... Fair" or "... Excellent"
+    std::string rating;            // "Link Quality: Poor", "... Fair" or "... Excellent"
     std::string adapterName = {};  // the adapter's interface name; empty: not known
 };
 
@@ -36,10 +36,10 @@ struct Reply {
 struct Filter {
     std::string station;
     std::string adapter;
-    std::string adapterName;             // every adapter recorded under this interface name
+    std::string adapterName;  // every adapter recorded under this interface name
     std::string device;
-    int64_t sinceMs = 0;                 // inclusive
-    int64_t untilMs = INT64_MAX;         // exclusive
+    int64_t sinceMs = 0;          // inclusive
+    int64_t untilMs = INT64_MAX;  // exclusive
 };
 
 // Rows carry MACs as 48-bit numbers (Mac(number).text() gives the text): a month is a
@@ -56,8 +56,8 @@ struct Sample {
 struct Bucket {
     int64_t startMs = 0;
     uint64_t adapter = 0, device = 0, station = 0;
-    int count = 0;                       // samples with a rate
-    int total = 0;                       // samples, null rates included
+    int count = 0;  // samples with a rate
+    int total = 0;  // samples, null rates included
     std::optional<double> minMbps, avgMbps, maxMbps;
 };
 

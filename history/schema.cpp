@@ -48,8 +48,8 @@ using SchemaRows = std::vector<std::tuple<std::string, std::string, std::string,
 bool schemaRows(sqlite3* db, SchemaRows* rows)
 {
     sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT type, name, tbl_name, ifnull(sql, '') FROM sqlite_master ORDER BY type, name", -1,
-                           &s, nullptr) != SQLITE_OK)
+    if (sqlite3_prepare_v2(db, "SELECT type, name, tbl_name, ifnull(sql, '') FROM sqlite_master ORDER BY type, name",
+                           -1, &s, nullptr) != SQLITE_OK)
         return false;
     int rc;
     auto text = [&](int c) {
@@ -182,7 +182,8 @@ bool Store::migrateRows()
             // Samples are numbered old reply id * 128 + position.
             while (rs == SQLITE_ROW && s.integer(0) / 128 <= old) {
                 if (s.integer(0) / 128 == old)
-                    packStation(stations, s.integer(1), s.isNull(2) ? std::nullopt : std::optional<int64_t>(s.integer(2)));
+                    packStation(stations, s.integer(1),
+                                s.isNull(2) ? std::nullopt : std::optional<int64_t>(s.integer(2)));
                 rs = s.step();
             }
             if (rs != SQLITE_ROW && rs != SQLITE_DONE)

@@ -12,14 +12,10 @@ int64_t spanMs(HistorySpan span)
 {
     constexpr int64_t hour = 3600000;
     switch (span) {
-    case HistorySpan::hour:
-        return hour;
-    case HistorySpan::day:
-        return 24 * hour;
-    case HistorySpan::week:
-        return 7 * 24 * hour;
-    case HistorySpan::month:
-        break;
+    case HistorySpan::hour: return hour;
+    case HistorySpan::day: return 24 * hour;
+    case HistorySpan::week: return 7 * 24 * hour;
+    case HistorySpan::month: break;
     }
     return 30 * 24 * hour;
 }
@@ -30,14 +26,10 @@ int64_t bucketFor(HistorySpan span)
 {
     constexpr int64_t minute = 60000;
     switch (span) {
-    case HistorySpan::hour:
-        return 0;
-    case HistorySpan::day:
-        return 5 * minute;
-    case HistorySpan::week:
-        return 30 * minute;
-    case HistorySpan::month:
-        break;
+    case HistorySpan::hour: return 0;
+    case HistorySpan::day: return 5 * minute;
+    case HistorySpan::week: return 30 * minute;
+    case HistorySpan::month: break;
     }
     return 120 * minute;
 }

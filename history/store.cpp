@@ -24,7 +24,7 @@ int64_t monotonicNs()
 // Temporary data (sorts, the quick check's) stays in memory up to this; a file
 // cannot make one of these programs fill a disk.
 constexpr int64_t heapLimit = 512ll << 20;
-constexpr int cachePages = -16384;    // KiB: 16 MB of page cache
+constexpr int cachePages = -16384;  // KiB: 16 MB of page cache
 
 }  // namespace
 
@@ -112,8 +112,8 @@ bool Store::open(const std::string& path, Mode mode)
     // WAL keeps readers and the writer apart; NORMAL loses nothing to a killed
     // process. Checkpoints are ours to run (startCheckpoint), not the commit's.
     bool ok = checkSchema();
-    ok = ok && (readOnly_ || (journalWal() && exec("PRAGMA synchronous=NORMAL") && exec("PRAGMA wal_autocheckpoint=0") &&
-                              exec("PRAGMA journal_size_limit=4194304")));
+    ok = ok && (readOnly_ || (journalWal() && exec("PRAGMA synchronous=NORMAL") &&
+                              exec("PRAGMA wal_autocheckpoint=0") && exec("PRAGMA journal_size_limit=4194304")));
     ok = ok && migrate();
     if (ok && !readOnly_) {
         statements_ = std::make_unique<Statements>(db_);
@@ -140,7 +140,8 @@ bool Store::configure()
     if (limit == 0 || limit > heapLimit)
         sqlite3_hard_heap_limit64(heapLimit);
     sqlite3_progress_handler(
-        db_, 1000, [](void* deadline) { return monotonicNs() > *static_cast<int64_t*>(deadline) ? 1 : 0; }, &deadlineNs_);
+        db_, 1000, [](void* deadline) { return monotonicNs() > *static_cast<int64_t*>(deadline) ? 1 : 0; },
+        &deadlineNs_);
     sqlite3_busy_timeout(db_, busyTimeoutMs);
     const std::string cache = "PRAGMA cache_size=" + std::to_string(cachePages);
     // A temporary index over a month of samples costs more than the query it serves.

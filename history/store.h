@@ -25,8 +25,8 @@ constexpr int schemaVersion = 3;
 // How long an operation may run before its statement is stopped: far above
 // what the largest store takes, far below a hang.
 namespace deadline {
-constexpr int64_t openMs = 60000;      // the schema check and a migration
-constexpr int64_t recordMs = 2000;     // one reply, inside a monitor tick
+constexpr int64_t openMs = 60000;   // the schema check and a migration
+constexpr int64_t recordMs = 2000;  // one reply, inside a monitor tick
 constexpr int64_t queryMs = 60000;
 constexpr int64_t checkMs = 600000;    // reads every page
 constexpr int64_t migrateMs = 600000;  // rewrites every row, once
@@ -128,8 +128,8 @@ private:
     bool readOnly_ = false;
     bool failed_ = false;
     bool damaged_ = false;
-    int64_t deadlineNs_ = 0;  // CLOCK_MONOTONIC
-    std::vector<uint64_t> macs_;  // MAC by id (0: none), the small table held in memory
+    int64_t deadlineNs_ = 0;                              // CLOCK_MONOTONIC
+    std::vector<uint64_t> macs_;                          // MAC by id (0: none), the small table held in memory
     std::vector<std::pair<std::string, int64_t>> names_;  // (name, adapter id) written since the open
 };
 

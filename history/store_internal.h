@@ -81,7 +81,8 @@ bool unpackStations(const void* data, int size, Visit&& visit)
     while (at < end) {
         uint64_t station = 0, code = 0, magnitude = 0;
         if (!getNumber(at, end, &station) || !getNumber(at, end, &code) || station > static_cast<uint64_t>(maxMacId) ||
-            (code == 1 && (!getNumber(at, end, &magnitude) || magnitude > (uint64_t{1} << 62))) || code > (uint64_t{1} << 62))
+            (code == 1 && (!getNumber(at, end, &magnitude) || magnitude > (uint64_t{1} << 62))) ||
+            code > (uint64_t{1} << 62))
             return false;
         PackedStation p{static_cast<int64_t>(station), std::nullopt};
         if (code == 1)
@@ -167,16 +168,14 @@ int insertRow(Stmt& put, int64_t t, int64_t adapter, int64_t device, const std::
 // The statements every record runs, prepared once per open.
 struct Store::Statements {
     explicit Statements(sqlite3* db)
-        : insertMac(db, "INSERT OR IGNORE INTO macs(mac) VALUES(?)"),
-          findMac(db, "SELECT id FROM macs WHERE mac=?"),
+        : insertMac(db, "INSERT OR IGNORE INTO macs(mac) VALUES(?)"), findMac(db, "SELECT id FROM macs WHERE mac=?"),
           putRow(db, "INSERT INTO log(id, adapter, device, average, rating, stations) VALUES(?,?,?,?,?,?)"),
           putLatest(db, "INSERT OR REPLACE INTO latest(adapter, device, station, reply) VALUES(?,?,?,?)"),
           putName(db, "INSERT OR IGNORE INTO adapter_names(name, adapter) VALUES(?,?)"),
           expired(db, "SELECT id FROM log WHERE id < ?1 ORDER BY id LIMIT ?2"),
           dropRows(db, "DELETE FROM log WHERE id <= ?"),
           dropStale(db, "DELETE FROM latest WHERE NOT EXISTS (SELECT 1 FROM log WHERE log.id = latest.reply)")
-    {
-    }
+    {}
     bool ok() const
     {
         return insertMac.ok() && findMac.ok() && putRow.ok() && putLatest.ok() && putName.ok() && expired.ok() &&

@@ -56,6 +56,8 @@ void md5Transform(uint32_t state[4], const uint8_t block[64])
 
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
 
+    // The four rounds line up as the digest's definition tabulates them.
+    // clang-format off
     ff(a, b, c, d, x[ 0],  7, 0xd76aa478);
     ff(d, a, b, c, x[ 1], 12, 0xe8c7b756);
     ff(c, d, a, b, x[ 2], 17, 0x242070db);
@@ -123,6 +125,7 @@ void md5Transform(uint32_t state[4], const uint8_t block[64])
     ii(d, a, b, c, x[11], 10, 0xbd3af235);
     ii(c, d, a, b, x[ 2], 15, 0x2ad7d2bb);
     ii(b, c, d, a, x[ 9], 21, 0xeb86d391);
+    // clang-format on
 
     state[0] += a;
     state[1] += b;

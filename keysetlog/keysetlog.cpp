@@ -131,15 +131,9 @@ void formatEventLine(int kind, int retry, const uint8_t* block, char* line)
 {
     int length;
     switch (kind) {
-    case logEeprom:
-        length = std::snprintf(line, keySetLogLineSize, "**EEPROM**");
-        break;
-    case logRam:
-        length = std::snprintf(line, keySetLogLineSize, "** RAM  **");
-        break;
-    default:
-        length = std::snprintf(line, keySetLogLineSize, "**SETNEK**Retry=%d", retry);
-        break;
+    case logEeprom: length = std::snprintf(line, keySetLogLineSize, "**EEPROM**"); break;
+    case logRam: length = std::snprintf(line, keySetLogLineSize, "** RAM  **"); break;
+    default: length = std::snprintf(line, keySetLogLineSize, "**SETNEK**Retry=%d", retry); break;
     }
     for (size_t i = 0; i < mme::paramBlockSize && length + 3 < keySetLogLineSize; ++i)
         length += std::snprintf(line + length, size_t(keySetLogLineSize - length), " %.2x", block[i]);
@@ -268,7 +262,7 @@ void appendKeySetLog(int kind, int retry, const uint8_t* reply)
     static Record single;
     Record& record = holding ? held[heldTotal++ % heldLimit] : single;
     const std::time_t now = std::time(nullptr);
-    struct tm local{};
+    struct tm local {};
     localtime_r(&now, &local);
     formatKeySetLogTime(local, record.time);
     record.kind = kind;

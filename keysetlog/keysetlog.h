@@ -7,11 +7,11 @@
 enum KeySetLogKind { logEeprom = 0, logRam = 1, logSetNek = 2 };
 
 constexpr int keySetLogTableLines = 50;
-constexpr int keySetLogLineSize = 200;   // 199 characters and a NUL
+constexpr int keySetLogLineSize = 200;  // 199 characters and a NUL
 constexpr int keySetLogLineChars = keySetLogLineSize - 1;
 constexpr int keySetLogReadLines = keySetLogTableLines - 2;  // room for the new record
-constexpr int keySetLogMaxLines = 20;    // 10 records of two lines
-constexpr int keySetLogTimeSize = 25;    // "Www Mmm DD hh:mm:ss YYYY" and a NUL
+constexpr int keySetLogMaxLines = 20;                        // 10 records of two lines
+constexpr int keySetLogTimeSize = 25;                        // "Www Mmm DD hh:mm:ss YYYY" and a NUL
 
 // The working table: lines without their line ends, oldest first.
 struct KeySetLogTable {

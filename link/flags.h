@@ -26,7 +26,7 @@ private:
     bool idle_;
 };
 extern MonitorIdleFlag busy;
-extern int sessionOpen;      // 1 from a successful session start until the sheet is cancelled
+extern int sessionOpen;  // 1 from a successful session start until the sheet is cancelled
 
 // Closes the adapters and puts the link's tables and these flags back as a fresh process has them.
 void resetLinkState();

@@ -4,7 +4,10 @@
 
 namespace mme {
 
-inline bool isStationReply(const FrameView& f) { return f.isManagement() && f.hasEntry() && f.at(offEntryType) == typeStationReply; }
+inline bool isStationReply(const FrameView& f)
+{
+    return f.isManagement() && f.hasEntry() && f.at(offEntryType) == typeStationReply;
+}
 
 // A ParamReply with its whole 50-byte block present.
 inline bool isParamReply(const FrameView& f)

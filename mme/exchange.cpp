@@ -77,9 +77,18 @@ bool awaitStationReply(Accept accept)
 void offerKeys(int a, const uint8_t* key0, const uint8_t* key1, const uint8_t* key1Destination)
 {
     const uint8_t* own = adapters[a].ownMac;
-    setKey(a, {.source = own, .destination = broadcastMac, .keySelect = 0, .key = key0, .controlValue = 0x00,
-               .withControl = true, .provisional = true});
-    setKey(a, {.source = own, .destination = key1Destination, .keySelect = 1, .key = key1, .controlValue = 0x01,
+    setKey(a, {.source = own,
+               .destination = broadcastMac,
+               .keySelect = 0,
+               .key = key0,
+               .controlValue = 0x00,
+               .withControl = true,
+               .provisional = true});
+    setKey(a, {.source = own,
+               .destination = key1Destination,
+               .keySelect = 1,
+               .key = key1,
+               .controlValue = 0x01,
                .provisional = true});
     sendControlFrame(a, own, broadcastMac, referenceBlock[blockControlFlags] | controlFlagsAlways,
                      referenceBlock[blockControlMark] | controlMarkProvisional, 0x01);
@@ -89,8 +98,7 @@ void offerKeys(int a, const uint8_t* key0, const uint8_t* key1, const uint8_t* k
 void busyWaitMs(uint32_t ms)
 {
     DWORD start = GetTickCount();
-    while (GetTickCount() - start < ms) {
-    }
+    while (GetTickCount() - start < ms) {}
 }
 
 bool setKey(int a, const KeyFrame& frame)
@@ -170,10 +178,19 @@ bool findRemoteDevice(const uint8_t* key0, const uint8_t* key1, uint8_t* respond
 bool setLocalKeys(const uint8_t* key0, const uint8_t* key1)
 {
     int a = selectedAdapter;
-    setKey(a, {.source = adapters[a].ownMac, .destination = broadcastMac, .keySelect = 0, .key = key0,
-               .controlValue = 0x01, .withControl = true, .provisional = true});
-    setKey(a, {.source = adapters[a].ownMac, .destination = broadcastMac, .keySelect = 1, .key = key1,
-               .controlValue = 0x01, .withControl = true});
+    setKey(a, {.source = adapters[a].ownMac,
+               .destination = broadcastMac,
+               .keySelect = 0,
+               .key = key0,
+               .controlValue = 0x01,
+               .withControl = true,
+               .provisional = true});
+    setKey(a, {.source = adapters[a].ownMac,
+               .destination = broadcastMac,
+               .keySelect = 1,
+               .key = key1,
+               .controlValue = 0x01,
+               .withControl = true});
     return true;
 }
 

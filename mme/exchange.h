@@ -18,7 +18,7 @@ struct KeyFrame {
     uint8_t keySelect = 0;                 // 0: key0, the device's own key; 1: key1, the network key
     const uint8_t* key = nullptr;          // 8 bytes
     uint8_t controlValue = 0;
-    bool withControl = false;              // a control entry follows the key
+    bool withControl = false;  // a control entry follows the key
     // Marked provisional; the reference block keeps its control bytes.
     bool provisional = false;
 };

@@ -25,15 +25,24 @@ bool monitorRunning = false;
 DWORD origin = 0;        // mark 0; mark k falls at origin + 100 k
 uint32_t marksDone = 0;  // the marks counted so far
 bool catchingUp = false;
-bool planned = false;     // the timer waits for plannedMark
+bool planned = false;  // the timer waits for plannedMark
 uint32_t plannedMark = 0;
-bool heldTick = false;    // plannedMark is the one tick owed for marks the thread was held through
-DWORD loopWokeAt = 0;     // marks after it passed while something held the thread
+bool heldTick = false;  // plannedMark is the one tick owed for marks the thread was held through
+DWORD loopWokeAt = 0;   // marks after it passed while something held the thread
 
 bool isActionSecond(int second)
 {
     switch (second) {
-    case 15: case 45: case 18: case 48: case 21: case 51: case 24: case 54: case 27: case 57: return true;
+    case 15:
+    case 45:
+    case 18:
+    case 48:
+    case 21:
+    case 51:
+    case 24:
+    case 54:
+    case 27:
+    case 57: return true;
     default: return false;
     }
 }
@@ -71,20 +80,15 @@ bool runSecondAction(int a)
                 sendStationQuery(a, e.ownMac, s.mac);
         return true;
     case 21:
-    case 51:
-        sendLinkStatsQuery(a, e.ownMac, broadcastMac);
-        return true;
+    case 51: sendLinkStatsQuery(a, e.ownMac, broadcastMac); return true;
     case 24:
     case 54:
         if (e.paramsSeen)
             paramQuery(a, selectorEeprom);
         return true;
     case 27:
-    case 57:
-        paramQuery(a, selectorRam);
-        return true;
-    default:
-        return false;
+    case 57: paramQuery(a, selectorRam); return true;
+    default: return false;
     }
 }
 

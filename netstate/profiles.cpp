@@ -42,8 +42,7 @@ void reportSaveFailure(const char* what)
 {
     saveError = std::strerror(errno);
     std::fprintf(stderr, "%s: cannot save %s: %s: %s (the previous file is kept)\n", program_invocation_short_name,
-                 profileFileName, what,
-                 std::strerror(errno));
+                 profileFileName, what, std::strerror(errno));
 }
 }  // namespace
 
@@ -132,13 +131,14 @@ bool saveProfiles()
     std::string refused = platform::refusedFile(profileFileName);
     struct stat st;
     if (refused.empty() && refusedAtLoad && lstat(profileFileName, &st) == 0)
-        refused = std::string("was not read when ") + program_invocation_short_name + " started; start it again to read it";
+        refused =
+            std::string("was not read when ") + program_invocation_short_name + " started; start it again to read it";
     else if (!refused.empty())
         refused = "is " + refused;
     if (!refused.empty()) {
         saveError = std::string(profileFileName) + " " + refused;
-        std::fprintf(stderr, "%s: cannot save %s: it %s (the file is left as it is)\n",
-                     program_invocation_short_name, profileFileName, refused.c_str());
+        std::fprintf(stderr, "%s: cannot save %s: it %s (the file is left as it is)\n", program_invocation_short_name,
+                     profileFileName, refused.c_str());
         return false;
     }
     const platform::Replaced r =
@@ -168,8 +168,7 @@ int startSession()
             std::fprintf(stderr, "%s: no network adapter could be opened\n", program_invocation_short_name);
         else
             std::fprintf(stderr, "%s: no supported powerline device answered on %d network adapter%s\n",
-                         program_invocation_short_name,
-                         adapterCount, adapterCount == 1 ? "" : "s");
+                         program_invocation_short_name, adapterCount, adapterCount == 1 ? "" : "s");
         closeAdapters();
         return 0;
     }

@@ -79,7 +79,7 @@ extern int startAdapterCount;
 
 int findDevicePassword(const char* text);  // -1 when no entry holds it
 int hasDevicePassword(const char* text);
-int firstFreeDevicePassword();             // -1 when all 32 are in use
+int firstFreeDevicePassword();  // -1 when all 32 are in use
 
 // Field text of at most the field's size, whether or not the field holds a NUL.
 size_t fieldLength(const char* field, size_t size);

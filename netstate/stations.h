@@ -34,10 +34,9 @@ LinkQuality linkQualityFor(double average);
 double averageRate();
 
 struct StationRow {
-    std::string mac;   // "%.2x:%.2x:%.2x:%.2x:%.2x:%.2x"
-    std::string rate;  // "%.2f", or "*" without an estimate
+    std::string mac;        // "%.2x:%.2x:%.2x:%.2x:%.2x:%.2x"
+    std::string rate;       // "%.2f", or "*" without an estimate
     double rateMbps = 0.0;  // 0.0: no estimate
 };
 // One row per in-use entry, in table order.
 std::vector<StationRow> stationRows();
-

@@ -20,8 +20,7 @@ void Sleep(DWORD ms)
         return;
     }
     timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) == -1 && errno == EINTR) {
-    }
+    while (nanosleep(&ts, &ts) == -1 && errno == EINTR) {}
 }
 
 namespace platform {

@@ -56,7 +56,7 @@ int openLockDirectory(const char* name)
 // users' copies, of whoever may read the file.
 std::string holder(int fd, const struct stat& st, short type)
 {
-    struct flock probe{};
+    struct flock probe {};
     probe.l_type = type;
     probe.l_whence = SEEK_SET;
     if (fcntl(fd, F_OFD_GETLK, &probe) != 0 || probe.l_type == F_UNLCK)
@@ -94,7 +94,7 @@ InstanceLock takeSystemLock(const char* name)
         return InstanceLock::taken;
     }
     const bool service = st.st_uid == geteuid();
-    struct flock lock{};
+    struct flock lock {};
     lock.l_type = service ? F_WRLCK : F_RDLCK;
     lock.l_whence = SEEK_SET;  // l_start and l_len 0: the whole file
     if (fcntl(fd, F_OFD_SETLK, &lock) == 0)
@@ -104,8 +104,10 @@ InstanceLock takeSystemLock(const char* name)
     if (service)
         std::fprintf(stderr, "%s: %s is running; not starting while it does\n", name, who.c_str());
     else
-        std::fprintf(stderr, "%s: %s is running and holds the adapters; "
-                             "stop it first: sudo systemctl stop brennic-history.service\n", name, who.c_str());
+        std::fprintf(stderr,
+                     "%s: %s is running and holds the adapters; "
+                     "stop it first: sudo systemctl stop brennic-history.service\n",
+                     name, who.c_str());
     return InstanceLock::heldBySystem;
 }
 

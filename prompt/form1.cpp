@@ -18,19 +18,19 @@ namespace {
 
 constexpr char caption[] = "Veltaro RLA-7070 Utilities - Connect Hardware";
 // Word for word, "an USB port" and the two blanks after "launch." included.
-constexpr char label1Text[] =
-    "To complete the installation of your RLA-7070 USB adapter plug it into an USB port on "
-    "your PC now.";
-constexpr char label2Text[] =
-    "If this is the first time this adapter has been installed, the Windows Found New "
-    "Hardware Wizard will launch.  Complete the wizard and press the OK button below when "
-    "finished.";
+constexpr char label1Text[] = "To complete the installation of your RLA-7070 USB adapter plug it into an USB port on "
+                              "your PC now.";
+constexpr char label2Text[] = "If this is the first time this adapter has been installed, the Windows Found New "
+                              "Hardware Wizard will launch.  Complete the wizard and press the OK button below when "
+                              "finished.";
 
-void place(QWidget* w, int left, int top, int width, int height) {
+void place(QWidget* w, int left, int top, int width, int height)
+{
     w->setGeometry(px(left), px(top), px(width), px(height));
 }
 
-QLabel* picture(QWidget* parent, const char* name, const char* file) {
+QLabel* picture(QWidget* parent, const char* name, const char* file)
+{
     auto* label = new QLabel(parent);
     label->setObjectName(QString::fromLatin1(name));
     label->setPixmap(QPixmap(QString::fromLatin1(file)));
@@ -39,7 +39,8 @@ QLabel* picture(QWidget* parent, const char* name, const char* file) {
     return label;
 }
 
-QLabel* text(QWidget* parent, const char* name, const char* content) {
+QLabel* text(QWidget* parent, const char* name, const char* content)
+{
     auto* label = new QLabel(QString::fromLatin1(content), parent);
     label->setObjectName(QString::fromLatin1(name));
     label->setWordWrap(true);
@@ -47,22 +48,24 @@ QLabel* text(QWidget* parent, const char* name, const char* content) {
     return label;
 }
 
-bool fits(const QFont& font, const QLabel* label) {
+bool fits(const QFont& font, const QLabel* label)
+{
     const QRect box = label->contentsRect();
-    const QRect used = QFontMetrics(font).boundingRect(
-        QRect(box.left(), box.top(), box.width(), 1 << 20),
-        Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, label->text());
+    const QRect used = QFontMetrics(font).boundingRect(QRect(box.left(), box.top(), box.width(), 1 << 20),
+                                                       Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, label->text());
     return used.height() <= box.height() && used.width() <= box.width();
 }
 
 // Tahoma 8 pt. Where Tahoma is missing, the face that stands in for it runs
 // wider and taller, and the last lines would fall outside the fixed label
 // boxes; the size then steps down until both texts fit.
-void setLabelFont(QLabel* a, QLabel* b) {
+void setLabelFont(QLabel* a, QLabel* b)
+{
     QFont font(QStringLiteral("Tahoma"));
     for (double points = 8.0; points >= 6.0; points -= 0.25) {
         font.setPointSizeF(points);
-        if (fits(font, a) && fits(font, b)) break;
+        if (fits(font, a) && fits(font, b))
+            break;
     }
     a->setFont(font);
     b->setFont(font);
@@ -70,7 +73,8 @@ void setLabelFont(QLabel* a, QLabel* b) {
 
 }  // namespace
 
-Form1::Form1(QWidget* parent) : QWidget(parent) {
+Form1::Form1(QWidget* parent) : QWidget(parent)
+{
     initPromptResources();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromLatin1(caption));
@@ -79,8 +83,8 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
     icon.addFile(QStringLiteral(":/prompt/icon64.png"));
     setWindowIcon(icon);
     // A fixed single border: the form is not resized or maximised.
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setFixedSize(px(formWidthTwips), px(formHeightTwips));
 
     image2 = picture(this, "Image2", ":/prompt/banner.png");
@@ -108,7 +112,8 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
     connect(command1, &QPushButton::clicked, this, &Form1::command1Click);
 }
 
-void Form1::command1Click() {
+void Form1::command1Click()
+{
     emit endRequested();
     close();
     // Ends the program at once, even if some other window were still open.

@@ -8,7 +8,8 @@
 
 #include <sys/auxv.h>
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc == 2 && std::string(argv[1]) == "--version") {
         std::printf("pelmora %s\n", BRENNIC_VERSION);
         return 0;

@@ -41,10 +41,10 @@ enum class Box {
     invalidNetworkPassword,  // a network password field that fails the rules
     invalidDevicePassword,
     duplicatePassword,
-    noResponse,              // no device answered the device password
-    listFull,                // all 32 device passwords in use
-    saveFailed,              // "wizard.data" could not be written: see saveError
-    linkLost,                // the adapters' helper ended: nothing more was sent, nothing saved
+    noResponse,  // no device answered the device password
+    listFull,    // all 32 device passwords in use
+    saveFailed,  // "wizard.data" could not be written: see saveError
+    linkLost,    // the adapters' helper ended: nothing more was sent, nothing saved
 };
 const char* boxCaption(Box box);
 const char* boxText(Box box);

@@ -13,9 +13,9 @@ namespace session {
 
 struct DegradationRule {
     double fraction = 0.5;
-    int64_t normalMs = 7 * 86400000LL;   // the median is over this much history
-    int64_t leastHistoryMs = 86400000;   // and counts once the station is this long known
-    int64_t holdMs = 600000;             // bad this long, sample after sample
+    int64_t normalMs = 7 * 86400000LL;  // the median is over this much history
+    int64_t leastHistoryMs = 86400000;  // and counts once the station is this long known
+    int64_t holdMs = 600000;            // bad this long, sample after sample
 };
 
 // The median of the rated samples within the rule's normal span before

@@ -64,7 +64,10 @@ void setAllChecked(const char* password, SetAllResult& result)
     std::memcpy(profile.networkPassword, password, passwordFieldSize);
     uint8_t networkKey[keyLength];
     std::memcpy(networkKey, deriveKey(profile.networkPassword), keyLength);
-    setKey(a, {.source = adapters[a].ownMac, .destination = mme::broadcastMac, .keySelect = 1, .key = networkKey,
+    setKey(a, {.source = adapters[a].ownMac,
+               .destination = mme::broadcastMac,
+               .keySelect = 1,
+               .key = networkKey,
                .controlValue = 0x01});
 
     bool reached[devicePasswordsPerProfile] = {};

@@ -14,11 +14,11 @@ using ::passwordMaxLength;  // the longest password the rules take
 
 // One remote device of the Advanced page's list and what Set All did with it.
 struct DeviceStatus {
-    int index = 0;          // entry of the profile's device-password table
+    int index = 0;  // entry of the profile's device-password table
     std::string password;
-    std::string mac;        // the device that answered it
-    bool keySet = false;    // the last Set All reached it
-    bool ok = false;        // this call reached it
+    std::string mac;      // the device that answered it
+    bool keySet = false;  // the last Set All reached it
+    bool ok = false;      // this call reached it
 };
 std::vector<DeviceStatus> devicePasswords();
 
@@ -35,8 +35,8 @@ SetAllResult setAll(std::string_view networkPassword);
 // back on the stored network key.
 struct AddResult : SetAllResult {
     bool added = false;
-    int index = -1;         // its entry
-    std::string mac;        // the device that answered
+    int index = -1;   // its entry
+    std::string mac;  // the device that answered
 };
 AddResult add(std::string_view devicePassword, std::string_view networkPassword);
 

@@ -18,7 +18,11 @@ long decode(std::string_view text, size_t* at)
 {
     const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned lead = byte(*at);
-    const int extra = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2 : (lead & 0xF8) == 0xF0 ? 3 : -1;
+    const int extra = lead < 0x80             ? 0
+                      : (lead & 0xE0) == 0xC0 ? 1
+                      : (lead & 0xF0) == 0xE0 ? 2
+                      : (lead & 0xF8) == 0xF0 ? 3
+                                              : -1;
     if (extra < 0 || text.size() - *at <= static_cast<size_t>(extra))
         return -1;
     long c = lead & (0x7F >> extra);
@@ -58,7 +62,8 @@ void parseNames(std::string_view data, NameMap* names)
 bool checkName(std::string_view text, std::string* name, std::string* why)
 {
     const size_t first = text.find_first_not_of(' ');
-    text = first == std::string_view::npos ? std::string_view{} : text.substr(first, text.find_last_not_of(' ') + 1 - first);
+    text = first == std::string_view::npos ? std::string_view{}
+                                           : text.substr(first, text.find_last_not_of(' ') + 1 - first);
     size_t characters = 0;
     for (size_t at = 0; at < text.size(); ++characters) {
         const long c = decode(text, &at);
@@ -126,7 +131,9 @@ bool StationNames::load()
 bool StationNames::loadIfChanged()
 {
     const Stamp now = current();
-    const auto same = [](const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; };
+    const auto same = [](const timespec& a, const timespec& b) {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    };
     if (now.device == read_.device && now.inode == read_.inode && now.size == read_.size &&
         same(now.modified, read_.modified) && same(now.changed, read_.changed))
         return readOk_;
@@ -163,8 +170,8 @@ bool StationNames::set(Mac mac, std::string_view text)
     if (!refused.empty())
         error_ = path_ + " is " + refused;
     else if (file.size() > namesFileMaxBytes)
-        error_ = "too many names: " + path_ + " would be larger than " + std::to_string(namesFileMaxBytes / 1024) +
-                 " KiB";
+        error_ =
+            "too many names: " + path_ + " would be larger than " + std::to_string(namesFileMaxBytes / 1024) + " KiB";
     if (!error_.empty()) {
         names_ = before;
         return false;

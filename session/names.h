@@ -17,7 +17,7 @@ namespace session {
 using frames::Mac;
 
 constexpr const char* namesFileName = "station-names";  // in the folder the program runs in
-constexpr size_t nameMaxCharacters = 32;                  // code points
+constexpr size_t nameMaxCharacters = 32;                // code points
 // A file larger than this is not read, nor replaced: it is nothing this program wrote.
 constexpr size_t namesFileMaxBytes = 64 * 1024;
 
@@ -66,7 +66,7 @@ private:
     std::string path_;
     NameMap names_;
     std::string error_;
-    Stamp read_;         // the file as load() found it
+    Stamp read_;          // the file as load() found it
     bool readOk_ = true;  // and what load() made of it
 };
 

@@ -116,8 +116,12 @@ PasswordResult setLocal(std::string_view text)
         std::memcpy(profile.networkPassword, password, sizeof password);
         uint8_t networkKey[keyLength];
         std::memcpy(networkKey, deriveKey(profile.networkPassword), keyLength);
-        result.sent = setKey(a, {.source = adapters[a].ownMac, .destination = mme::broadcastMac, .keySelect = 1,
-                                 .key = networkKey, .controlValue = 0x01, .withControl = true});
+        result.sent = setKey(a, {.source = adapters[a].ownMac,
+                                 .destination = mme::broadcastMac,
+                                 .keySelect = 1,
+                                 .key = networkKey,
+                                 .controlValue = 0x01,
+                                 .withControl = true});
         result.confirmed = result.sent && lastKeyConfirmed == 1;
         result.asked = lastKeyConfirmed != -1;
         saveInto(result);

@@ -16,8 +16,8 @@ namespace session {
 // What the monitor shows, as the callers take it.
 using ::LinkQuality;
 using ::MonitorView;
-using ::StationRow;
 using ::scanTimeoutMs;  // the scan timer ends every scan after this
+using ::StationRow;
 
 // Selects adapter `a` (kept when out of range or without a device) and starts a scan.
 void connect(int a);
@@ -27,7 +27,7 @@ void connect(int a);
 struct ScanResult {
     std::vector<StationRow> stations;  // in table order
     LinkQuality quality{};
-    double average = 0.0;              // Mbps over the rated stations
+    double average = 0.0;  // Mbps over the rated stations
 };
 // The Network page's Scan: the bars step until the scan ends.
 void beginScan();

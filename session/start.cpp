@@ -19,11 +19,7 @@
 namespace session {
 
 const char* const deviceTypeNames[deviceTypeNameCount] = {
-    "Orvane QM4410A",
-    "Orvane QM44 (USB)",
-    "Orvane QM44 (Router/AP)",
-    "Orvane QM44 (Ethernet)",
-    "Orvane QM4410B",
+    "Orvane QM4410A", "Orvane QM44 (USB)", "Orvane QM44 (Router/AP)", "Orvane QM44 (Ethernet)", "Orvane QM4410B",
 };
 
 namespace {

@@ -12,12 +12,12 @@ namespace session {
 // An adapter of the session and the local powerline device behind it.
 struct AdapterInfo {
     int index = 0;
-    std::string name;        // the interface name
-    std::string mac;         // "aa:bb:cc:dd:ee:ff"
+    std::string name;  // the interface name
+    std::string mac;   // "aa:bb:cc:dd:ee:ff"
     bool devicePresent = false;
     int deviceType = 0;
-    std::string deviceMac;   // empty without a device
-    std::string typeName;    // deviceTypeName(deviceType)
+    std::string deviceMac;  // empty without a device
+    std::string typeName;   // deviceTypeName(deviceType)
     // A device answered at the latest start: the Device page's rows are numbered over these.
     bool listed = false;
 };

@@ -160,7 +160,8 @@ void AdvancedPage::add()
     showBox(this, result);
     // A text too long for the field's rules is left as typed.
     bool tooLong = device.size() > session::passwordMaxLength;
-    if (result.box != session::Box::invalidNetworkPassword && !(result.box == session::Box::invalidDevicePassword && tooLong))
+    if (result.box != session::Box::invalidNetworkPassword &&
+        !(result.box == session::Box::invalidDevicePassword && tooLong))
         devicePasswordEdit_->selectAll();
 }
 

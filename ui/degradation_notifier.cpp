@@ -17,8 +17,7 @@ constexpr int checkEveryMs = 60000;
 
 DegradationNotifier::DegradationNotifier(QObject* parent, std::optional<QDBusConnection> bus)
     : QObject(parent), bus_(std::move(bus))
-{
-}
+{}
 
 void DegradationNotifier::startChecking()
 {
@@ -37,7 +36,8 @@ int DegradationNotifier::check(const std::string& databasePath, int64_t nowMs)
     for (const session::StationRow& row : session::currentStations().stations) {
         Station& seen = stations_[row.mac];
         if (nowMs - seen.normalAtMs >= quietMs || nowMs < seen.normalAtMs) {
-            seen.normal = session::normalRate(session::stationSamples(store, row.mac, nowMs - rule.normalMs, nowMs), nowMs);
+            seen.normal =
+                session::normalRate(session::stationSamples(store, row.mac, nowMs - rule.normalMs, nowMs), nowMs);
             seen.normalAtMs = nowMs;
         }
         const std::vector<history::Sample> recent =
@@ -56,7 +56,8 @@ int DegradationNotifier::check(const std::string& databasePath, int64_t nowMs)
         const QString station = QString::fromStdString(row.mac);
         const QString now = current ? QString::asprintf("%.2f Mbps", *current) : QStringLiteral("*");
         if (degraded) {
-            const QString usual = seen.normal ? QString::asprintf(", its usual rate is %.2f Mbps", *seen.normal) : QString();
+            const QString usual =
+                seen.normal ? QString::asprintf(", its usual rate is %.2f Mbps", *seen.normal) : QString();
             sent += notify(QStringLiteral("Powerline link to %1 degraded").arg(station),
                            QStringLiteral("For 10 minutes at %1%2.").arg(now, usual));
         } else {

@@ -21,14 +21,10 @@
 QString deviceTypeName(int deviceType) { return QString::fromStdString(session::deviceTypeName(deviceType)); }
 
 DevicePage::DevicePage(QWidget* parent)
-    : QWidget(parent),
-      stateText_(new QLineEdit(this)),
-      deviceList_(new QTreeWidget(this)),
+    : QWidget(parent), stateText_(new QLineEdit(this)), deviceList_(new QTreeWidget(this)),
       refreshButton_(new QPushButton(QStringLiteral("Refresh"), this)),
-      connectButton_(new QPushButton(QStringLiteral("Connect"), this)),
-      statusText_(new QLabel(this)),
-      qualityBar_(new QProgressBar(this)),
-      bar_(qualityBar_)
+      connectButton_(new QPushButton(QStringLiteral("Connect"), this)), statusText_(new QLabel(this)),
+      qualityBar_(new QProgressBar(this)), bar_(qualityBar_)
 {
     devicePageWindow = this;
     setObjectName(QStringLiteral("devicePage"));
@@ -42,10 +38,11 @@ DevicePage::DevicePage(QWidget* parent)
     stateText_->setGeometry(dluRect(45, 20, 228, 14));
     stateLabel->setBuddy(stateText_);
 
-    auto* intro = new QLabel(QStringLiteral("The powerline devices connected to your PC are shown below.  You can select a "
-                                            "desired local device from the list, and click the 'Connect' button to "
-                                            "access your network."),
-                             this);
+    auto* intro =
+        new QLabel(QStringLiteral("The powerline devices connected to your PC are shown below.  You can select a "
+                                  "desired local device from the list, and click the 'Connect' button to "
+                                  "access your network."),
+                   this);
     intro->setWordWrap(true);
     intro->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     intro->setGeometry(dluRect(27, 51, 241, 28));

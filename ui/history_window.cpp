@@ -115,7 +115,8 @@ HistoryWindow::HistoryWindow(const QString& stationMac, QWidget* parent, History
 
     view_->setObjectName(QStringLiteral("historyChart"));
     view_->setRenderHint(QPainter::Antialiasing);
-    view_->setToolTip(QStringLiteral("Drag across a span or turn the wheel to zoom; double-click shows the whole span."));
+    view_->setToolTip(
+        QStringLiteral("Drag across a span or turn the wheel to zoom; double-click shows the whole span."));
     view_->describe = [this](const QString& line, const QPointF& p) { return describe(line, p); };
     view_->zoomTo = [this](qreal from, qreal to) { zoomTo(static_cast<int64_t>(from), static_cast<int64_t>(to)); };
     view_->zoomReset = [this] { resetZoom(); };
@@ -172,8 +173,8 @@ HistoryWindow::HistoryWindow(const QString& stationMac, QWidget* parent, History
     layout->addWidget(view_, 1);
     layout->addWidget(figures_);
 
-    for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(QKeySequence::Close),
-                                     QKeySequence(Qt::CTRL | Qt::Key_W)})
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(QKeySequence::Close), QKeySequence(Qt::CTRL | Qt::Key_W)})
         connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
 
     connect(spanBox_, &QComboBox::currentIndexChanged, this, [this] {
@@ -272,7 +273,8 @@ QString HistoryWindow::describe(const QString& line, const QPointF& p) const
                to.toString(QStringLiteral("HH:mm"));
     }
     return QStringLiteral("%1%2 %3\n%4%5 Mbps\n%6")
-        .arg(line == station_ ? QString() : line + QLatin1Char('\n'), when, zone, bucketMs_ == 0 ? QString() : QStringLiteral("Mean "), QString::asprintf("%.2f", p.y()),
+        .arg(line == station_ ? QString() : line + QLatin1Char('\n'), when, zone,
+             bucketMs_ == 0 ? QString() : QStringLiteral("Mean "), QString::asprintf("%.2f", p.y()),
              QString::fromLatin1(linkQualityFor(p.y()).ratingText));
 }
 
@@ -296,8 +298,8 @@ bool HistoryWindow::exportTo(const QString& path, QString* why)
     filter.untilMs = shownTo_ + 1;
     std::string text = "time,adapter,device,station,rate_mbps\n";
     for (const history::Sample& s : store.samples(filter)) {
-        text += history::isoTime(s.timeMs) + ',' + history::Mac(s.adapter).text() + ',' + history::Mac(s.device).text() + ',' +
-                history::Mac(s.station).text() + ',';
+        text += history::isoTime(s.timeMs) + ',' + history::Mac(s.adapter).text() + ',' +
+                history::Mac(s.device).text() + ',' + history::Mac(s.station).text() + ',';
         if (s.rateMbps)
             text += QString::asprintf("%.3f", *s.rateMbps).toStdString();
         text += '\n';
@@ -356,7 +358,8 @@ void HistoryWindow::draw(const StationChart& c)
     std::vector<QAbstractSeries*> series = {
         band(history::rating::words[history::rating::poor], low, fairFromMbps, 0.0, from, to),
         band(history::rating::words[history::rating::fair], fairFromMbps, excellentAboveMbps, fairFromMbps, from, to),
-        band(history::rating::words[history::rating::excellent], excellentAboveMbps, high, excellentAboveMbps * 2, from, to),
+        band(history::rating::words[history::rating::excellent], excellentAboveMbps, high, excellentAboveMbps * 2, from,
+             to),
     };
     // Means hide how low a bucket went: its lowest to highest sample shows behind them.
     for (const auto& run : c.runs) {
@@ -424,7 +427,8 @@ void HistoryWindow::draw(const StationChart& c)
         }
     }
 
-    chart_->setTitle(!c.error.empty() ? QStringLiteral("The history could not be read: %1").arg(QString::fromStdString(c.error))
+    chart_->setTitle(!c.error.empty()
+                         ? QStringLiteral("The history could not be read: %1").arg(QString::fromStdString(c.error))
                      : c.runs.empty() ? QStringLiteral("No rate of this station was recorded in this span.")
                                       : QString());
     if (zoomed_) {
@@ -441,7 +445,8 @@ void HistoryWindow::draw(const StationChart& c)
     maximum_->setText(QStringLiteral("Maximum: %1").arg(rateText(c.maximum)));
     for (QLabel* l : {current_, minimum_, median_, maximum_})
         l->setAccessibleName(l->text());
-    figures_->setAccessibleDescription(QStringList{current_->text(), minimum_->text(), median_->text(), maximum_->text()}.join(QStringLiteral(", ")));
+    figures_->setAccessibleDescription(
+        QStringList{current_->text(), minimum_->text(), median_->text(), maximum_->text()}.join(QStringLiteral(", ")));
     view_->setAccessibleName(QStringLiteral("Rate of station %1").arg(station_));
 }
 
@@ -462,9 +467,8 @@ void openStationHistory(QWidget* owner, const QString& stationMac)
 void offerStationHistory(QTreeWidget* list)
 {
     static const QKeySequence historyKeys(Qt::CTRL | Qt::Key_H);
-    QObject::connect(list, &QTreeWidget::itemDoubleClicked, list, [list](QTreeWidgetItem* item) {
-        openStationHistory(list->window(), item->text(0));
-    });
+    QObject::connect(list, &QTreeWidget::itemDoubleClicked, list,
+                     [list](QTreeWidgetItem* item) { openStationHistory(list->window(), item->text(0)); });
     list->setContextMenuPolicy(Qt::CustomContextMenu);
     QObject::connect(list, &QWidget::customContextMenuRequested, list, [list](const QPoint& at) {
         QTreeWidgetItem* item = list->itemAt(at);

@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-
 QByteArray passwordFieldBytes(const QLineEdit* edit) { return edit->text().toUtf8(); }
 
 QString storedNetworkPasswordText() { return QString::fromLatin1(session::networkPassword()); }

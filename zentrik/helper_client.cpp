@@ -258,8 +258,7 @@ bool ask(linkwire::Op op, uint32_t handle, const void* payload, size_t length, u
 
 int mapRing(ReceiveRing& ring, int fd)
 {
-    void* mapped = fd >= 0 ? mmap(nullptr, linkwire::ringBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
-                           : MAP_FAILED;
+    void* mapped = fd >= 0 ? mmap(nullptr, linkwire::ringBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
     if (mapped == MAP_FAILED)
         return fd >= 0 ? errno : EPROTO;
     ring.slots = static_cast<uint8_t*>(mapped);

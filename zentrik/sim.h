@@ -11,17 +11,17 @@
 namespace zsim {
 
 enum class NameMode {
-    normal,          // size query returns 122, then the name
-    sizeQueryZero,   // size query returns 0 (also accepted)
-    secondSizeZero,  // the second call leaves a size of 0: adapter skipped
-    secondSizeLarger, // the second call reports more than the name and the buffer
-    fails,           // the size query fails
+    normal,            // size query returns 122, then the name
+    sizeQueryZero,     // size query returns 0 (also accepted)
+    secondSizeZero,    // the second call leaves a size of 0: adapter skipped
+    secondSizeLarger,  // the second call reports more than the name and the buffer
+    fails,             // the size query fails
 };
 
 enum class SendMode {
-    completes,     // the event is set at once
-    fails,         // W32N_PacketSend returns 0
-    neverCompletes // started, but the event is never set
+    completes,      // the event is set at once
+    fails,          // W32N_PacketSend returns 0
+    neverCompletes  // started, but the event is never set
 };
 
 struct SentFrame {

@@ -267,8 +267,7 @@ int W32N_CancelPacketRead(int32_t handle, uint8_t* record)
     return 1;
 }
 
-int W32N_PacketSend(int32_t handle, const uint8_t* data, uint32_t length, uint32_t* bytesSent,
-                    OVERLAPPED* overlapped)
+int W32N_PacketSend(int32_t handle, const uint8_t* data, uint32_t length, uint32_t* bytesSent, OVERLAPPED* overlapped)
 {
     OpenAdapter* a = byHandle(handle);
     // The helper sends management frames of 60 to 1514 bytes and nothing else.
@@ -298,7 +297,6 @@ int GetOverlappedResult(int32_t handle, OVERLAPPED*, uint32_t*, int)
     if (!a)
         return 0;
     // Only as many frames as there are reads; the rest stay in the ring.
-    while (a->count > 0 && completeFromRing(*a)) {
-    }
+    while (a->count > 0 && completeFromRing(*a)) {}
     return 1;
 }

@@ -76,8 +76,7 @@ bool filterAccepts(const std::vector<uint8_t>& program, const std::vector<uint8_
             break;
         case 0x06:  // ret #k
             return k != 0;
-        default:
-            return false;
+        default: return false;
         }
     }
     return false;
@@ -320,7 +319,10 @@ void deliver(int i, const uint8_t* frame, size_t length, uint32_t delayMs)
     a.pending.insert(later.base(), PendingFrame{at, std::move(bytes)});
 }
 
-void deliver(int i, const std::vector<uint8_t>& frame, uint32_t delayMs) { deliver(i, frame.data(), frame.size(), delayMs); }
+void deliver(int i, const std::vector<uint8_t>& frame, uint32_t delayMs)
+{
+    deliver(i, frame.data(), frame.size(), delayMs);
+}
 
 const std::vector<SentFrame>& sentFrames() { return sent; }
 void clearSent() { sent.clear(); }
@@ -328,7 +330,8 @@ const std::vector<SentFrame>& wholeTrace() { return trace; }
 bool isOpen(int i) { return adapters.at(static_cast<size_t>(i)).handle != -1; }
 int openHandleCount()
 {
-    return static_cast<int>(std::count_if(adapters.begin(), adapters.end(), [](const SimAdapter& a) { return a.handle != -1; }));
+    return static_cast<int>(
+        std::count_if(adapters.begin(), adapters.end(), [](const SimAdapter& a) { return a.handle != -1; }));
 }
 bool promiscuous(int i) { return adapters.at(static_cast<size_t>(i)).promiscuous; }
 std::vector<uint8_t> filterProgram(int i) { return adapters.at(static_cast<size_t>(i)).program; }

@@ -56,6 +56,7 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommandAndBadUsageRefused)
         std::string target;
         std::string error;  // part of the reason on refusal
     };
+    // clang-format off
     const Case cases[] = {
         {{"adapters"}, true, Command::adapters, false, "", 10, "", ""},
         {{"-j", "adapters"}, true, Command::adapters, true, "", 10, "", ""},
@@ -147,6 +148,7 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommandAndBadUsageRefused)
         {{"stations", "--clear"}, false, Command::none, false, "", 10, "", "belongs to 'name'"},
         {{"nmes"}, false, Command::none, false, "", 10, "", "did you mean 'names'?"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         std::string joined;
         for (const std::string& a : c.args)
@@ -177,8 +179,8 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommandAndBadUsageRefused)
     // One instant however it is written; without a zone, local time.
     setenv("TZ", "EST5", 1);
     tzset();
-    for (const char* when : {"2026-12-08T17:00:00Z", "2026-12-08T18:00:00.000+01:00", "2026-12-08 16:00-0100",
-                             "2026-12-08T12:00"}) {
+    for (const char* when :
+         {"2026-12-08T17:00:00Z", "2026-12-08T18:00:00.000+01:00", "2026-12-08 16:00-0100", "2026-12-08T12:00"}) {
         ASSERT_TRUE(cli::parseArguments({"history", "--until", when, "--since", "2w"}, &inv, &error)) << when << error;
         EXPECT_TRUE(inv.until && inv.until->absolute && inv.until->ms == 1796749200000LL) << when;
         EXPECT_EQ(inv.since.ms, 14 * 86400000LL);
@@ -204,9 +206,10 @@ TEST(CommandLine, OptionsBeforeOrAfterTheCommandAndBadUsageRefused)
 // (bash's words: a MAC is split at its colons), the cursor in the last one.
 std::string bashOffers(const std::string& words)
 {
-    std::ofstream("complete.sh") << "source <(" BRENNICCTL_PATH " --completion bash) || exit 1\n"
-                                 << "COMP_WORDS=(" << words << ")\nCOMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n"
-                                 << "_brennicctl\nfor w in \"${COMPREPLY[@]}\"; do echo \"$w\"; done | sort | tr '\\n' ' '\n";
+    std::ofstream("complete.sh")
+        << "source <(" BRENNICCTL_PATH " --completion bash) || exit 1\n"
+        << "COMP_WORDS=(" << words << ")\nCOMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n"
+        << "_brennicctl\nfor w in \"${COMPREPLY[@]}\"; do echo \"$w\"; done | sort | tr '\\n' ' '\n";
     std::string out;
     if (std::FILE* run = popen("bash complete.sh", "r")) {
         char buffer[512];
@@ -219,6 +222,7 @@ std::string bashOffers(const std::string& words)
 
 TEST(Completion, BashCompletesCommandsOptionsAndValues)
 {
+    // clang-format off
     const std::pair<std::string, std::string> cases[] = {
         {"brennicctl st", "stations "},
         {"brennicctl help w", "watch "},
@@ -234,6 +238,7 @@ TEST(Completion, BashCompletesCommandsOptionsAndValues)
         {"brennicctl nam", "name names "},
         {"brennicctl watch --interval ''", ""},
     };
+    // clang-format on
     for (const auto& [words, offered] : cases)
         EXPECT_EQ(bashOffers(words), offered) << words;
 }
@@ -273,16 +278,19 @@ TEST(Output, ColumnsAlignAndJsonKeepsItsShape)
     const session::NameMap names{{0x02b71c200002, "B\u00fcro \"2\" \\ \n"}};
     std::string line = cli::documentText(cli::scanJson(adapters[0], scan, 1796738709250, &names), true);
     EXPECT_EQ(line.find('\n'), std::string::npos);
-    EXPECT_EQ(Json::parse(line),
-              Json::parse(R"({"time":"2026-12-08T14:05:09.250Z","adapter":"eth0","adapterMac":"00:50:8b:00:00:01","stations":[{"mac":"02:b7:1c:20:00:01","rateMbps":null,"name":null},)"
-                          R"({"mac":"02:b7:1c:20:00:02","rateMbps":1.2314622314622319,"name":"Büro \"2\" \\ \n"}],)"
-                          R"("averageMbps":1.2314622314622319,"quality":"Fair"})"));
+    EXPECT_EQ(
+        Json::parse(line),
+        Json::parse(
+            R"({"time":"2026-12-08T14:05:09.250Z","adapter":"eth0","adapterMac":"00:50:8b:00:00:01","stations":[{"mac":"02:b7:1c:20:00:01","rateMbps":null,"name":null},)"
+            R"({"mac":"02:b7:1c:20:00:02","rateMbps":1.2314622314622319,"name":"Büro \"2\" \\ \n"}],)"
+            R"("averageMbps":1.2314622314622319,"quality":"Fair"})"));
     // The name as a label of the metrics: backslash, quote and newline escaped, once per station.
     history::Latest link{{}, {{0, 1, 2, 0x02b71c200002, 1.5}, {0, 1, 2, 0x02b71c200003, 1.5}}};
     const std::string metrics = history::metricsText({link, link}, names);
     EXPECT_TRUE(metrics.ends_with("\n# TYPE brennic_station_info gauge\n"
                                   R"(brennic_station_info{station="02:b7:1c:20:00:02",name="Büro \"2\" \\ \n"} 1)"
-                                  "\n# EOF\n")) << metrics;
+                                  "\n# EOF\n"))
+        << metrics;
 }
 
 struct Child {
@@ -442,7 +450,8 @@ protected:
         std::vector<const emu::RemoteStation*> reached;
         for (const emu::RemoteStation& s : expected.adapter(0).stations)
             if (expected.reaches(0, s))
-                out.push_back({{"mac", frames::Mac::of(s.mac.data()).text()}, {"rateMbps", rateFromLinkValue(s.linkValue)}});
+                out.push_back(
+                    {{"mac", frames::Mac::of(s.mac.data()).text()}, {"rateMbps", rateFromLinkValue(s.linkValue)}});
         std::sort(out.begin(), out.end(), [](const Json& a, const Json& b) { return a["mac"] < b["mac"]; });
         return out;
     }
@@ -509,8 +518,9 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     Child plain = brennicctl({"adapters"});
     EXPECT_EQ(plain.status, cli::exitOk) << plain.err;
     EXPECT_EQ(plain.out, "ADAPTER  MAC                DEVICE             TYPE\n" + adapterName + "     " +
-                             frames::Mac::of(home.hostMac.data()).text() + "  " + frames::Mac::of(home.device.mac.data()).text() +
-                             "  " + session::deviceTypeName(home.device.deviceType) + "\n");
+                             frames::Mac::of(home.hostMac.data()).text() + "  " +
+                             frames::Mac::of(home.device.mac.data()).text() + "  " +
+                             session::deviceTypeName(home.device.deviceType) + "\n");
     // Output that cannot be written (a full disk) is a failure, not a success.
     Child full = brennicctl({"adapters"}, "", {}, 1, "/dev/full");
     EXPECT_EQ(full.status, cli::exitError);
@@ -522,9 +532,10 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     EXPECT_EQ(named.status, cli::exitOk) << named.err;
     EXPECT_EQ(parsed(brennicctl({"-j", "name", hall, "Hall"})), (Json{{"mac", hall}, {"name", "Hall"}}));
     EXPECT_EQ(fileText(session::namesFileName), hall + "\tHall\n" + kitchen + "\tK\u00fcche \"2\" \\\n");
-    struct stat namesFile{};
+    struct stat namesFile {};
     EXPECT_TRUE(stat(session::namesFileName, &namesFile) == 0 && (namesFile.st_mode & 07777) == 0600);
-    EXPECT_EQ(brennicctl({"names"}).out, "MAC                NAME\n" + hall + "  Hall\n" + kitchen + "  K\u00fcche \"2\" \\\n");
+    EXPECT_EQ(brennicctl({"names"}).out,
+              "MAC                NAME\n" + hall + "  Hall\n" + kitchen + "  K\u00fcche \"2\" \\\n");
     EXPECT_EQ(parsed(brennicctl({"names", "--json"})),
               (Json{{{"mac", hall}, {"name", "Hall"}}, {{"mac", kitchen}, {"name", "K\u00fcche \"2\" \\"}}}));
 
@@ -534,7 +545,10 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     const Json scanned = parsed(stations);
     expectScan(scanned, 3);
     for (const Json& s : scanned["stations"])
-        EXPECT_EQ(s["name"], s["mac"] == hall ? Json("Hall") : s["mac"] == kitchen ? Json("K\u00fcche \"2\" \\") : Json()) << s;
+        EXPECT_EQ(s["name"], s["mac"] == hall      ? Json("Hall")
+                             : s["mac"] == kitchen ? Json("K\u00fcche \"2\" \\")
+                                                   : Json())
+            << s;
 
     // A name that is none is bad usage and nothing is written; --clear takes one away. A file
     // others may write is neither read nor replaced: status 1, why and the cure.
@@ -549,7 +563,8 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
         EXPECT_EQ(refused.status, cli::exitError) << args[0];
         EXPECT_EQ(refused.out, "") << args[0];
         EXPECT_NE(refused.err.find("station-names is writable by the group root (mode 0660); chmod 600"),
-                  std::string::npos) << refused.err;
+                  std::string::npos)
+            << refused.err;
     }
     EXPECT_EQ(fileText(session::namesFileName), leftNames);
     ASSERT_EQ(chmod(session::namesFileName, 0600), 0);
@@ -580,7 +595,7 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     EXPECT_EQ(parsed(elsewhere)["profile"], elsewhereFile);
     EXPECT_EQ(parsed(elsewhere)["devices"].size(), 0u) << elsewhere.out;
     EXPECT_NE(elsewhere.err.find("brennicctl: profile " + elsewhereFile + "\n"), std::string::npos) << elsewhere.err;
-    struct stat folder{};
+    struct stat folder {};
     EXPECT_EQ(stat((stateDir + "/brennic").c_str(), &folder), 0);
     EXPECT_EQ(folder.st_mode & 07777, 0700u);
     Child chosen = brennicctl({"devices", "-j", "--state-dir", stateDir + "/.."});
@@ -599,7 +614,9 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
     for (size_t at = 0; at < counted.out.size(); at = counted.out.find('\n', at) + 1) {
         Json doc = Json::parse(counted.out.substr(at, counted.out.find('\n', at) - at));
         EXPECT_EQ(doc["adapterMac"], frames::Mac::of(home.hostMac.data()).text());
-        EXPECT_TRUE(std::regex_match(doc["time"].get<std::string>(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)"))) << doc;
+        EXPECT_TRUE(
+            std::regex_match(doc["time"].get<std::string>(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")))
+            << doc;
     }
 
     // Its helper killed instead: one line, status 3, and the helper reaped by
@@ -735,7 +752,13 @@ TEST_F(Brennicctl, EachCommandAgainstTheHomeNetwork)
 // not asked for when the device has shown no parameter block yet (status 0).
 TEST_F(Brennicctl, PasswordChangesTellTheirThreeOutcomes)
 {
-    struct Row { const char* device; int status; bool asked; const char* words; bool looseLog = false; };
+    struct Row {
+        const char* device;
+        int status;
+        bool asked;
+        const char* words;
+        bool looseLog = false;
+    };
     const char* neverConfirms = R"({"networkPassword": "Neighbour-7", "faults": {"neverConfirms": true}})";
     // device: over home.json's. A plc.log others may write is neither read nor replaced: not "see plc.log".
     for (const Row& row : {Row{neverConfirms, cli::exitDeviceFailed, true, "the device did not confirm it"},
@@ -759,7 +782,8 @@ TEST_F(Brennicctl, PasswordChangesTellTheirThreeOutcomes)
         if (row.looseLog) {
             EXPECT_EQ(fileText("plc.log"), "older\r\n");
             EXPECT_NE(set.err.find("not recorded: plc.log is writable by the group root (mode 0664); chmod 600"),
-                      std::string::npos) << set.err;
+                      std::string::npos)
+                << set.err;
         }
         Child restore = brennicctl({"restore-default", "-j"});
         EXPECT_EQ(restore.status, row.status) << restore.err;
@@ -782,7 +806,8 @@ TEST_F(Brennicctl, WatchRecordsTheHistoryThatHistoryAndMetricsReadBack)
     const emu::EmulatedAdapter& home = expected.adapter(0);
     const Json want = expectedStations();
 
-    Child killed = brennicctl({"watch", "-j", "--interval", "0"}, "", [](pid_t ctl) { kill(ctl, SIGKILL); }, 2);
+    Child killed = brennicctl(
+        {"watch", "-j", "--interval", "0"}, "", [](pid_t ctl) { kill(ctl, SIGKILL); }, 2);
     EXPECT_EQ(killed.status, -1) << killed.err;
     EXPECT_EQ(killed.err, "");
 
@@ -830,7 +855,8 @@ TEST_F(Brennicctl, WatchRecordsTheHistoryThatHistoryAndMetricsReadBack)
     const std::string station = want[2]["mac"];
     Child csv = brennicctl({"history", "--csv", "--station", station, "--every", "1h"});
     EXPECT_EQ(csv.status, cli::exitOk) << csv.err;
-    EXPECT_EQ(csv.out.rfind("time,adapter,device,station,min_mbps,avg_mbps,max_mbps,samples,rated\n", 0), 0u) << csv.out;
+    EXPECT_EQ(csv.out.rfind("time,adapter,device,station,min_mbps,avg_mbps,max_mbps,samples,rated\n", 0), 0u)
+        << csv.out;
     EXPECT_NE(csv.out.find("," + station + ","), std::string::npos) << csv.out;
     EXPECT_GE(std::count(csv.out.begin(), csv.out.end(), '\n'), 2) << csv.out;
     // Completion offers the stations the history knows: the MAC whole, though bash splits it at colons.
@@ -840,9 +866,13 @@ TEST_F(Brennicctl, WatchRecordsTheHistoryThatHistoryAndMetricsReadBack)
     EXPECT_NE(bashOffers(words).find(station.substr(15) + " "), std::string::npos) << words;
     Child plain = brennicctl({"history", "--station", station, "--adapter", home.interfaceName});
     EXPECT_EQ(plain.status, cli::exitOk) << plain.err;
-    EXPECT_EQ(plain.out.rfind("TIME                      ADAPTER            DEVICE             STATION            RATE      NAME\n", 0), 0u)
+    EXPECT_EQ(
+        plain.out.rfind(
+            "TIME                      ADAPTER            DEVICE             STATION            RATE      NAME\n", 0),
+        0u)
         << plain.out;
-    EXPECT_EQ(std::count(plain.out.begin(), plain.out.end(), '\n'), 1 + static_cast<long>(samples.size() / want.size()));
+    EXPECT_EQ(std::count(plain.out.begin(), plain.out.end(), '\n'),
+              1 + static_cast<long>(samples.size() / want.size()));
 
     // metrics while another copy holds the lock: the newest rates, valid for the checker, and the
     // station's name in a label however it is written.
@@ -853,13 +883,16 @@ TEST_F(Brennicctl, WatchRecordsTheHistoryThatHistoryAndMetricsReadBack)
     EXPECT_EQ(metrics.status, cli::exitOk) << metrics.err;
     std::string text = fileText("brennic.prom");
     char line[256];
-    std::snprintf(line, sizeof line,
-                  "brennic_station_rate_bytes_per_second{adapter=\"%s\",device=\"%s\",station=\"%s\"} %.17g\n",
-                  frames::Mac::of(home.hostMac.data()).text().c_str(), frames::Mac::of(home.device.mac.data()).text().c_str(),
-                  station.c_str(), std::round(want[2]["rateMbps"].get<double>() * 1000) * 125);
+    std::snprintf(
+        line, sizeof line, "brennic_station_rate_bytes_per_second{adapter=\"%s\",device=\"%s\",station=\"%s\"} %.17g\n",
+        frames::Mac::of(home.hostMac.data()).text().c_str(), frames::Mac::of(home.device.mac.data()).text().c_str(),
+        station.c_str(), std::round(want[2]["rateMbps"].get<double>() * 1000) * 125);
     EXPECT_NE(text.find(line), std::string::npos) << line << text;
-    EXPECT_NE(text.find("\nbrennic_station_info{station=\"" + station + R"(",name="Büro \"A\\B\" № 7"} 1)" "\n"),
-              std::string::npos) << text;
+    EXPECT_NE(text.find("\nbrennic_station_info{station=\"" + station +
+                        R"(",name="Büro \"A\\B\" № 7"} 1)"
+                        "\n"),
+              std::string::npos)
+        << text;
     EXPECT_EQ(text.substr(text.size() - 6), "# EOF\n");
     if (access("/usr/bin/promtool", X_OK) == 0)
         EXPECT_EQ(std::system("promtool check metrics < brennic.prom"), 0) << text;

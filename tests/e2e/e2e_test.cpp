@@ -123,13 +123,15 @@ protected:
         ASSERT_NE(device, nullptr);
     }
 
-    template <typename Page> Page* showPage(int index)
+    template <typename Page>
+    Page* showPage(int index)
     {
         sheet->findChild<QTabWidget*>(QStringLiteral("tabs"))->setCurrentIndex(index);
         return qobject_cast<Page*>(sheet->page(index));
     }
 
-    template <typename T> T* child(QWidget* page, const char* name)
+    template <typename T>
+    T* child(QWidget* page, const char* name)
     {
         return page->findChild<T*>(QString::fromLatin1(name));
     }

@@ -198,7 +198,8 @@ TEST_F(ModelTest, LinkStatsReplyListsTheStationsOnTheNetworkKey)
         for (size_t i = 0; i < 3; ++i) {
             size_t at = offStationRecords + i * stationRecordSize;
             EXPECT_EQ(0, std::memcmp(f.data() + at, stationMac[i].data(), 6)) << i;
-            uint16_t v = static_cast<uint16_t>(f[at + stationRecordLinkValue] | f[at + stationRecordLinkValue + 1] << 8);
+            uint16_t v =
+                static_cast<uint16_t>(f[at + stationRecordLinkValue] | f[at + stationRecordLinkValue + 1] << 8);
             EXPECT_EQ(v, expected[i]) << i;
         }
         // the station on another network key is not listed: the rest is empty
@@ -575,8 +576,8 @@ TEST_F(ModelTest, DescribeReplies)
               "LinkStatsReply 02:b7:1c:10:1d:01 > 02:b7:1c:10:1d:01 type=1 stations=3 len=204");
     auto pr = send(paramQuery(0x10))[0].bytes;
     std::string text = emu::describeFrame(pr.data(), pr.size());
-    EXPECT_EQ(text.rfind("ParamReply 02:b7:1c:10:1d:01 > 02:b7:1c:00:00:01 kind=2 entryLength=0x33 keySelect=1 key=", 0),
-              0u)
+    EXPECT_EQ(
+        text.rfind("ParamReply 02:b7:1c:10:1d:01 > 02:b7:1c:00:00:01 kind=2 entryLength=0x33 keySelect=1 key=", 0), 0u)
         << text;
     EXPECT_NE(text.find(" control=400001 len=68"), std::string::npos) << text;
 }

@@ -70,7 +70,9 @@ TEST(Scenario, ShippedFaultScenarios)
         {"unconfirmed-key.json", 1, [](const emu::Network& n) { return n.adapter(0).device.faults.neverConfirms; }},
         {"flood.json", 1, [](const emu::Network& n) { return n.adapter(0).device.faults.floodPerSecond > 0; }},
         {"blank-blocks.json", 1,
-         [](const emu::Network& n) { return n.adapter(0).device.faults.blankEeprom && n.adapter(0).device.faults.blankRam; }},
+         [](const emu::Network& n) {
+             return n.adapter(0).device.faults.blankEeprom && n.adapter(0).device.faults.blankRam;
+         }},
         // The first station falls under half of its usual rate, to Poor, from 14:00 to 15:00 only.
         {"degrading.json", 1,
          [](const emu::Network& n) {
@@ -106,8 +108,10 @@ TEST(Scenario, ScheduledLinkValuesFollowTheClock)
     const auto& stations = net.adapter(0).stations;
     ASSERT_EQ(stations.size(), 4u);
     auto at = [&](const char* hhmm, size_t station) {
-        net.setClock([hhmm] { return int64_t{20000} * 86400 + (hhmm[0] - '0') * 36000 + (hhmm[1] - '0') * 3600 +
-                                     (hhmm[3] - '0') * 600 + (hhmm[4] - '0') * 60; });
+        net.setClock([hhmm] {
+            return int64_t{20000} * 86400 + (hhmm[0] - '0') * 36000 + (hhmm[1] - '0') * 3600 + (hhmm[3] - '0') * 600 +
+                   (hhmm[4] - '0') * 60;
+        });
         return std::string(rating(rate(net.linkValue(stations[station]))));
     };
     // By day every scheduled station is Excellent; the evening takes the first to
@@ -133,8 +137,8 @@ TEST(Scenario, ScheduledLinkValuesFollowTheClock)
     struct Value {
         int64_t second;
         uint16_t value;
-    } values[] = {{6 * 3600, 100}, {12 * 3600, 200}, {18 * 3600, 300}, {0, 200}, {3 * 3600, 150},
-                  {-6 * 3600, 300}, {86400 * 3 + 9 * 3600, 150}};
+    } values[] = {{6 * 3600, 100}, {12 * 3600, 200}, {18 * 3600, 300},           {0, 200},
+                  {3 * 3600, 150}, {-6 * 3600, 300}, {86400 * 3 + 9 * 3600, 150}};
     for (const Value& v : values)
         EXPECT_EQ(emu::scheduledLinkValue(s, v.second), v.value) << v.second;
     const emu::LinkSchedule plain = s;
@@ -275,7 +279,8 @@ TEST(Scenario, ErrorsNameFileFieldAndReason)
         {with(good, R"([{"mac":"02:00:00:00:00:03","devicePassword":"EFGH",
                         "linkValue":{"daily":[["07:00",1]],"noiseEverySeconds":0}}])"),
          "t.json: adapters[0].stations[0].linkValue.noiseEverySeconds: expected an integer 1..86400"},
-        {with(good, R"([{"mac":"02:00:00:00:00:03","devicePassword":"EFGH","linkValue":{"daily":[["07:00",1]],"tide":1}}])"),
+        {with(good,
+              R"([{"mac":"02:00:00:00:00:03","devicePassword":"EFGH","linkValue":{"daily":[["07:00",1]],"tide":1}}])"),
          "t.json: adapters[0].stations[0].linkValue.tide: unknown field"},
         {with(good, R"([{"mac":"02:00:00:00:00:03","linkValue":1}])"),
          "t.json: adapters[0].stations[0].devicePassword: missing"},

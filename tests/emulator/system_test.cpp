@@ -91,8 +91,12 @@ TEST_P(SystemTest, DiscoveryThenSetLocalAddAndSetAll)
     refreshReference();
 
     emu::Key network = emu::keyFromPassword("NEW-NETWORK");
-    setKey(0, {.source = adapters[0].ownMac, .destination = mme::broadcastMac, .keySelect = 1, .key = network.data(),
-               .controlValue = 0x01, .withControl = true});  // Set Local
+    setKey(0, {.source = adapters[0].ownMac,
+               .destination = mme::broadcastMac,
+               .keySelect = 1,
+               .key = network.data(),
+               .controlValue = 0x01,
+               .withControl = true});  // Set Local
     size_t afterSetLocal = count(keySetLog(), "**SETNEK**");
 
     emu::Key label = emu::keyFromPassword("KQ7R-2M4X-PL9D");
@@ -106,7 +110,10 @@ TEST_P(SystemTest, DiscoveryThenSetLocalAddAndSetAll)
     ASSERT_NE(station, nullptr);
     EXPECT_EQ(station->devicePassword, "KQ7R-2M4X-PL9D");
 
-    setKey(0, {.source = adapters[0].ownMac, .destination = mme::broadcastMac, .keySelect = 1, .key = network.data(),
+    setKey(0, {.source = adapters[0].ownMac,
+               .destination = mme::broadcastMac,
+               .keySelect = 1,
+               .key = network.data(),
                .controlValue = 0x01});  // Set All
     EXPECT_TRUE(setRemoteKey(label.data(), network.data(), found));
     uint8_t restore[8];

@@ -90,7 +90,7 @@ const WorkingFile files[] = {
 // and readable by a user who may not read the file itself.
 std::string fingerprint(const std::string& path)
 {
-    struct stat st{};
+    struct stat st {};
     if (lstat(path.c_str(), &st) != 0)
         return "none";
     return std::to_string(st.st_ino) + "/" + std::to_string(st.st_size) + "/" + std::to_string(st.st_mtim.tv_sec) +
@@ -105,7 +105,7 @@ std::string groupName(gid_t gid)
 
 bool isPrivateRegular(const std::string& path)
 {
-    struct stat st{};
+    struct stat st {};
     return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 07777) == 0600 && st.st_nlink == 1;
 }
 
@@ -171,11 +171,16 @@ TEST(WorkingFiles, NeverFollowedBlockedOnOrLeaked)
         // write it and the cure, and never replaced, the user's own included,
         // nor once made private: the table in memory lacks it (the log is read
         // afresh at each write).
-        struct Loose { uid_t owner; mode_t mode; std::string why; };
+        struct Loose {
+            uid_t owner;
+            mode_t mode;
+            std::string why;
+        };
         const std::string cure = "; chmod 600 " + name + " makes it private";
-        for (const Loose& l : {Loose{scratch::nobody, 0600, "owned by another user (uid 65534)"},
-                               Loose{geteuid(), 0664, "writable by the group " + groupName(getegid()) + " (mode 0664)" + cure},
-                               Loose{geteuid(), 0606, "writable by every user (mode 0606)" + cure}})
+        for (const Loose& l :
+             {Loose{scratch::nobody, 0600, "owned by another user (uid 65534)"},
+              Loose{geteuid(), 0664, "writable by the group " + groupName(getegid()) + " (mode 0664)" + cure},
+              Loose{geteuid(), 0606, "writable by every user (mode 0606)" + cure}})
             runCase(l.why.c_str(), f, [&](const scratch::Directory&) {
                 if (l.owner != geteuid() && geteuid() != 0)
                     return 0;  // only root can act as another user
@@ -199,7 +204,9 @@ TEST(WorkingFiles, NeverFollowedBlockedOnOrLeaked)
                 const std::string text = fileText(name);
                 if (name == profileFileName)
                     return !again && text == planted && std::strstr(lastSaveError(), "was not read when") ? 0 : 4;
-                return text.starts_with("planted by someone else\r\n") && text.find("**SETNEK**") != std::string::npos ? 0 : 5;
+                return text.starts_with("planted by someone else\r\n") && text.find("**SETNEK**") != std::string::npos
+                           ? 0
+                           : 5;
             });
 
         runCase("umask 000", f, [&](const scratch::Directory&) {
@@ -303,10 +310,11 @@ TEST(InstanceLock, AnotherUsersLockNeverStopsThisUsersCopy)
     unsetenv("XDG_RUNTIME_DIR");
     scratch::Holder first([&] { return platform::acquireInstanceLock(name.c_str()) == platform::InstanceLock::taken; });
     EXPECT_TRUE(first.took);
-    scratch::ChildResult second = scratch::runChild([&] { return platform::acquireInstanceLock(name.c_str()) == platform::InstanceLock::taken ? 0 : 1; });
+    scratch::ChildResult second = scratch::runChild(
+        [&] { return platform::acquireInstanceLock(name.c_str()) == platform::InstanceLock::taken ? 0 : 1; });
     EXPECT_TRUE(second.exited(1)) << "a second copy ran beside the first";
     first.release();
-    struct stat st{};
+    struct stat st {};
     if (lstat(fallback.c_str(), &st) == 0) {
         EXPECT_TRUE(S_ISDIR(st.st_mode));
         EXPECT_EQ(st.st_mode & 07777, 0700u);

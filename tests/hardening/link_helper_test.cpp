@@ -284,7 +284,8 @@ TEST_F(LinkHelper, SendsOnlyManagementFramesOfLawfulSizeAndCountsTheRest)
     ASSERT_TRUE(h.send(request(opSend, handle, frameOf(0x887B, 59))));
     ASSERT_TRUE(h.send(request(opSend, handle + 1, frameOf(0x887B, 60))));
     ASSERT_TRUE(h.send({opClose, 0, 0}));
-    for (const std::vector<uint8_t>& asked : {request(opFilter, handle, otherFilter), request(opOpen, 0, bytesOf("../tap"))}) {
+    for (const std::vector<uint8_t>& asked :
+         {request(opFilter, handle, otherFilter), request(opOpen, 0, bytesOf("../tap"))}) {
         ASSERT_TRUE(h.send(asked));
         uint32_t r = 0, v = 0;
         ASSERT_TRUE(h.reply(&r, &v));

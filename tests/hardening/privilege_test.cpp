@@ -109,8 +109,8 @@ TEST_F(WithoutRawSockets, EachAdapterSaysWhyAndThePageShowsInvalidConfiguration)
             EXPECT_NE(line.find("(needs CAP_NET_RAW)"), std::string::npos) << line;
         }
     }
-    std::string expected = std::string("startSession=0\n") + "box=" + invalidConfigCaption + "|" +
-                           invalidConfigText + "\n" + "exit=0\n" + "devices=0\n" + "sessionOpen=0\n";
+    std::string expected = std::string("startSession=0\n") + "box=" + invalidConfigCaption + "|" + invalidConfigText +
+                           "\n" + "exit=0\n" + "devices=0\n" + "sessionOpen=0\n";
     EXPECT_EQ(got, expected);
 }
 

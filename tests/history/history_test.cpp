@@ -103,7 +103,8 @@ int64_t parseTime(const std::string& text)
     tm utc{};
     int ms = -1;
     if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%d.%3dZ", &utc.tm_year, &utc.tm_mon, &utc.tm_mday, &utc.tm_hour,
-                    &utc.tm_min, &utc.tm_sec, &ms) != 7 || text.size() != 24)
+                    &utc.tm_min, &utc.tm_sec, &ms) != 7 ||
+        text.size() != 24)
         return -1;
     utc.tm_year -= 1900;
     utc.tm_mon -= 1;
@@ -137,6 +138,7 @@ TEST(Store, RefusesWhatItCannotTrustAndSaysWhy)
         bool opens;          // the open succeeds and a query fails instead
         std::string reason;  // in error()
     };
+    // clang-format off
     const Case cases[] = {
         {"a newer schema", [](auto& p, auto&) { return sql(p, "PRAGMA user_version=7"); }, false, false,
          "newer brennic (schema 7, this one knows 3)"},
@@ -171,6 +173,7 @@ TEST(Store, RefusesWhatItCannotTrustAndSaysWhy)
         {"every page but the first damaged", [](auto& p, auto&) { return spoilPages(p, 1, 0), true; }, false, true,
          "malformed"},
     };
+    // clang-format on
     scratch::Directory dir("history-trust");
     ASSERT_TRUE(dir.ok());
     int n = 0;
@@ -332,6 +335,7 @@ TEST(Brennicctl, PrintsEveryFormatSoThatAParserReadsItBack)
         std::vector<std::string> args;
         std::function<std::vector<Row>(const std::string&)> parse;
     };
+    // clang-format off
     const Format formats[] = {
         {"plain", with({}),
          [](const std::string& out) {
@@ -367,6 +371,7 @@ TEST(Brennicctl, PrintsEveryFormatSoThatAParserReadsItBack)
              return rows;
          }},
     };
+    // clang-format on
     for (const Format& f : formats) {
         Output run = brennicctl(f.args, dir);
         ASSERT_EQ(run.status, 0) << f.name << ": " << run.err;
@@ -414,8 +419,8 @@ TEST(Brennicctl, PrintsEveryFormatSoThatAParserReadsItBack)
         EXPECT_EQ(std::vector<std::string>(c.begin() + 3, c.end()),
                   (std::vector<std::string>{hours[i].station, std::to_string(hours[i].min).substr(0, 5),
                                             std::to_string(hours[i].avg).substr(0, 5),
-                                            std::to_string(hours[i].max).substr(0, 5),
-                                            std::to_string(hours[i].samples), std::to_string(hours[i].rated)}))
+                                            std::to_string(hours[i].max).substr(0, 5), std::to_string(hours[i].samples),
+                                            std::to_string(hours[i].rated)}))
             << i;
     }
 }
@@ -434,6 +439,7 @@ TEST(Brennicctl, ADamagedStoreIsAnErrorNotAShortAnswer)
     EXPECT_EQ(check.out, good + ": no damage found\n");
     const long pages = static_cast<long>(slurp(bad).size() / 4096);
     spoilPages(bad, pages / 3, pages / 3 + 4);
+    // clang-format off
     const std::vector<std::vector<std::string>> commands = {
         {"history", "--since", "3d"},           {"history", "--since", "3d", "--csv"},
         {"history", "--since", "3d", "--json"}, {"history", "--since", "3d", "--json", "--every", "1h"},
@@ -447,6 +453,7 @@ TEST(Brennicctl, ADamagedStoreIsAnErrorNotAShortAnswer)
         EXPECT_EQ(run.err.rfind("brennicctl: history: " + bad + ": ", 0), 0u) << run.err;
         EXPECT_NE(run.err.find(args[1] == "--check" ? ": damaged: " : "malformed"), std::string::npos) << run.err;
     }
+    // clang-format on
     spoilPages(bad, 1, 0);
     Output metrics = brennicctl({"metrics", "--history", bad}, dir);
     EXPECT_EQ(metrics.status, 1);
@@ -460,7 +467,8 @@ TEST(Brennicctl, MetricsMatchTheGoldenFile)
     scratch::Directory dir("history-metrics");
     const std::string path = dir.file("h/history.sqlite3");
     const int64_t t = 1764547200125;
-    make(path, {reply(t, 1.5, 2.25), {t + 30000, adapter, device, {{s1, 5.123}}, 5.123, "Link Quality: Excellent"},
+    make(path, {reply(t, 1.5, 2.25),
+                {t + 30000, adapter, device, {{s1, 5.123}}, 5.123, "Link Quality: Excellent"},
                 {t + 45000, "02:b7:1c:00:00:02", device, {{s2, std::nullopt}}, std::nullopt, "Link Quality: Poor"}});
     Output run = brennicctl({"metrics", "--history", path, "--output", dir.file("brennic.prom")}, dir);
     ASSERT_EQ(run.status, 0) << run.err;
@@ -496,8 +504,9 @@ TEST(Brennicctl, CheckJudgesTheNewestRatesAgainstTheNormal)
         EXPECT_TRUE(emu::loadScenario(std::string(SCENARIO_DIR) + "/degrading.json", network, &error)) << error;
         const int64_t now = history::nowMs(), span = 2 * dayMs;
         const int64_t ahead = ((endsAt - now) % dayMs + dayMs) % dayMs;
-        EXPECT_TRUE(historyfill::recordModel(network, dir.file(name + "/history.sqlite3"), now - span, span, &error,
-                                             ahead)) << error;
+        EXPECT_TRUE(
+            historyfill::recordModel(network, dir.file(name + "/history.sqlite3"), now - span, span, &error, ahead))
+            << error;
         return dir.file(name + "/history.sqlite3");
     };
     const std::string inDip = emulated("in-dip", (14 * 60 + 30) * minuteMs),
@@ -506,13 +515,13 @@ TEST(Brennicctl, CheckJudgesTheNewestRatesAgainstTheNormal)
         std::string name;
         std::vector<std::string> args;
         int status;
-        std::string line;        // the status line's beginning
-        std::string s1;          // s1's performance data; empty: none; "?": any
+        std::string line;  // the status line's beginning
+        std::string s1;    // s1's performance data; empty: none; "?": any
     };
-    const std::string dip = build("dip", 2 * dayMs, 2.0, 15, 0),
-                      recovered = build("recovered", 2 * dayMs, 2.0, 60, 30),
+    const std::string dip = build("dip", 2 * dayMs, 2.0, 15, 0), recovered = build("recovered", 2 * dayMs, 2.0, 60, 30),
                       low = build("low", 2 * dayMs, 3.5, 15, 0), young = build("young", 2 * hourMs, 2.0, 0, 1);
     const std::string thresholds = ";3.750:;2.500:;0;";
+    // clang-format off
     const std::vector<Case> cases = {
         {"dip", {"--history", dip}, 2, "BRENNIC CRITICAL - " + s1 + " degraded: 2.00 Mbps, normal 5.00 (2 stations)",
          "2.00" + thresholds},
@@ -527,6 +536,7 @@ TEST(Brennicctl, CheckJudgesTheNewestRatesAgainstTheNormal)
         {"emulated dip", {"--history", inDip}, 2, "BRENNIC CRITICAL - " + s1 + " degraded: ", "?"},
         {"emulated recovery", {"--history", afterDip}, 0, "BRENNIC OK - 3 stations, none degraded", "?"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         std::vector<std::string> args = {"check"};
         args.insert(args.end(), c.args.begin(), c.args.end());

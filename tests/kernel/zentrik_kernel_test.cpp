@@ -54,7 +54,10 @@ protected:
         }
     }
 
-    void post(size_t i) { ASSERT_EQ(W32N_PacketRead(handle, reads[i].record, &reads[i].bytes, &reads[i].overlapped, 0), 1); }
+    void post(size_t i)
+    {
+        ASSERT_EQ(W32N_PacketRead(handle, reads[i].record, &reads[i].bytes, &reads[i].overlapped, 0), 1);
+    }
     bool done(size_t i) { return getU32(reads[i].record, readrec::status) == readrec::statusDone; }
     uint16_t seqIn(size_t i) { return seqOf(reads[i].record + readrec::frame); }
 

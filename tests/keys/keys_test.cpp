@@ -234,7 +234,8 @@ TEST(DeriveKey, MatchesPbkdf1OverOpensslWithOddParity)
         for (int i = 0; i < 8; ++i) {
             EXPECT_EQ(ones(result[i]) % 2, 1) << password << " byte " << i;
             EXPECT_EQ(result[i] & 0xFE, reference[i] & 0xFE) << password << " byte " << i;
-            const uint8_t withParity = (ones(reference[i] & 0xFE) % 2 == 1) ? (reference[i] & 0xFE) : (reference[i] | 1);
+            const uint8_t withParity =
+                (ones(reference[i] & 0xFE) % 2 == 1) ? (reference[i] & 0xFE) : (reference[i] | 1);
             EXPECT_EQ(result[i], withParity) << password << " byte " << i;
         }
         // Bytes 8 to 15 stay as the thousandth digest left them.

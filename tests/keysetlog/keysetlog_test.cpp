@@ -146,7 +146,7 @@ TEST_F(KeySetLog, FirstRecordHasExactLines)
         // The stamp is the local time of the call.
         bool matched = false;
         for (std::time_t t = before; t <= after; ++t) {
-            struct tm local{};
+            struct tm local {};
             localtime_r(&t, &local);
             char expected[keySetLogTimeSize];
             formatKeySetLogTime(local, expected);
@@ -178,7 +178,7 @@ TEST(KeySetLogTime, EnglishNamesWhateverTheLocale)
         if (std::setlocale(LC_ALL, l) != nullptr)
             break;
 
-    struct tm t{};
+    struct tm t {};
     t.tm_year = 2026 - 1900;
     t.tm_mon = 11;
     t.tm_mday = 7;
@@ -278,8 +278,11 @@ TEST_F(KeySetLog, HeldRecordsAreOneRewriteOfWhatSingleAppendsWrite)
 {
     // Files this system writes and files from elsewhere (odd, long, LF only),
     // and batches below, at and beyond the ten records the log keeps.
-    const std::string starts[] = {"", numberedLines(1, "one", "\r\n"), numberedLines(18, "old", "\r\n"),
-                                  numberedLines(19, "odd", "\r\n"), numberedLines(20, "full", "\r\n"),
+    const std::string starts[] = {"",
+                                  numberedLines(1, "one", "\r\n"),
+                                  numberedLines(18, "old", "\r\n"),
+                                  numberedLines(19, "odd", "\r\n"),
+                                  numberedLines(20, "full", "\r\n"),
                                   numberedLines(100, "L", "\n")};
     for (const std::string& start : starts) {
         for (int records : {1, 2, 9, 10, 11, 12, 25}) {
@@ -326,12 +329,12 @@ TEST_F(KeySetLog, HeldBlankBlocksAreLimitedPerStationAndCycle)
 
     // Later ticks of the same cycle: nothing new from that station, no rewrite;
     // unconfirmed keys are never limited.
-    struct stat before{};
+    struct stat before {};
     ASSERT_EQ(stat("plc.log", &before), 0);
     holdKeySetLog();
     appendKeySetLog(logEeprom, 0, blankE.data());
     flushKeySetLog();
-    struct stat after{};
+    struct stat after {};
     ASSERT_EQ(stat("plc.log", &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino) << "rewritten without a record";
     holdKeySetLog();
@@ -481,7 +484,8 @@ TEST_F(KeySetLog, UnwritableDirectoryIsReportedOnStderr)
     const std::optional<std::string> err = appendAsUnprivileged();
     if (!err)
         GTEST_SKIP() << "could not run without the rights that ignore directory permissions";
-    EXPECT_EQ(*err, std::string(program_invocation_short_name) + ": cannot write plc.log: " + std::strerror(EACCES) + "\n");
+    EXPECT_EQ(*err,
+              std::string(program_invocation_short_name) + ": cannot write plc.log: " + std::strerror(EACCES) + "\n");
     EXPECT_FALSE(fs::exists("plc.log"));
 }
 

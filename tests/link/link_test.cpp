@@ -391,11 +391,8 @@ TEST_F(LinkTest, SendLengthsAndSlotAlternation)
         size_t onWire;
         int slotAfter;
     } cases[] = {
-        {14, 1, 60, 1},
-        {60, 1, 60, 0},
-        {1515, 0, 0, 0},  // refused: slot unchanged
-        {1514, 1, 1514, 1},
-        {59, 1, 60, 0},
+        {14, 1, 60, 1},     {60, 1, 60, 0}, {1515, 0, 0, 0},  // refused: slot unchanged
+        {1514, 1, 1514, 1}, {59, 1, 60, 0},
     };
     for (const Case& c : cases) {
         size_t before = zsim::sentFrames().size();

@@ -31,6 +31,7 @@ protected:
 
 TEST_F(BuilderTest, StationQueryIsEighteenBytesPaddedWithZeros)
 {
+    // clang-format off
     const Bytes golden = {
         0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,  // destination: broadcast
         0x00, 0x50, 0x8B, 0x00, 0x00, 0x01,  // source: ownMac of adapter 0
@@ -40,6 +41,7 @@ TEST_F(BuilderTest, StationQueryIsEighteenBytesPaddedWithZeros)
         0x00,                                // entryLength 0
         0x00,                                // offset 17 zero
     };
+    // clang-format on
     EXPECT_TRUE(sendStationQuery(0, hostMac0.data(), broadcast.data()));
     Bytes wire = only();
     EXPECT_EQ(wire, onWire(golden));
@@ -49,11 +51,13 @@ TEST_F(BuilderTest, StationQueryIsEighteenBytesPaddedWithZeros)
     EXPECT_TRUE(sendStationQuery(1, hostMac1.data(), remoteMac.data()));
     ASSERT_EQ(zsim::sentFrames().size(), 1u);
     EXPECT_EQ(zsim::sentFrames()[0].adapter, 1);
+    // clang-format off
     const Bytes unicast = {
         0x02, 0x77, 0x88, 0x99, 0xAA, 0xBB,  // destination: the remote
         0x00, 0x50, 0x8B, 0x00, 0x00, 0x02,  // source: ownMac of adapter 1
         0x88, 0x7B, 0x01, 0x07, 0x00, 0x00,  // Ethertype, one StationQuery entry, no body
     };
+    // clang-format on
     EXPECT_EQ(only(), onWire(unicast));
 }
 
@@ -61,6 +65,7 @@ TEST_F(BuilderTest, ParamQueryCarriesTheSelector)
 {
     for (uint8_t selector : {0x00, 0x10}) {
         SCOPED_TRACE(static_cast<int>(selector));
+        // clang-format off
         Bytes golden = {
             0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,  // destination: broadcast
             0x00, 0x50, 0x8B, 0x00, 0x00, 0x01,  // source: ownMac
@@ -71,6 +76,7 @@ TEST_F(BuilderTest, ParamQueryCarriesTheSelector)
             selector,                            // offset 17: selector
             0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // offsets 18 to 31 zero
         };
+        // clang-format on
         ASSERT_EQ(golden.size(), 32u);
         EXPECT_TRUE(sendParamQuery(0, hostMac0.data(), broadcast.data(), selector));
         EXPECT_EQ(only(), onWire(golden));
@@ -79,6 +85,7 @@ TEST_F(BuilderTest, ParamQueryCarriesTheSelector)
 
 TEST_F(BuilderTest, LinkStatsQueryAnnouncesMoreThanItCarries)
 {
+    // clang-format off
     const Bytes golden = {
         0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,  // destination: broadcast
         0x00, 0x50, 0x8B, 0x00, 0x00, 0x01,  // source: ownMac
@@ -89,6 +96,7 @@ TEST_F(BuilderTest, LinkStatsQueryAnnouncesMoreThanItCarries)
         0x80,                                // offset 17: request mark
         0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // offsets 18 to 37
     };
+    // clang-format on
     ASSERT_EQ(golden.size(), 38u);
     EXPECT_TRUE(sendLinkStatsQuery(0, hostMac0.data(), broadcast.data()));
     EXPECT_EQ(only(), onWire(golden));
@@ -100,16 +108,19 @@ TEST_F(BuilderTest, DiscoveryProbeSourceNeedsAllSixDeviceBytes)
     struct Case {
         Mac deviceMac;
         Mac expectedSource;
+        // clang-format off
     } cases[] = {
         {{0x02, 0x1A, 0x2B, 0x3C, 0x4D, 0x00}, hostMac0},  // one zero byte: not yet known
         {{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}, hostMac0},
         {{0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, hostMac0},
         {{0x02, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}, {0x02, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         std::memcpy(adapters[0].deviceMac, c.deviceMac.data(), 6);
         EXPECT_TRUE(sendDiscoveryProbe(0));
         Bytes wire = only();
+        // clang-format off
         Bytes golden = {
             0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,  // destination: broadcast
             c.expectedSource[0], c.expectedSource[1], c.expectedSource[2],
@@ -120,6 +131,7 @@ TEST_F(BuilderTest, DiscoveryProbeSourceNeedsAllSixDeviceBytes)
             0xBB,        // entryLength 187
             0x80,        // offset 17: request mark
         };
+        // clang-format on
         golden.resize(204, 0x00);  // the whole 187-byte body, zero after the mark
         EXPECT_EQ(wire, golden);
     }
@@ -133,6 +145,7 @@ TEST_F(BuilderTest, DiscoveryProbeSourceNeedsAllSixDeviceBytes)
 
 TEST_F(BuilderTest, ControlFrame)
 {
+    // clang-format off
     const Bytes golden = {
         0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,  // destination: broadcast
         0x00, 0x50, 0x8B, 0x00, 0x00, 0x01,  // source: ownMac
@@ -142,6 +155,7 @@ TEST_F(BuilderTest, ControlFrame)
         0x03,                                // entryLength 3
         0x42, 0x05, 0x01,                    // controlFlags, controlMark, controlValue
     };
+    // clang-format on
     EXPECT_TRUE(sendControlFrame(0, hostMac0.data(), broadcast.data(), 0x42, 0x05, 0x01));
     EXPECT_EQ(only(), onWire(golden));
 }
@@ -152,6 +166,7 @@ TEST_F(BuilderTest, SetKeyFrameOneAndTwoEntryForms)
     referenceBlock[23] = 0x02;
     referenceBlock[24] = 0x04;
 
+    // clang-format off
     const Bytes oneEntry = {
         0x02, 0x77, 0x88, 0x99, 0xAA, 0xBB,  // destination: a remote device
         0x00, 0x50, 0x8B, 0x00, 0x00, 0x01,  // source: ownMac
@@ -162,10 +177,15 @@ TEST_F(BuilderTest, SetKeyFrameOneAndTwoEntryForms)
         0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF,  // key, byte 0 first
         0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // offsets 26 to 31 zero: no ControlEntry
     };
-    EXPECT_TRUE(setKey(0, {.source = hostMac0.data(), .destination = remoteMac.data(), .keySelect = 1, .key = key,
+    // clang-format on
+    EXPECT_TRUE(setKey(0, {.source = hostMac0.data(),
+                           .destination = remoteMac.data(),
+                           .keySelect = 1,
+                           .key = key,
                            .controlValue = 0x01}));
     EXPECT_EQ(only(), onWire(oneEntry));
 
+    // clang-format off
     const Bytes twoEntries = {
         0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,  // destination: broadcast
         0x00, 0x50, 0x8B, 0x00, 0x00, 0x01,  // source: ownMac
@@ -180,8 +200,14 @@ TEST_F(BuilderTest, SetKeyFrameOneAndTwoEntryForms)
         0x00,                                // controlValue
         0x00,                                // offset 31
     };
-    EXPECT_TRUE(setKey(0, {.source = hostMac0.data(), .destination = broadcast.data(), .keySelect = 0, .key = key,
-                           .controlValue = 0x00, .withControl = true, .provisional = true}));
+    // clang-format on
+    EXPECT_TRUE(setKey(0, {.source = hostMac0.data(),
+                           .destination = broadcast.data(),
+                           .keySelect = 0,
+                           .key = key,
+                           .controlValue = 0x00,
+                           .withControl = true,
+                           .provisional = true}));
     EXPECT_EQ(only(), onWire(twoEntries));
 }
 

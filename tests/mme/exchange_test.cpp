@@ -76,9 +76,10 @@ TEST_F(ExchangeTest, ControlBytesComeFromAndGoToTheReferenceBlock)
         uint8_t keySelect;
         bool withControl;
         bool provisional;
-        Bytes sentControl;     // offsets 28 to 30, empty: no ControlEntry
-        Bytes controlAfter;    // referenceBlock 23 to 25
-        bool keyMirrored;      // referenceBlock 14 to 22
+        Bytes sentControl;   // offsets 28 to 30, empty: no ControlEntry
+        Bytes controlAfter;  // referenceBlock 23 to 25
+        bool keyMirrored;    // referenceBlock 14 to 22
+        // clang-format off
     } cases[] = {
         {"broadcast key 1", broadcast, 1, true, false, {0x42, 0x04, 0x01}, {0x42, 0x04, 0x01}, true},
         {"provisional", broadcast, 1, true, true, {0x42, 0x05, 0x01}, {0x02, 0x04, 0x77}, true},
@@ -86,6 +87,7 @@ TEST_F(ExchangeTest, ControlBytesComeFromAndGoToTheReferenceBlock)
         {"key select 0", broadcast, 0, true, false, {0x42, 0x04, 0x01}, {0x42, 0x04, 0x01}, false},
         {"unicast", remoteMac, 1, false, true, {}, {0x02, 0x04, 0x77}, false},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Bytes before = block(0x90);
@@ -95,9 +97,13 @@ TEST_F(ExchangeTest, ControlBytesComeFromAndGoToTheReferenceBlock)
         std::memcpy(referenceBlock, before.data(), 50);
         zsim::clearSent();
 
-        EXPECT_TRUE(setKey(0, {.source = hostMac0.data(), .destination = c.destination.data(),
-                               .keySelect = c.keySelect, .key = key1, .controlValue = 0x01,
-                               .withControl = c.withControl, .provisional = c.provisional}));
+        EXPECT_TRUE(setKey(0, {.source = hostMac0.data(),
+                               .destination = c.destination.data(),
+                               .keySelect = c.keySelect,
+                               .key = key1,
+                               .controlValue = 0x01,
+                               .withControl = c.withControl,
+                               .provisional = c.provisional}));
         ASSERT_EQ(zsim::sentFrames().size(), 1u);
         const Bytes& f = zsim::sentFrames()[0].bytes;
         EXPECT_EQ(f[14], c.withControl ? 2 : 1);
@@ -129,11 +135,13 @@ TEST_F(ExchangeTest, NoConfirmationWithoutAllThreeConditions)
         Mac destination;
         uint8_t keySelect;
         int paramsSeen;
+        // clang-format off
     } cases[] = {
         {"key select 0", broadcast, 0, 1},
         {"unicast", remoteMac, 1, 1},
         {"paramsSeen clear", broadcast, 1, 0},
     };
+    // clang-format on
     paramReplies = [](int) { return std::vector<Bytes>{mismatching(1)}; };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -141,8 +149,12 @@ TEST_F(ExchangeTest, NoConfirmationWithoutAllThreeConditions)
         zsim::clearSent();
         uint32_t start = simclock::now();
         lastKeyConfirmed = 1;  // an earlier key's answer is not this one's
-        EXPECT_TRUE(setKey(0, {.source = hostMac0.data(), .destination = c.destination.data(),
-                               .keySelect = c.keySelect, .key = key1, .controlValue = 1, .withControl = true}));
+        EXPECT_TRUE(setKey(0, {.source = hostMac0.data(),
+                               .destination = c.destination.data(),
+                               .keySelect = c.keySelect,
+                               .key = key1,
+                               .controlValue = 1,
+                               .withControl = true}));
         EXPECT_EQ(lastKeyConfirmed, -1);
         EXPECT_LT(simclock::now() - start, 2u);
         EXPECT_EQ(zsim::sentFrames().size(), 1u);
@@ -162,6 +174,7 @@ TEST_F(ExchangeTest, Confirmation)
     };
     const Bytes a = block(0x11), b = block(0x22), c = block(0x33);
     auto kind2 = [this]() { return paramReply(hostMac0, deviceMac0, 2, referenceCopy()); };
+    // clang-format off
     std::vector<Case> cases = {
         {"matches at once", [this](int) { return std::vector<Bytes>{matching()}; }, 1, {}},
         {"match from another source", [this](int) {
@@ -194,6 +207,7 @@ TEST_F(ExchangeTest, Confirmation)
                                           : std::vector<Bytes>{matching()}; },
          2, std::vector<std::string>(10, "**SETNEK**Retry=0" + hexBlock(a.data()))},
     };
+    // clang-format on
     const Mac source = {0x02, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE};
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
@@ -209,8 +223,12 @@ TEST_F(ExchangeTest, Confirmation)
         uint64_t slept = simclock::sleptMs();
         const int rewrites = logRewrites;
 
-        EXPECT_TRUE(setKey(0, {.source = source.data(), .destination = broadcast.data(), .keySelect = 1, .key = key1,
-                               .controlValue = 0x01, .withControl = true}));
+        EXPECT_TRUE(setKey(0, {.source = source.data(),
+                               .destination = broadcast.data(),
+                               .keySelect = 1,
+                               .key = key1,
+                               .controlValue = 0x01,
+                               .withControl = true}));
         EXPECT_EQ(simclock::sleptMs(), slept);  // the confirmation spins, it never sleeps
         // However many records, "plc.log" is written once.
         EXPECT_EQ(logRewrites - rewrites, k.records.empty() ? 0 : 1);
@@ -227,12 +245,14 @@ TEST_F(ExchangeTest, Confirmation)
         ASSERT_EQ(out.size(), 1u + static_cast<size_t>(k.queries));
         EXPECT_EQ(out[0][15], 0x04);
         for (size_t i = 1; i < out.size(); ++i) {
+            // clang-format off
             const Bytes golden = {
                 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,  // destination: broadcast
                 0x02, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE,  // source: the one setKey was given
                 0x88, 0x7B, 0x01,                    // Ethertype, one entry
                 0x19, 0x0F, 0x00,                    // ParamQuery, length 15, selector 0x00
             };
+            // clang-format on
             EXPECT_EQ(Bytes(out[i].begin(), out[i].begin() + 18), golden);
         }
         // The first query leaves after the settle.
@@ -249,8 +269,12 @@ TEST_F(ExchangeTest, FailedSendStillUpdatesTheReference)
     zsim::setSendMode(0, zsim::SendMode::fails);
     adapters[0].paramsSeen = 0;
     busy.catchUpAndSet(true);
-    EXPECT_FALSE(setKey(0, {.source = hostMac0.data(), .destination = broadcast.data(), .keySelect = 1, .key = key1,
-                            .controlValue = 0x01, .withControl = true}));
+    EXPECT_FALSE(setKey(0, {.source = hostMac0.data(),
+                            .destination = broadcast.data(),
+                            .keySelect = 1,
+                            .key = key1,
+                            .controlValue = 0x01,
+                            .withControl = true}));
     EXPECT_EQ(referenceBlock[14], 1);
     EXPECT_EQ(0, std::memcmp(referenceBlock + 15, key1, 8));
     EXPECT_EQ(referenceBlock[23], 0x40);
@@ -265,6 +289,7 @@ TEST_F(ExchangeTest, HandleParamReplyBlankBlocks)
         uint8_t fill;
         uint8_t kind;
         const char* marker;  // nullptr: no record
+        // clang-format off
     } cases[] = {
         {"six 0x00 of kind 1", 0x00, 1, "**EEPROM**"},
         {"six 0xFF of kind 2", 0xFF, 2, "** RAM  **"},
@@ -272,6 +297,7 @@ TEST_F(ExchangeTest, HandleParamReplyBlankBlocks)
         {"six 0x5A of kind 2", 0x5A, 2, "** RAM  **"},
         {"blank of kind 3", 0x00, 3, nullptr},
     };
+    // clang-format on
     for (int paramsSeen : {0, 1}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(c.name) + (paramsSeen ? ", paramsSeen" : ""));
@@ -341,11 +367,13 @@ TEST_F(ExchangeTest, SetRemoteKeyWaitsForTheRemoteItself)
         int remoteAnswersFromTry;  // -1: never
         bool result;
         int tries;
+        // clang-format off
     } cases[] = {
         {"first try", 0, true, 1},
         {"second try", 1, true, 2},
         {"never", -1, false, 3},
     };
+    // clang-format on
     adapters[0].paramsSeen = 1;  // no confirmation happens all the same
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -370,6 +398,7 @@ TEST_F(ExchangeTest, SetRemoteKeyWaitsForTheRemoteItself)
         ASSERT_EQ(out.size(), 4u * static_cast<size_t>(c.tries));
         for (int t = 0; t < c.tries; ++t) {
             const Bytes* f = &out[4 * static_cast<size_t>(t)];
+            // clang-format off
             const Bytes first = {
                 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,  // broadcast
                 0x00, 0x50, 0x8B, 0x00, 0x00, 0x01,  // ownMac
@@ -379,7 +408,9 @@ TEST_F(ExchangeTest, SetRemoteKeyWaitsForTheRemoteItself)
                 0x1F, 0x03, 0x42, 0x05, 0x00,        // ControlEntry: flags, provisional mark, value 0
                 0x00,
             };
+            // clang-format on
             EXPECT_EQ(Bytes(f[0].begin(), f[0].begin() + 32), first);
+            // clang-format off
             const Bytes second = {
                 0x02, 0x77, 0x88, 0x99, 0xAA, 0xBB,  // the remote
                 0x00, 0x50, 0x8B, 0x00, 0x00, 0x01,  // ownMac
@@ -388,19 +419,24 @@ TEST_F(ExchangeTest, SetRemoteKeyWaitsForTheRemoteItself)
                 0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF,  // key1
                 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
             };
+            // clang-format on
             EXPECT_EQ(Bytes(f[1].begin(), f[1].begin() + 32), second);
+            // clang-format off
             const Bytes control = {
                 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,  // broadcast
                 0x00, 0x50, 0x8B, 0x00, 0x00, 0x01,  // ownMac
                 0x88, 0x7B, 0x01,                    // one entry
                 0x1F, 0x03, 0x42, 0x05, 0x01,        // ControlFrame: block 23 | 0x40, block 24 | 0x01, 0x01
             };
+            // clang-format on
             EXPECT_EQ(Bytes(f[2].begin(), f[2].begin() + 20), control);
+            // clang-format off
             const Bytes query = {
                 0x02, 0x77, 0x88, 0x99, 0xAA, 0xBB,  // the remote
                 0x00, 0x50, 0x8B, 0x00, 0x00, 0x01,  // ownMac
                 0x88, 0x7B, 0x01, 0x07, 0x00, 0x00,  // StationQuery
             };
+            // clang-format on
             EXPECT_EQ(Bytes(f[3].begin(), f[3].begin() + 18), query);
         }
         if (!c.result) {
@@ -424,12 +460,14 @@ TEST_F(ExchangeTest, FindRemoteDevicePassesOverTheLocalDevice)
         std::vector<Mac> answer;  // in arrival order, to every broadcast StationQuery
         bool result;
         Mac out;
+        // clang-format off
     } cases[] = {
         {"local first, then the remote", {deviceMac0, remoteMac, strangerMac}, true, remoteMac},
         {"the first other responder", {strangerMac, remoteMac}, true, strangerMac},
         {"only the local device", {deviceMac0}, false, Mac{0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}},
         {"nobody", {}, false, Mac{0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}},
     };
+    // clang-format on
     adapters[0].paramsSeen = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -528,8 +566,12 @@ TEST_F(ExchangeTest, ConfirmationAgainstTheEmulator)
         // The monitor would have taken the device's block as the reference.
         std::memcpy(referenceBlock, net.adapter(0).device.eeprom.data(), 50);
 
-        EXPECT_TRUE(setKey(0, {.source = hostMac0.data(), .destination = broadcast.data(), .keySelect = 1,
-                               .key = key1, .controlValue = 0x01, .withControl = true}));
+        EXPECT_TRUE(setKey(0, {.source = hostMac0.data(),
+                               .destination = broadcast.data(),
+                               .keySelect = 1,
+                               .key = key1,
+                               .controlValue = 0x01,
+                               .withControl = true}));
         EXPECT_EQ(0, std::memcmp(net.adapter(0).device.key1.data(), key1, 8));
         std::vector<std::string> events = logEvents();
         if (neverConfirms) {

@@ -232,8 +232,12 @@ TEST_F(IntakeTest, RequestsAreNeverTakenForReplies)
     sendLinkStatsQuery(0, hostMac0.data(), broadcast.data());
     sendDiscoveryProbe(0);
     sendControlFrame(0, hostMac0.data(), broadcast.data(), 0x40, 0x01, 0x01);
-    setKey(0, {.source = hostMac0.data(), .destination = broadcast.data(), .keySelect = 1, .key = key,
-               .controlValue = 1, .withControl = true});
+    setKey(0, {.source = hostMac0.data(),
+               .destination = broadcast.data(),
+               .keySelect = 1,
+               .key = key,
+               .controlValue = 1,
+               .withControl = true});
     zsim::setSendHook(nullptr);
     forgetDevice(0);
 

@@ -42,6 +42,9 @@ inline Bytes linkStatsReply(const Mac& dst, const Mac& src, uint8_t typeCode, si
     return frame(dst, src, 0x1A, 0xBB, {typeCode}, total);
 }
 
-inline Bytes stationReply(const Mac& dst, const Mac& src) { return frame(dst, src, 0x08, 6, Bytes(src.begin(), src.end())); }
+inline Bytes stationReply(const Mac& dst, const Mac& src)
+{
+    return frame(dst, src, 0x08, 6, Bytes(src.begin(), src.end()));
+}
 
 }  // namespace mmetest

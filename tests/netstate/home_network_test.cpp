@@ -105,8 +105,12 @@ TEST_F(HomeNetworkTest, StartScanSetPasswordAndBringARemoteOnto)
     ASSERT_TRUE(checkPassword(networkPassword));
     std::strcpy(profiles[0].networkPassword, networkPassword);
     Key networkKey = derived(networkPassword);
-    ASSERT_TRUE(setKey(0, {.source = adapters[0].ownMac, .destination = broadcast.data(), .keySelect = 1,
-                           .key = networkKey.data(), .controlValue = 0x01, .withControl = true}));
+    ASSERT_TRUE(setKey(0, {.source = adapters[0].ownMac,
+                           .destination = broadcast.data(),
+                           .keySelect = 1,
+                           .key = networkKey.data(),
+                           .controlValue = 0x01,
+                           .withControl = true}));
     EXPECT_EQ(busy, 0);
     EXPECT_EQ(net.adapter(0).device.key1, networkKey);
     EXPECT_TRUE(readFile("plc.log").empty());
@@ -128,8 +132,11 @@ TEST_F(HomeNetworkTest, StartScanSetPasswordAndBringARemoteOnto)
     std::memcpy(profiles[0].devicePasswords[slot].remoteMac, found.data(), 6);
 
     // Set All: the network key to the local device, then to A, then both local keys back.
-    ASSERT_TRUE(setKey(0, {.source = adapters[0].ownMac, .destination = broadcast.data(), .keySelect = 1,
-                           .key = networkKey.data(), .controlValue = 0x01}));
+    ASSERT_TRUE(setKey(0, {.source = adapters[0].ownMac,
+                           .destination = broadcast.data(),
+                           .keySelect = 1,
+                           .key = networkKey.data(),
+                           .controlValue = 0x01}));
     ASSERT_TRUE(setRemoteKey(deviceKeyA.data(), networkKey.data(), macA.data()));
     profiles[0].devicePasswords[slot].networkKeySet = 1;
     EXPECT_EQ(net.adapter(0).stations[0].networkKey, networkKey);

@@ -125,8 +125,8 @@ TEST_F(MonitorTest, CycleLengths)
         if (present) {
             // Two of each query a cycle: seconds 15/45, 21/51 and so on.
             // Second 15 is reached at tick 150; second 24 sends nothing without paramsSeen.
-            EXPECT_EQ(sendTicks(), (std::vector<int>{150, 170, 190, 230, 400, 420, 440, 480,
-                                                     650, 670, 690, 730, 900, 920, 940, 980}));
+            EXPECT_EQ(sendTicks(), (std::vector<int>{150, 170, 190, 230, 400, 420, 440, 480, 650, 670, 690, 730, 900,
+                                                     920, 940, 980}));
         } else {
             EXPECT_TRUE(out.empty());
         }
@@ -146,10 +146,10 @@ TEST_F(MonitorTest, ScanQueriesLeaveAtTheirTicks)
         beginNetworkScan();
         runTicks(90);
         const uint8_t first = paramsSeen ? 0x00 : 0x10;
-        EXPECT_EQ(sentAt(1), (std::vector<Sent>{{0x19, broadcast, hostMac0, first},
-                                                {0x07, broadcast, profileMac, 0x00}}));
-        EXPECT_EQ(sentAt(21), (std::vector<Sent>{{0x07, station(1), hostMac0, 0x00},
-                                                 {0x07, station(2), hostMac0, 0x00}}));
+        EXPECT_EQ(sentAt(1),
+                  (std::vector<Sent>{{0x19, broadcast, hostMac0, first}, {0x07, broadcast, profileMac, 0x00}}));
+        EXPECT_EQ(sentAt(21),
+                  (std::vector<Sent>{{0x07, station(1), hostMac0, 0x00}, {0x07, station(2), hostMac0, 0x00}}));
         EXPECT_EQ(sentAt(41), (std::vector<Sent>{{0x1A, broadcast, hostMac0, 0x80}}));
         std::vector<Sent> at24;
         if (paramsSeen)
@@ -206,7 +206,7 @@ TEST_F(MonitorTest, ScanEndsWithTheLinkStatsReply)
     ASSERT_EQ(view.qualities.size(), 1u);
     EXPECT_EQ(progressActive, 0);
     EXPECT_EQ(view.scanDialogEnds, 1);
-    EXPECT_EQ(view.steps, 42);  // one step a tick while the scan ran
+    EXPECT_EQ(view.steps, 42);                   // one step a tick while the scan ran
     EXPECT_EQ(platform::activeTimerCount(), 1);  // the scan timer is gone
     EXPECT_EQ(table()[0].rateMbps, 1.013662013662014);
     EXPECT_EQ(table()[1].rateMbps, 2.1571131571131574);
@@ -514,14 +514,19 @@ TEST_F(MonitorTest, WakingWhenDueIsTheHundredMillisecondSchedule)
             case 12340: busy.catchUpAndSet(true); break;
             case 13000: deliver(paramReply(1, block(0x44))); break;
             case 14560: busy.catchUpAndSet(false); break;
-            case 20050: progressActive = 1; beginNetworkScan(); break;
+            case 20050:
+                progressActive = 1;
+                beginNetworkScan();
+                break;
             case 22222: busy.catchUpAndSet(true); break;
             case 22444: busy.catchUpAndSet(false); break;
             case 30340: busy.catchUpAndSet(true); break;
             case 32560: busy.catchUpAndSet(false); break;
             case 50010: busy.catchUpAndSet(true); break;
             case 50050: busy.catchUpAndSet(false); break;
-            case 40000: deliver(stationReply(station(5))); break;  // on a mark
+            case 40000:
+                deliver(stationReply(station(5)));
+                break;  // on a mark
             // Held by a workflow that sets busy now and then: the marks are lost, one tick follows.
             case 43210:
                 busy.catchUpAndSet(true);

@@ -53,8 +53,10 @@ TEST_F(ProfilesTest, FieldsLandAtTheirFileOffsets)
     ASSERT_EQ(file.size(), 109312u);
 
     const size_t base = 3 * 6832;
-    auto at = [&](size_t offset, size_t n) { return Bytes(file.begin() + static_cast<long>(base + offset),
-                                                          file.begin() + static_cast<long>(base + offset + n)); };
+    auto at = [&](size_t offset, size_t n) {
+        return Bytes(file.begin() + static_cast<long>(base + offset),
+                     file.begin() + static_cast<long>(base + offset + n));
+    };
     EXPECT_EQ(at(0, 4), (Bytes{0x44, 0x33, 0x22, 0x11}));  // reserved, little-endian
     EXPECT_EQ(at(4, 6), Bytes(adapterMac, adapterMac + 6));
     EXPECT_EQ(at(10, 12), Bytes({'S', 'e', 'c', 'r', 'e', 't', '-', 'P', 'a', 's', 's', 0}));
@@ -305,7 +307,7 @@ TEST_F(ProfilesTest, Lookups)
     EXPECT_EQ(hasDevicePassword("Alpha"), 1);
     EXPECT_EQ(hasDevicePassword("ALPHA"), 0);
     EXPECT_EQ(hasDevicePassword("Charlie"), 0);  // another profile's
-    EXPECT_EQ(hasDevicePassword(""), 1);          // a free entry holds the empty text
+    EXPECT_EQ(hasDevicePassword(""), 1);         // a free entry holds the empty text
     EXPECT_EQ(firstFreeDevicePassword(), 2);
 
     for (int i = 0; i < devicePasswordsPerProfile; ++i)
@@ -383,7 +385,8 @@ TEST_F(SessionStartTest, FailureClosesEverything)
     testing::internal::CaptureStderr();
     EXPECT_EQ(startSession(), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              std::string(program_invocation_short_name) + ": no supported powerline device answered on 1 network adapter\n");
+              std::string(program_invocation_short_name) +
+                  ": no supported powerline device answered on 1 network adapter\n");
     EXPECT_EQ(sessionOpen, 0);
     EXPECT_EQ(zsim::openHandleCount(), 0);
     EXPECT_EQ(adapterCount, 0);
@@ -398,7 +401,8 @@ TEST_F(SessionStartTest, NoAdapterSaysSoOnStandardError)
     zsim::setOpenFails(0, true);
     testing::internal::CaptureStderr();
     EXPECT_EQ(startSession(), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string(program_invocation_short_name) + ": no network adapter could be opened\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              std::string(program_invocation_short_name) + ": no network adapter could be opened\n");
     EXPECT_EQ(sessionOpen, 0);
 }
 

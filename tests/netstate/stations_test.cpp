@@ -29,8 +29,8 @@ TEST_F(StationsTest, RateSamplesToTheLastBit)
         uint16_t v;
         double rate;
     } cases[] = {
-        {0, -0.12978912978912938},     {4, -0.02088902088902049},  {5, 0.006336006336006728},
-        {42, 1.013662013662014},       {84, 2.1571131571131574},   {500, 13.48272448272448},
+        {0, -0.12978912978912938}, {4, -0.02088902088902049}, {5, 0.006336006336006728},
+        {42, 1.013662013662014},   {84, 2.1571131571131574},  {500, 13.48272448272448},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(rateFromLinkValue(c.v), c.rate) << c.v;
@@ -67,12 +67,12 @@ TEST_F(StationsTest, BarPositionsAndRatings)
         int position;
         const char* text;
     } cases[] = {
-        {0.0, 3, "Link Quality: Poor"},       {0.1, 0, "Link Quality: Poor"},
-        {0.5, 4, "Link Quality: Poor"},       {0.905, 7, "Link Quality: Fair"},
-        {1.0, 8, "Link Quality: Fair"},       {1.5, 19, "Link Quality: Fair"},
-        {2.0, 30, "Link Quality: Fair"},      {2.5, 38, "Link Quality: Fair"},
-        {3.0, 45, "Link Quality: Excellent"}, {5.0, 65, "Link Quality: Excellent"},
-        {8.0, 83, "Link Quality: Excellent"}, {10.0, 91, "Link Quality: Excellent"},
+        {0.0, 3, "Link Quality: Poor"},         {0.1, 0, "Link Quality: Poor"},
+        {0.5, 4, "Link Quality: Poor"},         {0.905, 7, "Link Quality: Fair"},
+        {1.0, 8, "Link Quality: Fair"},         {1.5, 19, "Link Quality: Fair"},
+        {2.0, 30, "Link Quality: Fair"},        {2.5, 38, "Link Quality: Fair"},
+        {3.0, 45, "Link Quality: Excellent"},   {5.0, 65, "Link Quality: Excellent"},
+        {8.0, 83, "Link Quality: Excellent"},   {10.0, 91, "Link Quality: Excellent"},
         {14.0, 113, "Link Quality: Excellent"}, {-0.12978912978912938, 3, "Link Quality: Poor"},
         {-5.0, 3, "Link Quality: Poor"},
     };
@@ -244,9 +244,22 @@ TEST_F(StationsTest, RateMatching)
         {"exact wins over an earlier alias", {{odd, 84}, {even, 42}}, 1.013662013662014},
         {"first of two exact", {{even, 42}, {even, 84}}, 1.013662013662014},
         {"not listed: unchanged", {{other, 42}}, 7.0},
-        {"listed in the last record", {{other, 1}, {other, 1}, {other, 1}, {other, 1}, {other, 1},
-                                       {other, 1}, {other, 1}, {other, 1}, {other, 1}, {other, 1},
-                                       {other, 1}, {other, 1}, {other, 1}, {other, 1}, {even, 500}},
+        {"listed in the last record",
+         {{other, 1},
+          {other, 1},
+          {other, 1},
+          {other, 1},
+          {other, 1},
+          {other, 1},
+          {other, 1},
+          {other, 1},
+          {other, 1},
+          {other, 1},
+          {other, 1},
+          {other, 1},
+          {other, 1},
+          {other, 1},
+          {even, 500}},
          13.48272448272448},
     };
     for (const Case& c : cases) {
@@ -279,7 +292,8 @@ TEST_F(StationsTest, ShortRepliesOnlyRateWholeRecords)
     for (int i = 0; i < 15; ++i)
         records.push_back({station(i), 500});
     Bytes full = linkStatsReply(records);
-    for (size_t cut : {size_t{0}, size_t{17}, size_t{24}, size_t{35}, size_t{36}, size_t{47}, size_t{48}, size_t{203}}) {
+    for (size_t cut :
+         {size_t{0}, size_t{17}, size_t{24}, size_t{35}, size_t{36}, size_t{47}, size_t{48}, size_t{203}}) {
         SCOPED_TRACE(cut);
         std::memset(profiles, 0, sizeof profiles);
         for (int i = 0; i < 15; ++i)

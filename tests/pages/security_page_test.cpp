@@ -79,8 +79,8 @@ TEST_F(SecurityPageTest, RefusedPasswordsChangeNothing)
         QStringLiteral("abc"),
         QString(25, QLatin1Char('A')),
         QStringLiteral("tab\there"),
-        QStringLiteral("caf\u00e9-password"),   // one character outside ASCII
-        QStringLiteral("price\u20ac-1234"),      // one that Latin-1 would turn into '?'
+        QStringLiteral("caf\u00e9-password"),  // one character outside ASCII
+        QStringLiteral("price\u20ac-1234"),    // one that Latin-1 would turn into '?'
     };
     ASSERT_TRUE(edit->text() == QStringLiteral("TideWell"));
     const Key before = localDevice().key1;

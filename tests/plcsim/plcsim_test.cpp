@@ -149,7 +149,10 @@ public:
     }
     bool ok() const { return fd_ >= 0; }
 
-    bool send(const Bytes& frame) { return ::send(fd_, frame.data(), frame.size(), 0) == static_cast<ssize_t>(frame.size()); }
+    bool send(const Bytes& frame)
+    {
+        return ::send(fd_, frame.data(), frame.size(), 0) == static_cast<ssize_t>(frame.size());
+    }
 
     // Frames that came in (not our own sends) within waitMs of quiet.
     std::vector<Bytes> receive(int waitMs, size_t atMost = 10000)
@@ -190,7 +193,10 @@ Bytes request(const Bytes& from, uint8_t type, uint8_t entryLength, uint8_t body
 Bytes discoveryProbe(const Bytes& from) { return request(from, 0x1A, 0xBB, 0x80, 204); }
 Bytes paramQuery(uint8_t selector) { return request(hostMac, 0x19, 0x0F, selector, 32); }
 
-Bytes bytesAt(const Bytes& f, size_t offset, size_t count) { return Bytes(f.begin() + offset, f.begin() + offset + count); }
+Bytes bytesAt(const Bytes& f, size_t offset, size_t count)
+{
+    return Bytes(f.begin() + offset, f.begin() + offset + count);
+}
 
 class PlcsimTest : public ::testing::Test {
 protected:

@@ -21,11 +21,14 @@ namespace {
 // QApplication outlives parts of Qt and crashes at exit.
 class QtEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    void SetUp() override
+    {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
         app = new QApplication(argc, argv);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         delete app;
         app = nullptr;
     }
@@ -37,16 +40,17 @@ private:
     QApplication* app = nullptr;
 };
 
-[[maybe_unused]] auto* const qtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] auto* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 template <typename T>
-T* control(const QWidget& form, const char* name) {
+T* control(const QWidget& form, const char* name)
+{
     return form.findChild<T*>(QString::fromLatin1(name));
 }
 
 // Runs the event loop until the program is asked to end; -1 if it is not within 5 s.
-int runUntilEnd(const std::function<void()>& action) {
+int runUntilEnd(const std::function<void()>& action)
+{
     QTimer::singleShot(0, action);
     QTimer watchdog;
     watchdog.setSingleShot(true);
@@ -57,7 +61,8 @@ int runUntilEnd(const std::function<void()>& action) {
 
 using PromptTest = ::testing::Test;
 
-TEST_F(PromptTest, FormCaptionAndContentArea) {
+TEST_F(PromptTest, FormCaptionAndContentArea)
+{
     prompt::Form1 form;
     EXPECT_EQ(form.objectName(), "Form1");
     EXPECT_EQ(form.windowTitle(), "Veltaro RLA-7070 Utilities - Connect Hardware");
@@ -70,15 +75,15 @@ TEST_F(PromptTest, FormCaptionAndContentArea) {
     EXPECT_FALSE(form.windowIcon().pixmap(32, 32).isNull());
 }
 
-TEST_F(PromptTest, ControlsSitWhereTheTwipsPlaceThem) {
+TEST_F(PromptTest, ControlsSitWhereTheTwipsPlaceThem)
+{
     struct Placement {
         const char* name;
         int left, top, width, height;  // twips
     };
     const Placement table[] = {
-        {"Image2", 0, 0, 7545, 930},     {"Image1", 0, 1920, 4110, 2310},
-        {"Label1", 4320, 2160, 2535, 615}, {"Label2", 4320, 3000, 2535, 1155},
-        {"Frame1", 120, 4560, 7095, 135}, {"Command1", 5880, 4800, 1335, 375},
+        {"Image2", 0, 0, 7545, 930},        {"Image1", 0, 1920, 4110, 2310},  {"Label1", 4320, 2160, 2535, 615},
+        {"Label2", 4320, 3000, 2535, 1155}, {"Frame1", 120, 4560, 7095, 135}, {"Command1", 5880, 4800, 1335, 375},
     };
     prompt::Form1 form;
     for (const auto& p : table) {
@@ -97,7 +102,8 @@ TEST_F(PromptTest, ControlsSitWhereTheTwipsPlaceThem) {
     EXPECT_EQ(form.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly).size(), 6);
 }
 
-TEST_F(PromptTest, TextsWordForWord) {
+TEST_F(PromptTest, TextsWordForWord)
+{
     prompt::Form1 form;
     EXPECT_EQ(control<QLabel>(form, "Label1")->text(),
               "To complete the installation of your RLA-7070 USB adapter plug it into an USB port "
@@ -111,7 +117,8 @@ TEST_F(PromptTest, TextsWordForWord) {
     EXPECT_EQ(control<QLabel>(form, "Label1")->textFormat(), Qt::AutoText);
 }
 
-TEST_F(PromptTest, LabelsUseTahomaAndShowTheirWholeText) {
+TEST_F(PromptTest, LabelsUseTahomaAndShowTheirWholeText)
+{
     prompt::Form1 form;
     form.show();
     for (const char* name : {"Label1", "Label2"}) {
@@ -125,9 +132,9 @@ TEST_F(PromptTest, LabelsUseTahomaAndShowTheirWholeText) {
         EXPECT_EQ(label->alignment(), Qt::AlignLeft | Qt::AlignTop);
         // The wrapped text falls inside the fixed box: no line is cut off.
         const QRect box = label->contentsRect();
-        const QRect used = label->fontMetrics().boundingRect(
-            QRect(box.left(), box.top(), box.width(), 100000),
-            Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, label->text());
+        const QRect used =
+            label->fontMetrics().boundingRect(QRect(box.left(), box.top(), box.width(), 100000),
+                                              Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, label->text());
         EXPECT_LE(used.height(), box.height());
         EXPECT_LE(used.width(), box.width());
         EXPECT_GT(used.height(), label->fontMetrics().lineSpacing());  // it does wrap
@@ -135,7 +142,8 @@ TEST_F(PromptTest, LabelsUseTahomaAndShowTheirWholeText) {
     EXPECT_EQ(control<QLabel>(form, "Label1")->font(), control<QLabel>(form, "Label2")->font());
 }
 
-TEST_F(PromptTest, PicturesAreTheBitmapsOfTheirSize) {
+TEST_F(PromptTest, PicturesAreTheBitmapsOfTheirSize)
+{
     prompt::Form1 form;
     struct Picture {
         const char* name;
@@ -156,7 +164,8 @@ TEST_F(PromptTest, PicturesAreTheBitmapsOfTheirSize) {
     }
 }
 
-TEST_F(PromptTest, Frame1IsAnEtchedLine) {
+TEST_F(PromptTest, Frame1IsAnEtchedLine)
+{
     prompt::Form1 form;
     auto* frame = control<QFrame>(form, "Frame1");
     ASSERT_NE(frame, nullptr);
@@ -164,7 +173,8 @@ TEST_F(PromptTest, Frame1IsAnEtchedLine) {
     EXPECT_EQ(frame->frameShadow(), QFrame::Sunken);
 }
 
-TEST_F(PromptTest, OkClosesTheFormAndAsksToEnd) {
+TEST_F(PromptTest, OkClosesTheFormAndAsksToEnd)
+{
     prompt::Form1 form;
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
@@ -175,18 +185,19 @@ TEST_F(PromptTest, OkClosesTheFormAndAsksToEnd) {
     EXPECT_FALSE(form.isVisible());
 }
 
-TEST_F(PromptTest, OkEndsTheEventLoopWithExitCodeZero) {
+TEST_F(PromptTest, OkEndsTheEventLoopWithExitCodeZero)
+{
     prompt::Form1 form;
     form.show();
     QSignalSpy ended(&form, &prompt::Form1::endRequested);
-    const int code = runUntilEnd(
-        [&] { QTest::mouseClick(control<QPushButton>(form, "Command1"), Qt::LeftButton); });
+    const int code = runUntilEnd([&] { QTest::mouseClick(control<QPushButton>(form, "Command1"), Qt::LeftButton); });
     EXPECT_EQ(code, 0);
     EXPECT_EQ(ended.count(), 1);
     EXPECT_FALSE(form.isVisible());
 }
 
-TEST_F(PromptTest, CloseBoxEndsTheProgram) {
+TEST_F(PromptTest, CloseBoxEndsTheProgram)
+{
     ASSERT_TRUE(QGuiApplication::quitOnLastWindowClosed());
     prompt::Form1 form;
     form.show();
@@ -198,12 +209,14 @@ TEST_F(PromptTest, CloseBoxEndsTheProgram) {
     EXPECT_FALSE(form.isVisible());
 }
 
-TEST_F(PromptTest, VersionRecord) {
+TEST_F(PromptTest, VersionRecord)
+{
     EXPECT_STREQ(prompt::productName, "pelmora");
     EXPECT_STREQ(prompt::productVersion, "1.00");
 }
 
-TEST_F(PromptTest, ProgramShowsTheFormAndWaitsForTheUser) {
+TEST_F(PromptTest, ProgramShowsTheFormAndWaitsForTheUser)
+{
     QProcess program;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");

@@ -188,9 +188,9 @@ TEST_F(SessionTest, SetLocalAndRestoreDefault)
     ASSERT_TRUE(startHomeSession().started);
 
     // Refused texts send nothing and store nothing.
-    for (std::string_view refused : {std::string_view("abc"), std::string_view(""),
-                                     std::string_view("twenty-five-characters-xx"), std::string_view("tab\there"),
-                                     std::string_view("nul\0byte", 8)}) {
+    for (std::string_view refused :
+         {std::string_view("abc"), std::string_view(""), std::string_view("twenty-five-characters-xx"),
+          std::string_view("tab\there"), std::string_view("nul\0byte", 8)}) {
         session::PasswordResult r = session::setLocal(refused);
         EXPECT_EQ(r.box, session::Box::invalidNetworkPassword) << refused;
         EXPECT_FALSE(r.sent);
@@ -526,8 +526,10 @@ TEST_F(SessionTest, HistoryRecordsEachReplyAndAFaultyStoreCostsOneLine)
         holder.release();
         EXPECT_TRUE(run.exited(0)) << fault.name << ": " << run.status << " " << run.errorText;
         EXPECT_EQ(slurp(frames), slurp(dir.file("frames.reference"))) << fault.name;
-        EXPECT_EQ(std::count(run.errorText.begin(), run.errorText.end(), '\n'), 1) << fault.name << ": " << run.errorText;
-        EXPECT_EQ(run.errorText.rfind("session_test: history: " + path + ": ", 0), 0u) << fault.name << ": " << run.errorText;
+        EXPECT_EQ(std::count(run.errorText.begin(), run.errorText.end(), '\n'), 1)
+            << fault.name << ": " << run.errorText;
+        EXPECT_EQ(run.errorText.rfind("session_test: history: " + path + ": ", 0), 0u)
+            << fault.name << ": " << run.errorText;
         EXPECT_NE(run.errorText.find(fault.reason), std::string::npos) << fault.name << ": " << run.errorText;
         EXPECT_EQ(slurp(path), before) << fault.name << ": the file was changed";
     }
@@ -542,11 +544,11 @@ TEST(Degradation, HalfTheMedianOrPoorForTenMinutes)
     constexpr int64_t minute = 60000, now = 1774828800000;
     const struct {
         const char* what;
-        int hoursKnown;        // at 8 Mbps before the bad run
+        int hoursKnown;  // at 8 Mbps before the bad run
         double badMbps;
         int badMinutes;
-        int silentMinutes;     // no sample since
-        int goodAtMinute;      // minutes ago, one good sample within the run; 0: none
+        int silentMinutes;  // no sample since
+        int goodAtMinute;   // minutes ago, one good sample within the run; 0: none
         std::optional<double> normal;
         bool degraded;
     } rows[] = {

@@ -45,8 +45,7 @@ bool recordModel(emu::Network& network, const std::string& database, int64_t sta
             reply.device = frames::Mac::of(adapter.device.mac.data()).text();
             double sum = 0.0;
             for (const emu::RemoteStation& s : adapter.stations) {
-                if (s.silent || s.networkKey != adapter.device.key1 ||
-                    reply.stations.size() == emu::maxStationsListed)
+                if (s.silent || s.networkKey != adapter.device.key1 || reply.stations.size() == emu::maxStationsListed)
                     continue;
                 const double rate = rateFromLinkValue(network.linkValue(s));
                 reply.stations.push_back({frames::Mac::of(s.mac.data()).text(), rate});

@@ -44,7 +44,8 @@ public:
         out_ = fds[0];
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (output_.find("plcsim: ready") == std::string::npos) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             pollfd p{out_, POLLIN, 0};
             if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) {
                 *why = "plcsim not ready within " + std::to_string(timeoutMs) + " ms: " + output_;

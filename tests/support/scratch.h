@@ -101,16 +101,15 @@ inline ChildResult runChild(const std::function<int()>& body)
     close(pipeFds[1]);
     result.errorText = testsupport::readToEnd(pipeFds[0]);
     close(pipeFds[0]);
-    while (waitpid(pid, &result.status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid, &result.status, 0) < 0 && errno == EINTR) {}
     return result;
 }
 
 // Starts `program`, argv[0] `name` and then `args`, with its standard input,
 // output and error on the given descriptors (-1 keeps the caller's). The
 // child's pid, or -1; a child that cannot run the program ends with 127.
-inline pid_t spawn(const std::string& program, const std::string& name, const std::vector<std::string>& args,
-                   int in, int out, int err)
+inline pid_t spawn(const std::string& program, const std::string& name, const std::vector<std::string>& args, int in,
+                   int out, int err)
 {
     std::vector<char*> argv{const_cast<char*>(name.c_str())};
     for (const std::string& a : args)

@@ -69,7 +69,11 @@ protected:
         return *sheet;
     }
 
-    template <typename T> T* child(const char* name) const { return sheet->findChild<T*>(QString::fromLatin1(name)); }
+    template <typename T>
+    T* child(const char* name) const
+    {
+        return sheet->findChild<T*>(QString::fromLatin1(name));
+    }
 
     static QStringList rowTexts(QTreeWidget* list, int column)
     {

@@ -56,10 +56,7 @@ void disableIpv6(const std::string& name)
 
 TapDevice::~TapDevice() { destroy(); }
 
-TapDevice::TapDevice(TapDevice&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), name_(std::move(other.name_))
-{
-}
+TapDevice::TapDevice(TapDevice&& other) noexcept : fd_(std::exchange(other.fd_, -1)), name_(std::move(other.name_)) {}
 
 TapDevice& TapDevice::operator=(TapDevice&& other) noexcept
 {
@@ -141,8 +138,7 @@ std::optional<std::vector<uint8_t>> TapDevice::readOfType(uint16_t ethertype, in
         auto frame = read(static_cast<int>(left));
         if (!frame)
             return std::nullopt;
-        if (frame->size() >= ethertypeAt + 2 &&
-            ((*frame)[ethertypeAt] << 8 | (*frame)[ethertypeAt + 1]) == ethertype)
+        if (frame->size() >= ethertypeAt + 2 && ((*frame)[ethertypeAt] << 8 | (*frame)[ethertypeAt + 1]) == ethertype)
             return frame;
     }
 }

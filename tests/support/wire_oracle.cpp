@@ -19,10 +19,14 @@ constexpr uint64_t actionSpan = 50 * ms;
 // Waits are counted on a millisecond tick: one may end up to a millisecond early.
 constexpr uint64_t tickCount = 1 * ms;
 
-bool broadcast(const Bytes& b) { return std::all_of(b.begin(), b.begin() + 6, [](uint8_t x) { return x == 0xFF; }); }
+bool broadcast(const Bytes& b)
+{
+    return std::all_of(b.begin(), b.begin() + 6, [](uint8_t x) { return x == 0xFF; });
+}
 bool zeros(const Bytes& b, size_t from, size_t to)
 {
-    return std::all_of(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(to), [](uint8_t x) { return x == 0; });
+    return std::all_of(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(to),
+                       [](uint8_t x) { return x == 0; });
 }
 bool sameDestination(const Bytes& a, const Bytes& b) { return std::equal(a.begin(), a.begin() + 6, b.begin()); }
 
@@ -104,7 +108,8 @@ private:
     {
         const Bytes& x = frame.bytes;
         auto bad = [&](const char* rule) {
-            out_.push_back("frame " + std::to_string(kind_.size()) + " at " + std::to_string(frame.atMicros / ms) + " ms: " + rule);
+            out_.push_back("frame " + std::to_string(kind_.size()) + " at " + std::to_string(frame.atMicros / ms) +
+                           " ms: " + rule);
         };
         if (x.size() < 60 || x.size() > 1514) {
             bad("a frame on the wire is 60 to 1514 bytes");
@@ -123,18 +128,21 @@ private:
             break;
         case 0x19:
             k = Kind::param;
-            if (x.size() != 60 || !one || x[16] != 0x0F || (x[17] != 0x00 && x[17] != 0x10) || !zeros(x, 18, 32) || !broadcast(x))
+            if (x.size() != 60 || !one || x[16] != 0x0F || (x[17] != 0x00 && x[17] != 0x10) || !zeros(x, 18, 32) ||
+                !broadcast(x))
                 bad("ParamQuery: 32 bytes padded to 60 to broadcast, length 15, selector 0x00 or 0x10, 18 to 31 zero");
             break;
         case 0x1A:
             k = x.size() == 204 ? Kind::probe : Kind::linkStats;
             if (!one || x[16] != 0xBB || x[17] != 0x80 || !broadcast(x) ||
                 !(x.size() == 204 ? zeros(x, 18, 204) : x.size() == 60 && zeros(x, 18, 38)))
-                bad("LinkStatsQuery (38 bytes padded to 60) or DiscoveryProbe (204): length 187, 0x80, zero body, to broadcast");
+                bad("LinkStatsQuery (38 bytes padded to 60) or DiscoveryProbe (204): length 187, 0x80, zero body, to "
+                    "broadcast");
             break;
         case 0x1F:
             k = Kind::control;
-            if (x.size() != 60 || !one || x[16] != 3 || !(x[17] & 0x40) || !(x[18] & 0x01) || x[19] != 0x01 || !broadcast(x))
+            if (x.size() != 60 || !one || x[16] != 3 || !(x[17] & 0x40) || !(x[18] & 0x01) || x[19] != 0x01 ||
+                !broadcast(x))
                 bad("ControlFrame: 20 bytes padded to 60 to broadcast, flags with bit 6, mark with bit 0, value 1");
             break;
         case 0x04:
@@ -146,8 +154,7 @@ private:
             else if (!one && (x[14] != 2 || x[26] != 0x1F || x[27] != 3 || !(x[28] & 0x40) || x[30] > 1 || x[31] != 0))
                 bad("SetKeyFrame with a ControlEntry: 0x1F, 3, flags with bit 6, mark, value 0 or 1, offset 31 zero");
             break;
-        default:
-            bad("a frame of no request the system sends");
+        default: bad("a frame of no request the system sends");
         }
         return k;
     }
@@ -231,7 +238,8 @@ private:
         if (!(first[29] & 1))
             fail(i, "the key-select-0 SetKeyFrame of a try or of setLocalKeys is provisional (mark bit 0)");
         if (first[30] == 0) {
-            if (!expect(i, j, kind_[j] == Kind::setKey && b(j)[17] == 1 && b(j)[14] == 1, "the try's key-select-1 SetKeyFrame of one entry"))
+            if (!expect(i, j, kind_[j] == Kind::setKey && b(j)[17] == 1 && b(j)[14] == 1,
+                        "the try's key-select-1 SetKeyFrame of one entry"))
                 return j;
             size_t second = j;
             j = setKey(j);
@@ -239,11 +247,13 @@ private:
                 return j;
             control(j, b(j)[17], b(j)[18]);
             ++j;
-            if (!expect(second, j, kind_[j] == Kind::station && sameDestination(b(j), b(second)), "the try's StationQuery to where its key went"))
+            if (!expect(second, j, kind_[j] == Kind::station && sameDestination(b(j), b(second)),
+                        "the try's StationQuery to where its key went"))
                 return j;
             return j + 1;
         }
-        if (!expect(i, j, kind_[j] == Kind::setKey && b(j)[17] == 1 && b(j)[14] == 2 && b(j)[30] == 1 && broadcast(b(j)),
+        if (!expect(i, j,
+                    kind_[j] == Kind::setKey && b(j)[17] == 1 && b(j)[14] == 2 && b(j)[30] == 1 && broadcast(b(j)),
                     "setLocalKeys' key-select-1 SetKeyFrame with a ControlEntry"))
             return j;
         return setKey(j);
@@ -253,8 +263,10 @@ private:
     void monitorFrame(size_t i)
     {
         if (held_)
-            fail(i, "the monitor sent while a workflow held the thread: nothing ran from the loop since the exchange or discovery");
-        if (!action_.empty() && (!sameTurn(action_.back(), i) || action_.back() + 1 != i || f_[i].atMicros > f_[action_.front()].atMicros + actionSpan))
+            fail(i, "the monitor sent while a workflow held the thread: nothing ran from the loop since the exchange "
+                    "or discovery");
+        if (!action_.empty() && (!sameTurn(action_.back(), i) || action_.back() + 1 != i ||
+                                 f_[i].atMicros > f_[action_.front()].atMicros + actionSpan))
             closeAction();
         action_.push_back(i);
     }
@@ -292,10 +304,12 @@ private:
         else if (havePrevious_ && at < previousAt_ + actionSpan)
             fail(i, "at most one cycle action per tick");
         else if (havePrevious_ && second != 15 && second <= previousSecond_)
-            fail(i, "second " + std::to_string(second) + "'s action after second " + std::to_string(previousSecond_) + "'s without second 15 between");
+            fail(i, "second " + std::to_string(second) + "'s action after second " + std::to_string(previousSecond_) +
+                        "'s without second 15 between");
         else if (havePrevious_ && second != 15 &&
                  at + tickSlack < previousAt_ + static_cast<uint64_t>(second - previousSecond_) / 3 * 2000 * ms)
-            fail(i, "second " + std::to_string(second) + "'s action comes 20 ticks a step after second " + std::to_string(previousSecond_) + "'s");
+            fail(i, "second " + std::to_string(second) + "'s action comes 20 ticks a step after second " +
+                        std::to_string(previousSecond_) + "'s");
         if (second != 0) {
             havePrevious_ = true;
             previousSecond_ = second;

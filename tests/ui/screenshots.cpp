@@ -107,42 +107,42 @@ int main(int argc, char** argv)
     });
 
     {
-    PropertySheet sheet;
-    sheet.show();
-    auto* tabs = sheet.findChild<QTabWidget*>("tabs");
-    // A little over four seconds: the first scan ends with its link quality.
-    run(6000);
-    save(&sheet, "device.png");
+        PropertySheet sheet;
+        sheet.show();
+        auto* tabs = sheet.findChild<QTabWidget*>("tabs");
+        // A little over four seconds: the first scan ends with its link quality.
+        run(6000);
+        save(&sheet, "device.png");
 
-    const char* const pages[] = {nullptr, "network.png", "security.png", "advanced.png", "about.png"};
-    for (int i = networkPageIndex; i < pageCount; ++i) {
-        tabs->setCurrentIndex(i);
-        QApplication::processEvents();
-        save(&sheet, pages[i]);
-    }
+        const char* const pages[] = {nullptr, "network.png", "security.png", "advanced.png", "about.png"};
+        for (int i = networkPageIndex; i < pageCount; ++i) {
+            tabs->setCurrentIndex(i);
+            QApplication::processEvents();
+            save(&sheet, pages[i]);
+        }
 
-    // The scan dialog two seconds into a scan started from the Network page.
-    tabs->setCurrentIndex(networkPageIndex);
-    int passes = 0;
-    QTimer stepper;
-    stepper.setInterval(0);
-    QObject::connect(&stepper, &QTimer::timeout, [&] {
-        if (!scanDialogWindow)
-            return;
-        if (++passes == 20)
-            save(scanDialogWindow, "scan-dialog.png");
-        simclock::advance(monitorIntervalMs);
-        platform::runDueTimers();
-    });
-    stepper.start();
-    sheet.findChild<QPushButton*>("scanButton")->click();
-    stepper.stop();
-    if (passes < 20) {
-        std::fprintf(stderr, "ui_screenshots: the scan ended before its picture\n");
-        ++failures;
-    }
-    tabs->setCurrentIndex(devicePageIndex);
-    sheet.accept();
+        // The scan dialog two seconds into a scan started from the Network page.
+        tabs->setCurrentIndex(networkPageIndex);
+        int passes = 0;
+        QTimer stepper;
+        stepper.setInterval(0);
+        QObject::connect(&stepper, &QTimer::timeout, [&] {
+            if (!scanDialogWindow)
+                return;
+            if (++passes == 20)
+                save(scanDialogWindow, "scan-dialog.png");
+            simclock::advance(monitorIntervalMs);
+            platform::runDueTimers();
+        });
+        stepper.start();
+        sheet.findChild<QPushButton*>("scanButton")->click();
+        stepper.stop();
+        if (passes < 20) {
+            std::fprintf(stderr, "ui_screenshots: the scan ended before its picture\n");
+            ++failures;
+        }
+        tabs->setCurrentIndex(devicePageIndex);
+        sheet.accept();
     }
 
     // A day of evening.json through the monitor, as brennic records it, drawn
@@ -173,7 +173,8 @@ int main(int argc, char** argv)
                         line = s;
                     }
         if (line) {
-            view->showNearest(view->mapFromScene(view->chart()->mapToScene(view->chart()->mapToPosition(lowest, line))));
+            view->showNearest(
+                view->mapFromScene(view->chart()->mapToScene(view->chart()->mapToPosition(lowest, line))));
             save(&window, "history-hover.png");
         }
     }

@@ -81,10 +81,8 @@ TEST_F(SheetTest, EveryWayOfCancellingEndsTheSessionOnce)
         bool visitNetwork;
     };
     const Case cases[] = {
-        {Way::cancelButton, devicePageIndex, false},
-        {Way::cancelButton, aboutPageIndex, false},
-        {Way::escape, networkPageIndex, true},
-        {Way::closeBox, advancedPageIndex, true},
+        {Way::cancelButton, devicePageIndex, false}, {Way::cancelButton, aboutPageIndex, false},
+        {Way::escape, networkPageIndex, true},       {Way::closeBox, advancedPageIndex, true},
         {Way::escape, securityPageIndex, false},
     };
     for (const Case& c : cases) {
@@ -236,8 +234,9 @@ TEST_F(SheetTest, EveryLabelShowsEachOfItsTextsWhole)
                 ++measured;
                 int width = label->wordWrap() ? box.width() : metrics.horizontalAdvance(text);
                 int height = label->wordWrap()
-                                 ? metrics.boundingRect(box.x(), box.y(), box.width(), 1 << 20,
-                                                        Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, text)
+                                 ? metrics
+                                       .boundingRect(box.x(), box.y(), box.width(), 1 << 20,
+                                                     Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, text)
                                        .height()
                                  : metrics.height();
                 EXPECT_LE(width, box.width()) << text.toStdString();

@@ -78,8 +78,9 @@ struct DialogStepper {
 // The fields, lists, bars and buttons under `node` that a screen reader would announce without a name.
 QStringList unnamedControls(QAccessibleInterface* node)
 {
-    static const QList<QAccessible::Role> roles{QAccessible::EditableText, QAccessible::List,        QAccessible::Tree,
-                                                QAccessible::Table,        QAccessible::ProgressBar, QAccessible::PushButton};
+    static const QList<QAccessible::Role> roles{QAccessible::EditableText, QAccessible::List,
+                                                QAccessible::Tree,         QAccessible::Table,
+                                                QAccessible::ProgressBar,  QAccessible::PushButton};
     QStringList unnamed;
     if (node && roles.contains(node->role()) && node->text(QAccessible::Name).trimmed().isEmpty())
         unnamed << node->object()->objectName();
@@ -363,7 +364,7 @@ TEST_F(SheetTest, UnusableHardwareReportsAndEnds)
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].caption, "Invalid Configuration");
         EXPECT_EQ(boxes[0].text, "Your Powerline hardware is not compatible with the RLA-7070 Utility.\n"
-                                      "Please check your device and connection.");
+                                 "Please check your device and connection.");
         EXPECT_EQ(boxes[0].owner, devicePageWindow);
         EXPECT_EQ(exitCodes, std::vector<int>{0});
         EXPECT_EQ(zsim::openHandleCount(), 0);
@@ -479,7 +480,8 @@ TEST_F(SheetTest, NetworkPageListsStationsDescendingWithRates)
                                               rateText(rateFromLinkValue(20))}));
 
     // Redrawn from the table whatever its order; unrated stations show "*".
-    networkPageWindow->fillRows({{"00:0b:00:00:00:01", "13.50"}, {"00:a0:00:00:00:01", "*"}, {"00:0b:ff:00:00:00", "0.00"}});
+    networkPageWindow->fillRows(
+        {{"00:0b:00:00:00:01", "13.50"}, {"00:a0:00:00:00:01", "*"}, {"00:0b:ff:00:00:00", "0.00"}});
     EXPECT_EQ(rowTexts(list, 0), QStringList({"00:a0:00:00:00:01", "00:0b:ff:00:00:00", "00:0b:00:00:00:01"}));
     EXPECT_EQ(rowTexts(list, 1), QStringList({"*", "0.00", "13.50"}));
     clearNetworkList();
@@ -495,8 +497,9 @@ TEST_F(SheetTest, StationRowOpensItsHistoryDrawnFromTheStore)
     const std::string db = dir.path() + "/history.sqlite3";
     constexpr int64_t start = 1774828800000;  // 2026-03-30 00:00 UTC
     std::string error;
-    ASSERT_TRUE(historyfill::runMonitor(std::string(SIM_SCENARIO_DIR) + "/evening.json", db, start,
-                                        historyfill::dayMs, &error)) << error;
+    ASSERT_TRUE(
+        historyfill::runMonitor(std::string(SIM_SCENARIO_DIR) + "/evening.json", db, start, historyfill::dayMs, &error))
+        << error;
     HistoryWindow::setDatabasePath(db);
     HistoryWindow::setClock([] { return start + historyfill::dayMs; });
 
@@ -647,7 +650,9 @@ TEST_F(SheetTest, StationRowOpensItsHistoryDrawnFromTheStore)
     };
     const QPointF hovered = drawnHour[20];
     QTest::mouseMove(view->viewport(), placeOf(hovered) + QPoint(1, 1));
-    const QString expectedRating = hovered.y() > excellentAboveMbps ? "Excellent" : hovered.y() >= fairFromMbps ? "Fair" : "Poor";
+    const QString expectedRating = hovered.y() > excellentAboveMbps ? "Excellent"
+                                   : hovered.y() >= fairFromMbps    ? "Fair"
+                                                                    : "Poor";
     EXPECT_EQ(chartView->readout(),
               QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(hovered.x()), QTimeZone("Asia/Kolkata"))
                       .toString("ddd d MMM HH:mm:ss") +
@@ -693,8 +698,9 @@ TEST_F(SheetTest, StationRowOpensItsHistoryDrawnFromTheStore)
     const QStringList exported = fileLines(csv);
     cli::Invocation inv;
     std::string usage;
-    ASSERT_TRUE(cli::parseArguments({"history", "--csv", "--history", db, "--station", "02:b7:1c:20:00:01", "--since", "3650d"},
-                                    &inv, &usage)) << usage;
+    ASSERT_TRUE(cli::parseArguments(
+        {"history", "--csv", "--history", db, "--station", "02:b7:1c:20:00:01", "--since", "3650d"}, &inv, &usage))
+        << usage;
     const std::string all = dir.path() + "/all.csv";
     std::FILE* out = std::fopen(all.c_str(), "w");
     ASSERT_EQ(cli::runHistoryCommand(inv, out), 0);
@@ -718,7 +724,8 @@ TEST_F(SheetTest, StationRowOpensItsHistoryDrawnFromTheStore)
     EXPECT_EQ(w->shownToMs(), start + historyfill::dayMs);
 
     // Screen readers hear the chart and the figures by name.
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(view)->text(QAccessible::Name), "Rate of station 02:b7:1c:20:00:01");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(view)->text(QAccessible::Name),
+              "Rate of station 02:b7:1c:20:00:01");
     QAccessibleInterface* figures = QAccessible::queryAccessibleInterface(w->findChild<QWidget*>("historyFigures"));
     EXPECT_EQ(figures->text(QAccessible::Name), "Rate figures of the span");
     EXPECT_TRUE(figures->text(QAccessible::Description).startsWith(w->findChild<QLabel*>("historyNow")->text()));
@@ -726,12 +733,14 @@ TEST_F(SheetTest, StationRowOpensItsHistoryDrawnFromTheStore)
     // History that cannot be written: the window and the Network page's rows say so, and why.
     auto* notRecording = w->findChild<QLabel*>("historyNotRecording");
     EXPECT_FALSE(notRecording->isVisibleTo(w));
-    { std::ofstream(dir.path() + "/file"); }
+    {
+        std::ofstream(dir.path() + "/file");
+    }
     EXPECT_FALSE(session::openHistory(dir.path() + "/file/history.sqlite3"));
     w->reload();
     EXPECT_TRUE(notRecording->isVisibleTo(w));
-    EXPECT_TRUE(notRecording->text().startsWith("History is not being recorded: " +
-                                                QString::fromStdString(dir.path()) + "/file"))
+    EXPECT_TRUE(notRecording->text().startsWith("History is not being recorded: " + QString::fromStdString(dir.path()) +
+                                                "/file"))
         << notRecording->text().toStdString();
     networkPageWindow->fillRows({{"02:b7:1c:20:00:01", "7.90", 7.9}});
     EXPECT_EQ(list->topLevelItem(0)->toolTip(1), notRecording->text() + QString::fromUtf8("\nName: B\u00fcro \"1\""));
@@ -786,6 +795,7 @@ TEST(HistoryChart, TicksFallOnRoundLocalTimesWithTheDateWhereItChanges)
         int64_t from, to;
         int most;
         QStringList labels;
+        // clang-format off
     } rows[] = {
         {at, at + hour, 7, {"30 Mar 05:50", "06:00", "06:10", "06:20", "06:30", "06:40"}},
         {at - 6 * hour, at + 18 * hour, 9,
@@ -794,6 +804,7 @@ TEST(HistoryChart, TicksFallOnRoundLocalTimesWithTheDateWhereItChanges)
          {"Tue 31 Mar", "Wed 1 Apr", "Thu 2 Apr", "Fri 3 Apr", "Sat 4 Apr", "Sun 5 Apr", "Mon 6 Apr"}},
         {at, at + 2 * 24 * hour, 5, {"30 Mar 12:00", "Tue 31 Mar", "12:00", "Wed 1 Apr"}},
     };
+    // clang-format on
     for (const auto& r : rows) {
         QStringList labels;
         for (const TimeTick& t : timeTicks(r.from, r.to, r.most)) {
@@ -817,7 +828,8 @@ TEST_F(SheetTest, DegradedStationIsANotificationAndSoIsItsRecovery)
     std::string error;
     ASSERT_TRUE(emu::loadScenario(std::string(SIM_SCENARIO_DIR) + "/degrading.json", model, &error)) << error;
     // From noon: a day of history by the next day's dip, and a median for it.
-    ASSERT_TRUE(historyfill::recordModel(model, db, start + 12 * 60 * minute, historyfill::dayMs + 4 * 60 * minute, &error))
+    ASSERT_TRUE(
+        historyfill::recordModel(model, db, start + 12 * 60 * minute, historyfill::dayMs + 4 * 60 * minute, &error))
         << error;
     load("degrading.json");
     open();
@@ -849,7 +861,8 @@ TEST_F(SheetTest, DegradedStationIsANotificationAndSoIsItsRecovery)
     EXPECT_GE(at[0], 14 * 60 + 8);
     EXPECT_LE(at[0], 14 * 60 + 10);
     EXPECT_EQ(at[1], at[0] + 60);  // recovered at 15:02, told when the quiet hour ends
-    EXPECT_TRUE(server.seen[0].startsWith("brennic: Powerline link to 02:b7:1c:20:00:01 degraded | For 10 minutes at 0."))
+    EXPECT_TRUE(
+        server.seen[0].startsWith("brennic: Powerline link to 02:b7:1c:20:00:01 degraded | For 10 minutes at 0."))
         << server.seen[0].toStdString();
     EXPECT_TRUE(server.seen[0].contains(", its usual rate is 8.")) << server.seen[0].toStdString();
     EXPECT_TRUE(server.seen[1].startsWith("brennic: Powerline link to 02:b7:1c:20:00:01 recovered | Back at 8."))
