@@ -39,8 +39,6 @@ struct Context {
     std::string profile;    // the "wizard.data" this run reads and writes, whole
 };
 
-void error(const std::string& text) { std::fprintf(stderr, "brennicctl: %s\n", text.c_str()); }
-
 void emit(const Context& ctx, Json doc)
 {
     doc["profile"] = ctx.profile;

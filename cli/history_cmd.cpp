@@ -24,8 +24,6 @@ namespace {
 
 enum class Format { plain, json, csv };
 
-void error(const std::string& text) { std::fprintf(stderr, "brennicctl: %s\n", text.c_str()); }
-
 // Rates are kept to the kbit/s: three decimals say all there is.
 std::string rate(const std::optional<double>& mbps, Format format)
 {

@@ -10,8 +10,6 @@ namespace cli {
 
 namespace {
 
-void error(const std::string& text) { std::fprintf(stderr, "brennicctl: %s\n", text.c_str()); }
-
 // RFC 4180: quoted when it holds a comma or a quote, its quotes doubled.
 std::string csvField(const std::string& text)
 {

@@ -6,6 +6,8 @@
 
 namespace cli {
 
+void error(const std::string& text) { std::fprintf(stderr, "brennicctl: %s\n", text.c_str()); }
+
 void Table::print(std::FILE* out) const
 {
     std::vector<size_t> widths;

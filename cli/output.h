@@ -53,6 +53,9 @@ void printScan(std::FILE* out, const session::ScanResult& scan, const session::N
 Json devicesJson(const std::string& adapter, const std::vector<session::DeviceStatus>& devices, bool withStatus);
 void printDevices(std::FILE* out, const std::vector<session::DeviceStatus>& devices, bool withStatus);
 
+// "brennicctl: " and the text, a line on standard error.
+void error(const std::string& text);
+
 // A box's caption and words on one line, for standard error.
 std::string boxLine(session::Box box, const std::string& saveError);
 
