@@ -4,6 +4,7 @@
 #include "session/degradation.h"
 #include "session/session.h"
 #include "ui/history_window.h"
+#include "ui/station_names.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -53,7 +54,9 @@ int DegradationNotifier::check(const std::string& databasePath, int64_t nowMs)
         for (const history::Sample& s : recent)
             if (s.rateMbps)
                 current = s.rateMbps;
-        const QString station = QString::fromStdString(row.mac);
+        const QString mac = QString::fromStdString(row.mac);
+        const QString name = stationName(mac);
+        const QString station = name.isEmpty() ? mac : QStringLiteral("%1 (%2)").arg(name, mac);
         const QString now = current ? QString::asprintf("%.2f Mbps", *current) : QStringLiteral("*");
         if (degraded) {
             const QString usual =

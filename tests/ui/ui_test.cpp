@@ -850,6 +850,8 @@ TEST_F(SheetTest, DegradedStationIsANotificationAndSoIsItsRecovery)
     ASSERT_TRUE(serverBus.registerService("org.freedesktop.Notifications"));
     QTRY_VERIFY(bus.interface()->isServiceRegistered("org.freedesktop.Notifications"));
 
+    // A named station is told by its name and its MAC, whatever the name holds.
+    ASSERT_TRUE(session::StationNames().set(*frames::Mac::parse("02:b7:1c:20:00:01"), "Study %2"));
     DegradationNotifier notifier(nullptr, bus);
     std::vector<int64_t> at;  // minutes of the day
     for (int64_t t = day2 + 13 * 60 * minute; t <= day2 + 16 * 60 * minute; t += minute)
@@ -861,11 +863,12 @@ TEST_F(SheetTest, DegradedStationIsANotificationAndSoIsItsRecovery)
     EXPECT_GE(at[0], 14 * 60 + 8);
     EXPECT_LE(at[0], 14 * 60 + 10);
     EXPECT_EQ(at[1], at[0] + 60);  // recovered at 15:02, told when the quiet hour ends
-    EXPECT_TRUE(
-        server.seen[0].startsWith("brennic: Powerline link to 02:b7:1c:20:00:01 degraded | For 10 minutes at 0."))
+    EXPECT_TRUE(server.seen[0].startsWith(
+        "brennic: Powerline link to Study %2 (02:b7:1c:20:00:01) degraded | For 10 minutes at 0."))
         << server.seen[0].toStdString();
     EXPECT_TRUE(server.seen[0].contains(", its usual rate is 8.")) << server.seen[0].toStdString();
-    EXPECT_TRUE(server.seen[1].startsWith("brennic: Powerline link to 02:b7:1c:20:00:01 recovered | Back at 8."))
+    EXPECT_TRUE(
+        server.seen[1].startsWith("brennic: Powerline link to Study %2 (02:b7:1c:20:00:01) recovered | Back at 8."))
         << server.seen[1].toStdString();
     daemon.kill();
     daemon.waitForFinished();
