@@ -1,7 +1,11 @@
-// Renders every page of the sheet, the scan dialog and a station's history to PNG files, against
-// the emulator's home network on the simulated driver and the virtual clock.
+// Renders every page of the sheet, the scan dialog, a station's history and the desktop's
+// notification of a degraded link to PNG files, against the emulator's networks on the
+// simulated driver and the virtual clock.
 // Usage: ui_screenshots OUTPUT_DIR
 #include "history/history.h"
+#include "session/names.h"
+#include "support/system_state.h"
+#include "ui/degradation_notifier.h"
 #include "support/history_fill.h"
 #include "ui/common.h"
 #include "ui/history_chart.h"
@@ -18,6 +22,8 @@
 #include "platform/timers.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDir>
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -26,6 +32,7 @@
 #include <QScreen>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
@@ -76,6 +83,75 @@ void run(uint32_t ms)
         QApplication::processEvents();
     }
 }
+
+void waitReal(int ms)
+{
+    QEventLoop settle;
+    QTimer::singleShot(ms, &settle, &QEventLoop::quit);
+    settle.exec();
+}
+
+// degrading.json at 14:20 of its day, twenty minutes into its station's dip:
+// the sheet's Network page, the station's history and the notification that the
+// desktop's service (on the session bus) draws, the whole screen in one picture.
+bool notificationPicture(const std::string& database, std::string* error)
+{
+    // Nothing of the home network's run: its adapters, its state, its profile.
+    emu::detachFromSimDriver();
+    testsupport::resetSystemState();
+    zsim::reset();
+    std::remove("wizard.data");
+    emu::Network network;
+    if (!emu::loadScenario(std::string(SCENARIO_DIR) + "/degrading.json", network, error))
+        return false;
+    const int64_t now = history::nowMs();
+    const int64_t aheadMs =
+        ((14 * 60 + 20) * 60000 - now % historyfill::dayMs + historyfill::dayMs) % historyfill::dayMs;
+    // A day and a half: a normal for the station, and its dip up to now.
+    const int64_t spanMs = historyfill::dayMs * 3 / 2;
+    if (!historyfill::recordModel(network, database, now - spanMs, spanMs, error, aheadMs))
+        return false;
+    emu::addSimAdapters(network);
+    // The sheet's virtual clock runs on from the history's end.
+    emu::attachToSimDriver(network, (now + aheadMs) / 1000 - static_cast<int64_t>(simclock::nowMicros() / 1000000));
+
+    const QString station = QStringLiteral("02:b7:1c:20:00:01");
+    session::StationNames names;
+    if (!names.set(*frames::Mac::parse(station.toStdString()), "Study")) {
+        *error = names.error();
+        return false;
+    }
+    PropertySheet sheet;
+    sheet.move(10, 10);
+    sheet.show();
+    run(6000);
+    sheet.findChild<QTabWidget*>("tabs")->setCurrentIndex(networkPageIndex);
+    HistoryWindow::setDatabasePath(database);
+    // Opened from the sheet, as the Network page opens it: in front of it.
+    HistoryWindow window(station, &sheet, HistorySpan::day);
+    window.move(290, 290);
+    window.show();
+    picture(&sheet);
+    picture(&window);
+
+    QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    for (int waited = 0; waited < 5000 && !(bus && bus->isServiceRegistered("org.freedesktop.Notifications"));
+         waited += 100)
+        waitReal(100);
+    if (DegradationNotifier(nullptr).check(database, now) != 1) {
+        *error = "no notification went to the session bus's notification service";
+        return false;
+    }
+    waitReal(1500);  // real time for the service to draw it
+    const QString path = outDir + "/notification.png";
+    if (!sheet.screen()->grabWindow(0).save(path)) {
+        *error = "cannot write " + path.toStdString();
+        return false;
+    }
+    sheet.accept();
+    emu::detachFromSimDriver();
+    return true;
+}
 }  // namespace
 
 int main(int argc, char** argv)
@@ -85,11 +161,15 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: ui_screenshots OUTPUT_DIR\n");
         return 2;
     }
-    outDir = QString::fromLocal8Bit(argv[1]);
+    outDir = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     QDir().mkpath(outDir);
-    // A fresh profile file: the run leaves its own behind in a scratch directory.
-    QDir::setCurrent(QDir::tempPath());
-    std::remove("wizard.data");
+    // The run's profile, names and history in a private folder of its own, gone at the end:
+    // the program refuses them in a folder other users may write.
+    QTemporaryDir scratch;
+    if (!scratch.isValid() || !QDir::setCurrent(scratch.path())) {
+        std::fprintf(stderr, "ui_screenshots: no scratch folder: %s\n", qPrintable(scratch.errorString()));
+        return 1;
+    }
 
     emu::Network network;
     std::string error;
@@ -147,9 +227,7 @@ int main(int argc, char** argv)
 
     // A day of evening.json through the monitor, as brennic records it, drawn
     // for the station that dips to Poor in the evening.
-    const std::string database = QDir::temp().filePath(QStringLiteral("history-screenshot.sqlite3")).toStdString();
-    for (const char* suffix : {"", "-wal", "-shm"})
-        std::remove((database + suffix).c_str());
+    const std::string database = scratch.filePath(QStringLiteral("history.sqlite3")).toStdString();
     if (!historyfill::runMonitor(std::string(SCENARIO_DIR) + "/evening.json", database,
                                  history::nowMs() - historyfill::dayMs, historyfill::dayMs, &error)) {
         std::fprintf(stderr, "ui_screenshots: %s\n", error.c_str());
@@ -180,5 +258,8 @@ int main(int argc, char** argv)
     }
     for (const char* suffix : {"", "-wal", "-shm"})
         std::remove((database + suffix).c_str());
-    return failures == 0 ? 0 : 1;
+    const bool notified = notificationPicture(database, &error);
+    if (!notified)
+        std::fprintf(stderr, "ui_screenshots: %s\n", error.c_str());
+    return failures == 0 && notified ? 0 : 1;
 }
