@@ -158,8 +158,9 @@ HistoryWindow::HistoryWindow(const QString& stationMac, QWidget* parent, History
         const QString mac = QString::fromStdString(row.mac);
         if (mac == stationMac)
             continue;
-        auto* box = new QCheckBox(mac, this);
+        auto* box = new QCheckBox(namedMac(mac), this);
         box->setObjectName(QStringLiteral("compare"));
+        box->setProperty("mac", mac);
         box->setAccessibleName(QStringLiteral("Compare with %1").arg(mac));
         connect(box, &QCheckBox::toggled, this, &HistoryWindow::reload);
         compare->addWidget(box);
@@ -196,6 +197,20 @@ void HistoryWindow::setDatabasePath(const std::string& path) { historyPath = pat
 const std::string& HistoryWindow::databasePath() { return historyPath; }
 
 void HistoryWindow::setClock(int64_t (*nowMs)()) { nowClock = nowMs ? nowMs : systemNowMs; }
+
+void HistoryWindow::showNames()
+{
+    setWindowTitle(historyTitle(station_));
+    for (QCheckBox* box : compare_) {
+        const QString was = box->text(), now = namedMac(box->property("mac").toString());
+        box->setText(now);
+        for (QAbstractSeries* s : chart_->series())
+            if (s->objectName() == QLatin1String("compare") && s->name() == was) {
+                s->setName(now);
+                s->setProperty("readable", now);
+            }
+    }
+}
 
 void HistoryWindow::reload()
 {
@@ -347,7 +362,8 @@ void HistoryWindow::draw(const StationChart& c)
     for (QCheckBox* box : compare_) {
         if (!box->isChecked())
             continue;
-        others.emplace_back(box->text(), loadStationChart(historyPath, box->text().toStdString(), span(), c.toMs));
+        others.emplace_back(
+            box->text(), loadStationChart(historyPath, box->property("mac").toString().toStdString(), span(), c.toMs));
         highest = std::max(highest, others.back().second.maximum.value_or(0.0));
     }
     // Round figures on the rate axis; the bands fill it from bottom to top.

@@ -35,6 +35,8 @@ public:
     void setSpan(HistorySpan span);
     // Reads the history again and redraws.
     void reload();
+    // The title, the other stations' boxes and their lines with the names as they are now.
+    void showNames();
 
     // The span shown: the whole of span() or what zoom picked within it.
     int64_t shownFromMs() const { return shownFrom_; }

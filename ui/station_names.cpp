@@ -34,9 +34,9 @@ void showNewName(QTreeWidget* list, const QString& mac, int macColumn)
     for (int i = 0; i < list->topLevelItemCount(); ++i)
         if (QTreeWidgetItem* row = list->topLevelItem(i); row->text(macColumn) == mac)
             setNamedToolTip(row, macColumn, row->data(macColumn, toolTipBaseRole).toString());
+    // Any window may draw the station: as its own or beside another.
     for (HistoryWindow* w : list->window()->findChildren<HistoryWindow*>())
-        if (w->station() == mac)
-            w->setWindowTitle(historyTitle(mac));
+        w->showNames();
 }
 
 }  // namespace
@@ -107,9 +107,10 @@ void offerNaming(QTreeWidget* list, int macColumn)
     });
 }
 
-QString historyTitle(const QString& mac)
+QString namedMac(const QString& mac)
 {
-    const QString title = QStringLiteral("History of %1").arg(mac);
     const QString name = stationName(mac);
-    return name.isEmpty() ? title : title + QStringLiteral(" \u2014 ") + name;
+    return name.isEmpty() ? mac : mac + QStringLiteral(" \u2014 ") + name;
 }
+
+QString historyTitle(const QString& mac) { return QStringLiteral("History of ") + namedMac(mac); }

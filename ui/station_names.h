@@ -26,5 +26,7 @@ void addNameAction(QMenu* menu, QTreeWidget* list, QTreeWidgetItem* row, int mac
 // A context menu of "Name…" for the rows of a list that has no other menu.
 void offerNaming(QTreeWidget* list, int macColumn);
 
+// "MAC — NAME", or the MAC alone when it has no name.
+QString namedMac(const QString& mac);
 // "History of MAC", and " — NAME" when it has one.
 QString historyTitle(const QString& mac);

@@ -557,6 +557,18 @@ TEST_F(SheetTest, StationRowOpensItsHistoryDrawnFromTheStore)
     }
     EXPECT_EQ(first->toolTip(1), QString::fromUtf8("Name: B\u00fcro \"1\""));
     EXPECT_EQ(w->windowTitle(), QString::fromUtf8("History of 02:b7:1c:20:00:01 \u2014 B\u00fcro \"1\""));
+    // The other window's box for it, and its line once checked, show the name too.
+    QCheckBox* named = nullptr;
+    for (QCheckBox* box : (windows[0] == w ? windows[1] : windows[0])->findChildren<QCheckBox*>("compare"))
+        named = box->property("mac") == "02:b7:1c:20:00:01" ? box : named;
+    ASSERT_NE(named, nullptr);
+    EXPECT_EQ(named->text(), QString::fromUtf8("02:b7:1c:20:00:01 \u2014 B\u00fcro \"1\""));
+    named->setChecked(true);
+    int namedPoints = 0;
+    for (QAbstractSeries* s : named->window()->findChild<QChartView*>("historyChart")->chart()->series())
+        if (s->objectName() == "compare" && s->name() == named->text())
+            namedPoints += static_cast<int>(static_cast<QLineSeries*>(s)->count());
+    EXPECT_GT(namedPoints, 200);
     EXPECT_EQ(fileLines(session::namesFileName), QStringList{QString::fromUtf8("02:b7:1c:20:00:01\tB\u00fcro \"1\"")});
     struct stat kept {};
     EXPECT_TRUE(stat(session::namesFileName, &kept) == 0 && (kept.st_mode & 07777) == 0600);
