@@ -42,6 +42,15 @@ namespace {
 QString outDir;
 int failures = 0;
 
+// Real time, with the events it brings handled: the window manager and the
+// notification service are other processes.
+void waitReal(int ms)
+{
+    QEventLoop settle;
+    QTimer::singleShot(ms, &settle, &QEventLoop::quit);
+    settle.exec();
+}
+
 // Under a window manager the picture is taken from the screen, title bar and
 // frame included; offscreen, the window's own contents are all there is.
 QPixmap picture(QWidget* w)
@@ -52,9 +61,7 @@ QPixmap picture(QWidget* w)
     w->activateWindow();
     // Real time for the window manager to frame the window and for the first paint.
     for (int waited = 0; waited < 5000; waited += 500) {
-        QEventLoop settle;
-        QTimer::singleShot(500, &settle, &QEventLoop::quit);
-        settle.exec();
+        waitReal(500);
         if (waited > 0 && w->frameGeometry() != w->geometry())
             break;
     }
@@ -82,13 +89,6 @@ void run(uint32_t ms)
         platform::runDueTimers();
         QApplication::processEvents();
     }
-}
-
-void waitReal(int ms)
-{
-    QEventLoop settle;
-    QTimer::singleShot(ms, &settle, &QEventLoop::quit);
-    settle.exec();
 }
 
 // degrading.json at 14:20 of its day, twenty minutes into its station's dip:
